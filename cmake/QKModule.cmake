@@ -1,0 +1,40 @@
+# qk_module(NAME [DEPS lib...]): the static library qk_<NAME> built from every .cpp in the
+# calling folder except tests (*_test.cpp) and fuzz targets (*_fuzz.cpp). Modules may
+# depend on each other in a cycle (the logger uses strings, strings report through the
+# logger); CMake repeats cyclic static libraries on the link line.
+set(QK_MODULES "" CACHE INTERNAL "")
+function(qk_module name)
+  cmake_parse_arguments(M "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(FILTER srcs EXCLUDE REGEX "_(test|fuzz)\\.cpp$")
+  add_library(qk_${name} STATIC ${srcs})
+  target_include_directories(qk_${name} PUBLIC
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  target_link_libraries(qk_${name} PUBLIC qk_platform ${M_DEPS})
+  set_target_properties(qk_${name} PROPERTIES LINK_INTERFACE_MULTIPLICITY 3)
+  set(QK_MODULES ${QK_MODULES} qk_${name} CACHE INTERNAL "")
+endfunction()
+
+# qk_module_tests(NAME [DEPS lib...]): the test program <NAME>_tests from every *_test.cpp
+# beside the module's code, registered with CTest test by test.
+function(qk_module_tests name)
+  cmake_parse_arguments(M "" "" "DEPS" ${ARGN})
+  file(GLOB tsrcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  if(NOT QK_TESTS OR NOT tsrcs)
+    return()
+  endif()
+  add_executable(${name}_tests ${tsrcs})
+  target_link_libraries(${name}_tests PRIVATE qk_testsupport ${M_DEPS} GTest::gtest_main)
+  qk_discover_tests(${name}_tests)
+endfunction()
+
+# qk_fuzz(NAME SOURCE DEPS...): a libFuzzer target, clang only.
+function(qk_fuzz name src)
+  if(NOT QK_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${src})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${ARGN})
+endfunction()

@@ -1,0 +1,29 @@
+# GoogleTest for every build: the system's library natively, the Debian source package
+# (/usr/src/googletest) compiled with the cross compiler for Windows.
+if(WIN32)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  foreach(t gtest gtest_main)
+    target_compile_options(${t} PRIVATE -w)
+    if(NOT TARGET GTest::${t})
+      add_library(GTest::${t} ALIAS ${t})
+    endif()
+  endforeach()
+else()
+  find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+# Natively every test case is its own CTest test. Under Wine each test program is one CTest
+# test, since starting Wine once per case would take most of the run.
+function(qk_discover_tests target)
+  if(CMAKE_CROSSCOMPILING)
+    add_test(NAME ${target} COMMAND ${target})
+    set_tests_properties(${target} PROPERTIES TIMEOUT 900)
+  else()
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 300)
+  endif()
+endfunction()

@@ -1,0 +1,23 @@
+// The process environment, as the C runtime keeps it (and, on Windows, in step with the
+// operating system's environment block, so that child processes inherit every change).
+#ifndef QK_PLATFORM_ENVIRONMENT_H
+#define QK_PLATFORM_ENVIRONMENT_H
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The variable's value, or nullptr. The pointer is the runtime's own storage.
+const char* get_env(const char* name);
+
+// _putenv semantics: "NAME=value" sets NAME; "NAME=" removes it. The text is copied.
+// Returns 0 on success, else non-zero (and last_error() tells why).
+int put_env(const std::string& assignment);
+
+// Every "NAME=value" entry, in the environment's own order.
+std::vector<std::string> environment_entries();
+
+}  // namespace platform
+
+#endif

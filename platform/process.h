@@ -1,0 +1,54 @@
+// Processes: starting a program from one command line, waiting for it, and the calling
+// process's own identity and end.
+//
+// A command line is one text, as Windows hands it to CreateProcessA. On POSIX it is split
+// into arguments with the Windows C runtime's rules (split_command_line), so one command
+// line starts the same program with the same arguments on every build.
+#ifndef QK_PLATFORM_PROCESS_H
+#define QK_PLATFORM_PROCESS_H
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct CommandResult {
+  bool started = false;        // the child was created
+  unsigned long error = 0;     // system error code when it was not (2: file not found)
+  bool exit_known = false;     // the child's exit code could be read
+  unsigned long exit_code = 0; // the child's exit code (128 + N for a POSIX signal N)
+};
+
+// Starts the command line as a child on the same console with the caller's environment,
+// standard streams and current directory, and waits for it without time limit.
+CommandResult run_command_line(const std::string& command_line);
+
+// As run_command_line, but the child's standard output and standard error go to the named
+// files (created or truncated; an empty name keeps the caller's stream) and its standard
+// input reads from the named file (empty: the caller's). For tests and tools.
+CommandResult run_command_line_redirected(const std::string& command_line,
+                                          const std::string& stdin_path,
+                                          const std::string& stdout_path,
+                                          const std::string& stderr_path);
+
+// The Windows C runtime's rules for splitting a command line into arguments.
+std::vector<std::string> split_command_line(const std::string& command_line);
+
+// The system's last-error code (GetLastError on Windows, errno on POSIX).
+unsigned long last_error();
+
+unsigned long process_id();
+unsigned long thread_id();
+
+// Ends the process at once with the code: no exit-time destructors, no atexit functions,
+// no stream flushing beyond what the caller did.
+[[noreturn]] void exit_process_now(int code);
+
+void sleep_ms(unsigned milliseconds);
+
+// Full path of the running program.
+std::string program_path();
+
+}  // namespace platform
+
+#endif

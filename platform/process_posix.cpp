@@ -1,0 +1,121 @@
+// POSIX backend of the process concept: posix_spawn on the split command line.
+#include "platform/process.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+// The program named by the first argument; "x.exe" runs "x" when only that exists, so
+// that a command line written for Windows ("J/bin/java.exe") runs the POSIX program.
+std::string resolve_program(const std::string& path) {
+  struct stat st;
+  const std::string exe = ".exe";
+  if (stat(path.c_str(), &st) != 0 && path.size() > exe.size() &&
+      path.compare(path.size() - exe.size(), exe.size(), exe) == 0) {
+    std::string bare = path.substr(0, path.size() - exe.size());
+    if (stat(bare.c_str(), &st) == 0) return bare;
+  }
+  return path;
+}
+
+CommandResult spawn_and_wait(const std::string& command_line, const std::string* in,
+                             const std::string* out, const std::string* err) {
+  CommandResult result;
+  std::vector<std::string> args = split_command_line(command_line);
+  if (args.empty()) {
+    result.error = ENOENT;
+    return result;
+  }
+  std::string program = resolve_program(args[0]);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (in && !in->empty())
+    posix_spawn_file_actions_addopen(&actions, 0, in->c_str(), O_RDONLY, 0);
+  if (out && !out->empty())
+    posix_spawn_file_actions_addopen(&actions, 1, out->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (err && !err->empty())
+    posix_spawn_file_actions_addopen(&actions, 2, err->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+
+  pid_t pid = 0;
+  // A path with a slash runs that file; a bare name is looked up along PATH.
+  int rc = program.find('/') != std::string::npos
+               ? posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ)
+               : posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    result.error = static_cast<unsigned long>(rc);
+    errno = rc;
+    return result;
+  }
+  result.started = true;
+  int status = 0;
+  pid_t w;
+  do {
+    w = waitpid(pid, &status, 0);
+  } while (w < 0 && errno == EINTR);
+  if (w == pid) {
+    if (WIFEXITED(status)) {
+      result.exit_known = true;
+      result.exit_code = static_cast<unsigned long>(WEXITSTATUS(status));
+    } else if (WIFSIGNALED(status)) {
+      result.exit_known = true;
+      result.exit_code = 128ul + static_cast<unsigned long>(WTERMSIG(status));
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+CommandResult run_command_line(const std::string& command_line) {
+  return spawn_and_wait(command_line, nullptr, nullptr, nullptr);
+}
+
+CommandResult run_command_line_redirected(const std::string& command_line,
+                                          const std::string& stdin_path,
+                                          const std::string& stdout_path,
+                                          const std::string& stderr_path) {
+  return spawn_and_wait(command_line, &stdin_path, &stdout_path, &stderr_path);
+}
+
+unsigned long last_error() { return static_cast<unsigned long>(errno); }
+
+unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
+
+unsigned long thread_id() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
+
+void exit_process_now(int code) { _exit(code); }
+
+void sleep_ms(unsigned milliseconds) {
+  struct timespec ts;
+  ts.tv_sec = milliseconds / 1000;
+  ts.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+std::string program_path() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return std::string();
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+}  // namespace platform

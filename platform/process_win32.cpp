@@ -1,0 +1,109 @@
+// Win32 backend of the process concept: CreateProcessA on the command line as given.
+#include "platform/process.h"
+
+#include <windows.h>
+
+namespace platform {
+
+namespace {
+
+HANDLE open_for_child(const std::string& path, bool write) {
+  SECURITY_ATTRIBUTES sa;
+  sa.nLength = sizeof sa;
+  sa.lpSecurityDescriptor = nullptr;
+  sa.bInheritHandle = TRUE;
+  return CreateFileA(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                     write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+CommandResult create_and_wait(const std::string& command_line, const std::string* in,
+                              const std::string* out, const std::string* err) {
+  CommandResult result;
+
+  // The child's process attributes: a descriptor with a present but null access list
+  // (no restriction), and a process handle that is not inherited.
+  SECURITY_DESCRIPTOR sd;
+  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
+  SECURITY_ATTRIBUTES process_attributes;
+  process_attributes.nLength = sizeof process_attributes;
+  process_attributes.lpSecurityDescriptor = &sd;
+  process_attributes.bInheritHandle = FALSE;
+
+  STARTUPINFOA si;
+  ZeroMemory(&si, sizeof si);
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USEFILLATTRIBUTE;
+  si.wShowWindow = SW_SHOWNORMAL;
+
+  HANDLE redirected[3] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
+  const std::string* paths[3] = {in, out, err};
+  if (in || out || err) {
+    si.dwFlags |= STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    for (int i = 0; i < 3; ++i) {
+      if (paths[i] && !paths[i]->empty()) redirected[i] = open_for_child(*paths[i], i != 0);
+    }
+    if (redirected[0] != INVALID_HANDLE_VALUE) si.hStdInput = redirected[0];
+    if (redirected[1] != INVALID_HANDLE_VALUE) si.hStdOutput = redirected[1];
+    if (redirected[2] != INVALID_HANDLE_VALUE) si.hStdError = redirected[2];
+  }
+
+  PROCESS_INFORMATION pi;
+  ZeroMemory(&pi, sizeof pi);
+  std::string mutable_line = command_line;  // CreateProcessA may write into it
+  BOOL ok = CreateProcessA(nullptr, &mutable_line[0], &process_attributes, nullptr, TRUE,
+                           NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si, &pi);
+  if (!ok) {
+    result.error = GetLastError();
+  } else {
+    result.started = true;
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    if (GetExitCodeProcess(pi.hProcess, &code)) {
+      result.exit_known = true;
+      result.exit_code = code;
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  for (HANDLE h : redirected)
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  if (!ok) SetLastError(static_cast<DWORD>(result.error));
+  return result;
+}
+
+}  // namespace
+
+CommandResult run_command_line(const std::string& command_line) {
+  return create_and_wait(command_line, nullptr, nullptr, nullptr);
+}
+
+CommandResult run_command_line_redirected(const std::string& command_line,
+                                          const std::string& stdin_path,
+                                          const std::string& stdout_path,
+                                          const std::string& stderr_path) {
+  return create_and_wait(command_line, &stdin_path, &stdout_path, &stderr_path);
+}
+
+unsigned long last_error() { return GetLastError(); }
+
+unsigned long process_id() { return GetCurrentProcessId(); }
+
+unsigned long thread_id() { return GetCurrentThreadId(); }
+
+void exit_process_now(int code) { ExitProcess(static_cast<UINT>(code)); }
+
+void sleep_ms(unsigned milliseconds) { Sleep(milliseconds); }
+
+std::string program_path() {
+  char buf[MAX_PATH + 1];
+  DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+  if (n == 0 || n >= sizeof buf) return std::string();
+  return std::string(buf, n);
+}
+
+}  // namespace platform

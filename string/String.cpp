@@ -1,0 +1,1 @@
+// The String value type (placeholder module until the type is built).

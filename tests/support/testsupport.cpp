@@ -1,0 +1,125 @@
+#include "tests/support/testsupport.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/environment.h"
+#include "platform/process.h"
+
+namespace fs = std::filesystem;
+
+namespace testsupport {
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  fs::path base = fs::temp_directory_path();
+  for (;;) {
+    fs::path p = base / ("qk_test_" + std::to_string(platform::process_id()) + "_" +
+                         std::to_string(counter++));
+    std::error_code ec;
+    if (fs::create_directory(p, ec)) {
+      path_ = p.generic_string();
+      break;
+    }
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f << bytes;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+bool file_exists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(path, ec);
+}
+
+void make_dirs(const std::string& path) {
+  std::error_code ec;
+  fs::create_directories(path, ec);
+}
+
+void set_env(const std::string& name, const char* value) {
+  platform::put_env(name + "=" + (value ? value : ""));
+}
+
+ScopedEnv::ScopedEnv(const std::string& name, const char* value) : name_(name) {
+  if (const char* old = platform::get_env(name.c_str())) {
+    had_ = true;
+    old_ = old;
+  }
+  set_env(name, value);
+}
+
+ScopedEnv::~ScopedEnv() { set_env(name_, had_ ? old_.c_str() : nullptr); }
+
+Run run(const std::string& command_line, const std::string& stdin_text) {
+  TempDir dir;
+  std::string in = dir / "in", out = dir / "out", err = dir / "err";
+  write_file(in, stdin_text);
+  platform::CommandResult r = platform::run_command_line_redirected(command_line, in, out, err);
+  Run result;
+  result.started = r.started;
+  result.exit_code = r.started ? r.exit_code : r.error;
+  result.out = read_file(out);
+  result.err = read_file(err);
+  return result;
+}
+
+std::string quote_arg(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+  std::string q = "\"";
+  size_t slashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++slashes;
+      continue;
+    }
+    if (c == '"') {
+      q.append(slashes * 2 + 1, '\\');
+    } else {
+      q.append(slashes, '\\');
+    }
+    slashes = 0;
+    q.push_back(c);
+  }
+  q.append(slashes * 2, '\\');
+  q.push_back('"');
+  return q;
+}
+
+std::string program_dir() {
+  return fs::path(platform::program_path()).parent_path().generic_string();
+}
+
+std::string sibling_program(const std::string& name) {
+#ifdef _WIN32
+  return program_dir() + "/" + name + ".exe";
+#else
+  return program_dir() + "/" + name;
+#endif
+}
+
+int observed_exit_code(int code) {
+#ifdef _WIN32
+  return code;
+#else
+  return code & 0xFF;
+#endif
+}
+
+}  // namespace testsupport
