@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "env/internal/test_installation.h"
 #include "platform/syserror.h"
 #include "tests/support/testsupport.h"
 
@@ -66,6 +67,7 @@ namespace {
 TEST(LocalHostNameDeathTest, ConfiguredNameWinsAndStaysFixed) {
   EXPECT_EXIT(
       {
+        envtest::Installation inst({"QK_LOCAL_HOST"});
         testsupport::set_env("QK_LOCAL_HOST", "farhost");
         bool first = strcmp(local_host_name(), "farhost") == 0;
         testsupport::set_env("QK_LOCAL_HOST", "otherhost");
@@ -79,7 +81,7 @@ TEST(LocalHostNameDeathTest, ConfiguredNameWinsAndStaysFixed) {
 TEST(LocalHostNameDeathTest, ComputerNameWithoutDomain) {
   EXPECT_EXIT(
       {
-        testsupport::set_env("QK_LOCAL_HOST", nullptr);
+        envtest::Installation inst({"QK_LOCAL_HOST"});
         const char* name = local_host_name();
         fprintf(stderr, "name=[%s]", name);
         exit(name[0] != '\0' && !strchr(name, '.') ? 0 : 1);
