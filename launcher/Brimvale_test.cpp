@@ -205,15 +205,66 @@ TEST_F(Launcher, MissingRuntimeSettingLeavesAnEmptyPath) {
   EXPECT_EQ(r.err, "Invocation Command Line:\n" + expected_line("", root_, "") + "\n");
 }
 
+TEST_F(Launcher, PassesQkEnvAssignmentsToTheRuntime) {
+  testsupport::write_file(root_ + "/QK.env", "FROM_QKENV = hello there\r\nQK_ROOT = ignored\n");
+  auto r = brimvale({"a"});
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  Received got = received();
+  EXPECT_EQ(got.env["FROM_QKENV"], "hello there");
+  EXPECT_EQ(got.env["QK_ROOT"], root_) << "the environment wins over QK.env";
+}
+
+TEST_F(Launcher, UsesARootForcedByTheLocalQkEnv) {
+  std::string local = dir_ / "local";
+  std::string forced = dir_ / "forced";
+  testsupport::make_dirs(local);
+  testsupport::write_file(local + "/QK.env", "@QK_ROOT=" + forced + "\n");
+  set("QK_LOCAL", local.c_str());
+  auto r = brimvale({"a"});
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  Received got = received();
+  EXPECT_EQ(got.args.back(), forced);
+  EXPECT_EQ(got.args[4], forced + "/java/lib/Brimvale.jar");
+  EXPECT_EQ(got.env["QK_ROOT"], forced);
+}
+
+TEST_F(Launcher, FindsTheRuntimeThroughTheNamespace) {
+  set("QK_NAMESPACE", "P");
+  set("P___QK_JRE_INSTALL_DIR", "C:/namespaced");
+  auto r = brimvale({"-V"});
+  EXPECT_EQ(r.err, "Invocation Command Line:\n" + expected_line("C:/namespaced", root_, "") + "\n");
+}
+
+TEST_F(Launcher, EndsWith999WhenTheInstallationIsNotConfigured) {
+  for (const char* missing : {"QK_ROOT", "QK_LOCAL"}) {
+    set("QK_ROOT", root_.c_str());
+    set("QK_LOCAL", root_.c_str());
+    set(missing, nullptr);
+    auto r = brimvale({"a"});
+    EXPECT_EQ(r.exit_code, static_cast<unsigned long>(testsupport::observed_exit_code(999)));
+    // Before anything else runs: the legacy file is looked for and not found.
+    EXPECT_EQ(r.err.substr(0, 1), "\n") << r.err;
+    const std::string tail = "tallowin.ini -- not found\n";
+    ASSERT_GE(r.err.size(), tail.size()) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail) << r.err;
+    EXPECT_EQ(r.err.find("Invocation"), std::string::npos);
+    EXPECT_FALSE(testsupport::file_exists(report_)) << "the runtime must not start";
+  }
+}
+
 #ifdef QK_TEST_JAVA_HOME
 TEST_F(Launcher, RunsTheDemoLoaderOnTheRealJdk) {
   set("QK_ROOT", QK_TEST_DEMO_ROOT);
   set("QK_LOCAL", QK_TEST_DEMO_ROOT);
-  set("QK_JRE_INSTALL_DIR", QK_TEST_JAVA_HOME);
+  // The demo's QK.env names the runtime and supplies the greeting.
+  set("QK_JRE_INSTALL_DIR", nullptr);
   auto r = brimvale({"one", "two words", "--exit", "7"});
   EXPECT_EQ(r.exit_code, 7u) << r.err;
   EXPECT_NE(r.out.find("  arg 1: [two words]\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Installation root (-N): " QK_TEST_DEMO_ROOT "\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("DEMO_GREETING from QK.env: Hello from QK.env, root " QK_TEST_DEMO_ROOT "\n"),
+            std::string::npos)
       << r.out;
 }
 #endif
