@@ -86,7 +86,7 @@ char uint_digits[72];
 String::String() : rep_(StringRep::empty()) {}
 
 String::String(const char* text, int len) : rep_(StringRep::empty()) {
-  rep_ = StringRep::create(text, len);
+  rep_ = StringRep::create(text, text ? len : 0);
   rep_->references = 1;
 }
 

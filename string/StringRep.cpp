@@ -134,14 +134,18 @@ std::int64_t StringRep::block_for(std::int64_t n) {
 }
 
 StringRep* StringRep::create(const char* text, int n) {
-  n = normalised_length(text, n);
+  // Without a text the n bytes are left for the caller to fill (zeroed meanwhile).
+  if (text || n < 0) n = normalised_length(text, n);
   std::int64_t block = checked_block(n);
   if (block == 0) {
     n = 0;
     block = smallest_block;
   }
   StringRep* rep = new_rep(block);
-  if (text) std::memmove(rep->text(), text, static_cast<std::size_t>(n));
+  if (text)
+    std::memmove(rep->text(), text, static_cast<std::size_t>(n));
+  else
+    std::memset(rep->text(), 0, static_cast<std::size_t>(n));
   rep->text()[n] = 0;
   rep->length = n;
   traced(rep);

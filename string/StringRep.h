@@ -50,7 +50,8 @@ struct StringRep {
   // Block size for a text of n bytes, or 0 when n exceeds max_capacity.
   static std::int64_t block_for(std::int64_t n);
 
-  // A new representation holding n bytes of text (n -1: strlen; null text: n 0), counts 0.
+  // A new representation holding n bytes of text (n -1: strlen), counts 0. With a null
+  // text the length is n (0 for n -1) and the caller fills the bytes.
   static StringRep* create(const char* text, int n);
   // The text becomes the n bytes of text; a new representation if rep is shared or small.
   static StringRep* replace(StringRep* rep, const char* text, int n);
