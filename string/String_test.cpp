@@ -104,7 +104,8 @@ TEST(StringSharing, CopiesShareUntilOneChanges) {
   c = "x";
   EXPECT_STREQ("abc", a);
   EXPECT_EQ(1, refs(a));
-  c = c;  // same handle: nothing
+  const String& same = c;
+  c = same;  // same handle: nothing
   EXPECT_STREQ("x", c);
 }
 
