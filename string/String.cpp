@@ -90,7 +90,8 @@ String::String(const char* text, int len) : rep_(StringRep::empty()) {
   rep_->references = 1;
 }
 
-String::String(const String& other) : rep_(StringRep::empty()) {
+void String::copy_slow(const String& other) {
+  rep_ = StringRep::empty();
   if (!other.valid()) {
     string_error(__LINE__, "Tried to make a string from a bogus string", ERROR);
     rep_ = StringRep::create(nullptr, 0);
@@ -110,7 +111,7 @@ String::String(const SubString& window) : rep_(StringRep::empty()) {
   rep_->references = 1;
 }
 
-String::~String() {
+void String::release_slow() {
   if (valid()) StringRep::release(rep_);
 }
 

@@ -35,10 +35,10 @@ class String {
   // len bytes of text (len -1: strlen(text)); a null text gives the empty text. Always
   // takes a block of its own, even for an empty text.
   String(const char* text, int len = -1);
-  String(const String& other);
+  inline String(const String& other);
   // The window's bytes.
   String(const SubString& window);
-  ~String();
+  inline ~String();
 
   String& operator=(const String& other);
   String& operator=(const char* text);
@@ -93,6 +93,8 @@ class String {
   bool valid() const { return StringRep::valid(rep_); }
   // Takes rep as this handle's (counted; a copy of its own under no-sharing).
   void share(StringRep* rep);
+  void copy_slow(const String& other);
+  void release_slow();
   // Leaves a corrupt representation alone and starts over with the empty text.
   void drop_bad_rep();
   // A String holding rep, already counted for it.
@@ -134,6 +136,25 @@ void string_warning(const char* message);
 void string_warning(const char* message, int number);
 // Sets the trace and no-sharing switches (non-zero is on).
 void string_debug_switches(int trace, int no_sharing);
+
+// Copying and destroying are a count increment and decrement on the common path.
+inline String::String(const String& other) : rep_(other.rep_) {
+  StringRep* r = rep_;
+  if (r != StringRep::empty_instance && StringRep::valid(r) && !string_internal::no_sharing_switch) {
+    ++r->references;
+    return;
+  }
+  copy_slow(other);
+}
+
+inline String::~String() {
+  StringRep* r = rep_;
+  if (StringRep::valid(r) && r->references > 1) {  // never the empty representation: it counts 0
+    --r->references;
+    return;
+  }
+  release_slow();
+}
 
 inline String& String::operator+=(char c) {
   StringRep* r = rep_;

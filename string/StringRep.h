@@ -41,10 +41,11 @@ struct StringRep {
   static bool valid(const StringRep* rep) {
     if (!rep) return false;
     if (rep == empty_instance) return true;
-    const std::int32_t capacity = rep->capacity;
-    const std::uint32_t block = static_cast<std::uint32_t>(capacity) + overhead;
-    return capacity >= smallest_block - overhead && capacity <= max_capacity && (block & (block - 1)) == 0 &&
-           rep->length >= 0 && rep->length <= capacity;
+    const std::uint32_t capacity = static_cast<std::uint32_t>(rep->capacity);
+    const std::uint32_t block = capacity + overhead;
+    // capacity in [18, max_capacity], block a power of two, 0 <= length <= capacity
+    return capacity - (smallest_block - overhead) <= static_cast<std::uint32_t>(max_capacity - (smallest_block - overhead)) &&
+           (block & (block - 1)) == 0 && static_cast<std::uint32_t>(rep->length) <= capacity;
   }
 
   // Block size for a text of n bytes, or 0 when n exceeds max_capacity.
