@@ -33,10 +33,11 @@ bool config_loaded = false;
 
 enum class Namespace { undetermined, none, present };
 Namespace namespace_state = Namespace::undetermined;
-std::string namespace_prefix_1;  // namespace + "___"
-std::string namespace_prefix_2;  // namespace + ":"
+// Module-level texts are plain arrays: lookups run during other modules' static
+// initialisation, before any object with a constructor here would be built.
+char namespace_prefix_1[100];  // namespace (up to 96 characters) + "___"
+char namespace_prefix_2[100];  // namespace + ":"
 
-std::string env_path_buffer;
 
 void use_user_locale() { setlocale(LC_ALL, ""); }
 
@@ -168,8 +169,8 @@ const char* env_lookup(const char* name, short complain) {
   if (namespace_state == Namespace::undetermined) {
     const char* ns = platform::get_env("QK_NAMESPACE");
     if (ns) {
-      namespace_prefix_1 = std::string(ns) + "___";
-      namespace_prefix_2 = std::string(ns) + ":";
+      snprintf(namespace_prefix_1, sizeof namespace_prefix_1, "%.96s___", ns);
+      snprintf(namespace_prefix_2, sizeof namespace_prefix_2, "%.96s:", ns);
       namespace_state = Namespace::present;
     } else {
       namespace_state = Namespace::none;
@@ -177,8 +178,8 @@ const char* env_lookup(const char* name, short complain) {
   }
   if (!name) name = "";
   if (namespace_state == Namespace::present) {
-    if (const char* v = platform::get_env((namespace_prefix_1 + name).c_str())) return v;
-    if (const char* v = platform::get_env((namespace_prefix_2 + name).c_str())) return v;
+    if (const char* v = platform::get_env((std::string(namespace_prefix_1) + name).c_str())) return v;
+    if (const char* v = platform::get_env((std::string(namespace_prefix_2) + name).c_str())) return v;
   }
   const char* value = platform::get_env(name);
   if (!value && complain == 1)
@@ -260,6 +261,7 @@ const char* env_path(const char* name, const char* suffix) {
   const char* value = env_lookup(name, 1);
   std::string v = value ? value : "";
   const char sep = platform::path_separator();
+  static std::string& env_path_buffer = *new std::string;  // made on first use, never freed
   if (platform::is_absolute_path(v)) {
     env_path_buffer = v;
   } else {
@@ -293,6 +295,6 @@ void load_program_dir_config() {
 void env_testing_reset() {
   config_loaded = false;
   namespace_state = Namespace::undetermined;
-  namespace_prefix_1.clear();
-  namespace_prefix_2.clear();
+  namespace_prefix_1[0] = '\0';
+  namespace_prefix_2[0] = '\0';
 }
