@@ -261,6 +261,68 @@ TEST_F(Launcher, EndsWith999WhenTheInstallationIsNotConfigured) {
   }
 }
 
+// The launcher's log records: lines behind "LoggerQK: " on standard error when the logger
+// has no log file, else the lines of the log files in the installation's log directory.
+std::vector<std::string> log_records(const std::string& err, const std::string& log_dir) {
+  std::vector<std::string> records;
+  std::istringstream in(err);
+  std::string line;
+  const std::string marker = "LoggerQK: ";
+  while (std::getline(in, line))
+    if (line.rfind(marker, 0) == 0) records.push_back(line.substr(marker.size()));
+  std::error_code ec;
+  if (fs::is_directory(log_dir, ec)) {
+    for (const auto& entry : fs::directory_iterator(log_dir)) {
+      std::istringstream file(testsupport::read_file(entry.path().generic_string()));
+      while (std::getline(file, line)) records.push_back(line);
+    }
+  }
+  return records;
+}
+
+// The record whose text (after the 99-character prefix) starts with the given text.
+std::vector<std::string> records_with(const std::vector<std::string>& records, const std::string& text) {
+  std::vector<std::string> found;
+  for (const auto& r : records)
+    if (r.size() >= 99 && r.compare(99, text.size(), text) == 0) found.push_back(r);
+  return found;
+}
+
+TEST_F(Launcher, LogsInvocationAndCompletionAtMilestone) {
+  set("QK_LOG_LEVEL", "MILESTONE");
+  set("FAKEJAVA_EXIT", "3");
+  auto r = brimvale({"a"});
+  ASSERT_EQ(r.exit_code, 3u) << r.err;
+  auto records = log_records(r.err, root_ + "/log");
+  const std::string command = expected_line(jre_, root_, "a ");
+  auto invocation = records_with(records, "Invocation Command Line:" + command);
+  auto completion = records_with(records, "Error returned from command. Command: " + command + ". Exit Code:3");
+  ASSERT_EQ(invocation.size(), 1u) << r.err;
+  ASSERT_EQ(completion.size(), 1u) << r.err;
+  for (const auto& rec : {invocation[0], completion[0]}) {
+    EXPECT_EQ(rec.substr(59, 13), "MILESTONE    ") << rec;
+    EXPECT_EQ(rec.substr(72, 9), "Brimvale ") << rec;
+    EXPECT_EQ(rec[98], ' ') << rec;
+  }
+  EXPECT_TRUE(records_with(records, "** LOGGER **").empty());
+}
+
+TEST_F(Launcher, LogsTheLoggersLifeAtVerbose) {
+  set("QK_LOG_LEVEL", "verbose");
+  auto r = brimvale({});
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  auto records = log_records(r.err, root_ + "/log");
+  EXPECT_EQ(records_with(records, "** LOGGER ** LOGGER_QK object (stdlog) created.").size(), 1u) << r.err;
+  EXPECT_EQ(records_with(records, "** LOGGER ** LOGGER_QK object (stdlog) being destructed.").size(), 1u) << r.err;
+  EXPECT_EQ(records_with(records, "Invocation Command Line:").size(), 1u);
+}
+
+TEST_F(Launcher, LogsNothingAtTheDefaultThreshold) {
+  auto r = brimvale({"a"});
+  ASSERT_EQ(r.exit_code, 0u);
+  EXPECT_TRUE(log_records(r.err, root_ + "/log").empty()) << r.err;
+}
+
 #ifdef QK_TEST_JAVA_HOME
 TEST_F(Launcher, RunsTheDemoLoaderOnTheRealJdk) {
   set("QK_ROOT", QK_TEST_DEMO_ROOT);
