@@ -65,11 +65,12 @@ void report_legacy_problem(const char* name, bool overlength, bool fatal) {
   report_message(message.c_str(), severity, 0);
 }
 
-// The variable from section "Tallowin" of the legacy file, placed into the environment.
-const char* legacy_lookup(const char* name, bool fatal) {
+// The variable from section "Tallowin" of the legacy file, placed into the environment;
+// false (after the report) when the file gives no usable value.
+bool legacy_lookup(const char* name, bool fatal, std::string& value_out) {
   char text[255];
   const size_t name_len = strlen(name);
-  if (name_len + 3 > sizeof text) return nullptr;
+  if (name_len + 3 > sizeof text) return false;
   memcpy(text, name, name_len);
   text[name_len] = '=';
   char* value = text + name_len + 1;
@@ -77,13 +78,11 @@ const char* legacy_lookup(const char* name, bool fatal) {
   unsigned long n = platform::profile_string(kLegacySection, name, "", value, space, kLegacyFile);
   if (value[0] == '\0' || n == space - 1) {
     report_legacy_problem(name, value[0] != '\0', fatal);
-    return nullptr;
+    return false;
   }
-  // Kept for the life of the process: the caller holds the value part.
-  char* assignment = strdup(text);
-  if (!assignment) return nullptr;
-  env_put(assignment, 1);
-  return assignment + name_len + 1;
+  env_put(text, 1);
+  value_out = value;
+  return true;
 }
 
 // Layer 4: one assignment of a file into the environment.
@@ -124,13 +123,13 @@ bool read_file(const char* dir, const char* file, const char* suffix = "") {
 
 void load_config() {
   use_user_locale();
-  const char* found_root = platform::get_env(kRootVar);
-  const char* found_local = platform::get_env(kLocalVar);
-  if (!found_root) found_root = legacy_lookup(kRootVar, true);
   // Copied: a forced assignment in a file may replace the variable while it is in use.
-  const bool have_root = found_root != nullptr;
-  const std::string root = have_root ? found_root : "";
-  if (!found_local) legacy_lookup(kLocalVar, true);
+  const char* found_root = platform::get_env(kRootVar);
+  std::string root = found_root ? found_root : "";
+  const bool have_local = platform::get_env(kLocalVar) != nullptr;
+  const bool have_root = found_root || legacy_lookup(kRootVar, true, root);
+  std::string unused;
+  if (!have_local) legacy_lookup(kLocalVar, true, unused);
 
   bool opened = false;
   if (const char* local = platform::get_env(kLocalVar)) {
