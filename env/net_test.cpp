@@ -151,6 +151,16 @@ TEST_F(Network, MissingServerIsFatal) {
               "No \"QK_SERVER_NAME\" variable in environment");
 }
 
+TEST_F(Network, UnknownServiceIsFatal) {
+  envtest::Installation inst({"QK_SERVER_NAME"});
+  testsupport::set_env("QK_SERVER_NAME", kServerAddress);
+  platform::testing::set_service_unknown("shell");
+  std::ostringstream out;
+  EXPECT_EXIT(remote_command("true", out),
+              testing::ExitedWithCode(testsupport::observed_exit_code(999)),
+              "\nPerhaps you're missing .*services\\.\\.\\.$");
+}
+
 TEST_F(Network, AddressesAndConversions) {
   QkSocketAddress a = make_address(514, "127.0.0.1");
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&a);

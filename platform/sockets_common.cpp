@@ -20,9 +20,11 @@ void set_service_port(const std::string& service, uint16_t port) {
     ports()[service] = static_cast<uint16_t>((port >> 8) | ((port & 0xFF) << 8));
 }
 
-uint16_t service_port_override(const std::string& service) {
+void set_service_unknown(const std::string& service) { ports()[service] = 0; }
+
+long service_port_override(const std::string& service) {
   auto it = ports().find(service);
-  return it == ports().end() ? 0 : it->second;
+  return it == ports().end() ? -1 : it->second;
 }
 
 }  // namespace testing

@@ -127,11 +127,12 @@ int receive_bytes(Socket s, char* bytes, int count) {
 }
 
 bool service_port(const char* service, const char* protocol, uint16_t& port) {
-  if (uint16_t over = testing::service_port_override(service ? service : "")) {
-    port = over;
+  const long over = testing::service_port_override(service ? service : "");
+  if (over > 0) {
+    port = static_cast<uint16_t>(over);
     return true;
   }
-  servent* se = getservbyname(service, protocol);
+  servent* se = over == 0 ? nullptr : getservbyname(service, protocol);
   if (!se) {
     socket_error = 11004;  // WSANO_DATA: no such service in the table
     return false;

@@ -76,9 +76,14 @@ int receive_bytes(Socket s, char* bytes, int count) {
 }
 
 bool service_port(const char* service, const char* protocol, uint16_t& port) {
-  if (uint16_t over = testing::service_port_override(service ? service : "")) {
-    port = over;
+  const long over = testing::service_port_override(service ? service : "");
+  if (over > 0) {
+    port = static_cast<uint16_t>(over);
     return true;
+  }
+  if (over == 0) {
+    WSASetLastError(WSANO_DATA);
+    return false;
   }
   servent* se = getservbyname(service, protocol);
   if (!se) return false;
