@@ -154,7 +154,8 @@ TEST(EnvLoad, LegacyFileSuppliesTheLocalFolder) {
   Installation inst({"QKT_L", "QKT_R"});
   set_env("QK_LOCAL", nullptr);
   write_file(inst.windows + "/tallowin.ini",
-             "[Other]\nQK_LOCAL=wrong\n[tallowin]\r\n  qk_local =  " + inst.local + "  \r\n");
+             "[Other]\nQK_LOCAL=wrong\n[tallowin]\r\n; QK_LOCAL=comment\r\n  qk_local =  \"" +
+                 inst.local + "\"  \r\nQK_LOCAL=second\n");
   write_file(inst.local + "/QK.env", "QKT_L=local\n");
   write_file(inst.root + "/QK.env", "QKT_R=root\n");
   EXPECT_EQ("local", value_of("QKT_L"));

@@ -1,12 +1,11 @@
 // Reports, error texts, identity, the event log and the network helpers.
 #include "env/qkos.h"
 
+#include <ctype.h>
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-#include <ctype.h>
-#include <errno.h>
 
 #include <istream>
 #include <ostream>
