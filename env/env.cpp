@@ -29,14 +29,26 @@ const char kConfigFile[] = "QK.env";
 const char kRootConfigFile[] = "config/QK.env";
 const unsigned long kEnvVarNotFound = 203;  // ERROR_ENVVAR_NOT_FOUND
 
+// The first lookup is made during other modules' static initialisation, perhaps before
+// this module's own: all state is either constant-initialised or built on first use (and
+// never destroyed, for lookups made by exit-time destructors).
 bool config_loaded = false;
 
 enum class Namespace { undetermined, none, present };
 Namespace namespace_state = Namespace::undetermined;
-std::string namespace_prefix_1;  // namespace + "___"
-std::string namespace_prefix_2;  // namespace + ":"
 
-std::string env_path_buffer;
+std::string& namespace_prefix_1() {  // the namespace and "___"
+  static std::string* prefix = new std::string;
+  return *prefix;
+}
+std::string& namespace_prefix_2() {  // the namespace and ":"
+  static std::string* prefix = new std::string;
+  return *prefix;
+}
+std::string& env_path_buffer() {
+  static std::string* buffer = new std::string;
+  return *buffer;
+}
 
 void use_user_locale() { setlocale(LC_ALL, ""); }
 
@@ -167,8 +179,8 @@ const char* env_lookup(const char* name, short complain) {
   if (namespace_state == Namespace::undetermined) {
     const char* ns = platform::get_env("QK_NAMESPACE");
     if (ns) {
-      namespace_prefix_1 = std::string(ns) + "___";
-      namespace_prefix_2 = std::string(ns) + ":";
+      namespace_prefix_1() = std::string(ns) + "___";
+      namespace_prefix_2() = std::string(ns) + ":";
       namespace_state = Namespace::present;
     } else {
       namespace_state = Namespace::none;
@@ -176,8 +188,8 @@ const char* env_lookup(const char* name, short complain) {
   }
   if (!name) name = "";
   if (namespace_state == Namespace::present) {
-    if (const char* v = platform::get_env((namespace_prefix_1 + name).c_str())) return v;
-    if (const char* v = platform::get_env((namespace_prefix_2 + name).c_str())) return v;
+    if (const char* v = platform::get_env((namespace_prefix_1() + name).c_str())) return v;
+    if (const char* v = platform::get_env((namespace_prefix_2() + name).c_str())) return v;
   }
   const char* value = platform::get_env(name);
   if (!value && complain == 1)
@@ -260,14 +272,14 @@ const char* env_path(const char* name, const char* suffix) {
   std::string v = value ? value : "";
   const char sep = platform::path_separator();
   if (platform::is_absolute_path(v)) {
-    env_path_buffer = v;
+    env_path_buffer() = v;
   } else {
     const char* root = env_lookup("QK_ROOT", 1);
-    env_path_buffer = std::string(root ? root : "") + sep + v;
+    env_path_buffer() = std::string(root ? root : "") + sep + v;
   }
-  env_path_buffer += sep;
-  if (suffix) env_path_buffer += suffix;
-  return env_path_buffer.c_str();
+  env_path_buffer() += sep;
+  if (suffix) env_path_buffer() += suffix;
+  return env_path_buffer().c_str();
 }
 
 void load_program_dir_config() {
@@ -292,6 +304,6 @@ void load_program_dir_config() {
 void env_testing_reset() {
   config_loaded = false;
   namespace_state = Namespace::undetermined;
-  namespace_prefix_1.clear();
-  namespace_prefix_2.clear();
+  namespace_prefix_1().clear();
+  namespace_prefix_2().clear();
 }

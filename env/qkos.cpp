@@ -72,14 +72,20 @@ char system_error_buffer[512];
 
 // The user's name: the override (up to 21 characters) and one result buffer per variant.
 const size_t kUserNameBytes = 21;
-std::string user_name_override;
+char user_name_override[kUserNameBytes + 1];
 char user_name_buffers[3][kUserNameBytes];
 
-const size_t kCommandMax = 999;
-std::string command_buffer;
+// Other modules may call in during static initialisation or exit, before or after this
+// module's own objects live: text buffers are built on first use and never destroyed.
+std::string& lasting_text(int which) {
+  static std::string* texts = new std::string[3];
+  return texts[which];
+}
+std::string& command_buffer() { return lasting_text(0); }
+std::string& os_name() { return lasting_text(1); }
+std::string& address_text_buffer() { return lasting_text(2); }
 
-std::string os_name;
-std::string address_text_buffer;
+const size_t kCommandMax = 999;
 
 const int kRemoteAttempts = 5;
 const unsigned kRetryDelayMs = 100;
@@ -93,7 +99,7 @@ std::string format_int(const char* pattern, long long n) {
 
 // The user's name into the variant's buffer (and dest).
 const char* fill_user_name(char* buffer, char* dest) {
-  std::string name = user_name_override;
+  std::string name = user_name_override;  // up to 21 characters
   if (name.empty() && !platform::account_user_name(name, kUserNameBytes)) {
     const char* from_env = env_lookup("QK_USER", 0);
     name = from_env ? from_env : "";
@@ -278,7 +284,7 @@ const char* user_name_text(char* dest) { return fill_user_name(user_name_buffers
 const char* login_name(char* dest) { return fill_user_name(user_name_buffers[2], dest); }
 
 void set_user_name(const char* name) {
-  if (name) user_name_override.assign(name, strnlen(name, kUserNameBytes));
+  if (name) snprintf(user_name_override, sizeof user_name_override, "%s", name);
 }
 
 const char* server_name() { return env_lookup("QK_SERVER_NAME", 0); }
@@ -301,21 +307,21 @@ void event_log_report(int level, const char* text, const char* tag) {
 }
 
 const char* quote_where_words(const char* command) {
-  command_buffer.clear();
+  command_buffer().clear();
   for (const std::string& w : shell_words(command ? command : "")) {
     if (w.compare(0, 5, "WHERE") == 0)
-      command_buffer += "\"" + w + "\"";
+      command_buffer() += "\"" + w + "\"";
     else
-      command_buffer += w;
-    command_buffer.push_back(' ');
+      command_buffer() += w;
+    command_buffer().push_back(' ');
   }
-  if (command_buffer.size() > kCommandMax) command_buffer.resize(kCommandMax);
-  return command_buffer.c_str();
+  if (command_buffer().size() > kCommandMax) command_buffer().resize(kCommandMax);
+  return command_buffer().c_str();
 }
 
 const char* operating_system_name() {
-  if (os_name.empty()) os_name = platform::system_name();
-  return os_name.c_str();
+  if (os_name().empty()) os_name() = platform::system_name();
+  return os_name().c_str();
 }
 
 void qk_sleep(unsigned milliseconds) { platform::sleep_ms(milliseconds); }
@@ -439,8 +445,8 @@ long parse_decimal(const char* text) {
 }
 
 const char* address_to_text(uint32_t address) {
-  address_text_buffer = platform::address_text(address);
-  return address_text_buffer.c_str();
+  address_text_buffer() = platform::address_text(address);
+  return address_text_buffer().c_str();
 }
 
 uint32_t text_to_address(const char* text) { return platform::address_from_text(text); }

@@ -7,9 +7,10 @@ namespace platform {
 namespace testing {
 
 namespace {
+// Never destroyed: events may be written by exit-time destructors.
 EventSink& sink() {
-  static EventSink s;
-  return s;
+  static EventSink* s = new EventSink;
+  return *s;
 }
 }  // namespace
 

@@ -8,8 +8,8 @@ namespace testing {
 
 namespace {
 std::map<std::string, uint16_t>& ports() {
-  static std::map<std::string, uint16_t> p;
-  return p;
+  static std::map<std::string, uint16_t>* p = new std::map<std::string, uint16_t>;
+  return *p;
 }
 }  // namespace
 
