@@ -188,6 +188,23 @@ TEST(Wrappers, AccessIgnoresOneTrailingSeparator) {
   EXPECT_EQ(-1, qk_access((tmp / "missing").c_str(), 0));
 }
 
+TEST(Wrappers, SpawnWithoutWaiting) {
+  testsupport::TempDir tmp;
+  const std::string report = tmp / "report";
+  testsupport::ScopedEnv env("FAKEJAVA_REPORT", report.c_str());
+  const std::string command = testsupport::sibling_program("fakejava") + " hello world";
+  ASSERT_EQ(0, spawn_no_wait(command.c_str()));
+  // The child runs on its own; its report shows it started with the rest as its argument.
+  std::string text;
+  for (int i = 0; i < 200 && text.find("arg 1 [hello") == std::string::npos; ++i) {
+    qk_sleep(50);
+    if (testsupport::file_exists(report)) text = testsupport::read_file(report);
+  }
+  EXPECT_NE(std::string::npos, text.find("arg 1 [hello")) << text;
+  EXPECT_EQ(-1, spawn_no_wait((tmp / "no_such_program").c_str()));
+  EXPECT_EQ(-1, spawn_no_wait(""));
+}
+
 TEST(Wrappers, ByteOrderMark) {
   std::ostringstream out;
   write_utf8_bom(out);
