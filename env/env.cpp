@@ -29,15 +29,26 @@ const char kConfigFile[] = "QK.env";
 const char kRootConfigFile[] = "config/QK.env";
 const unsigned long kEnvVarNotFound = 203;  // ERROR_ENVVAR_NOT_FOUND
 
+// The first lookup is made during other modules' static initialisation, perhaps before
+// this module's own: all state is either constant-initialised or built on first use (and
+// never destroyed, for lookups made by exit-time destructors).
 bool config_loaded = false;
 
 enum class Namespace { undetermined, none, present };
 Namespace namespace_state = Namespace::undetermined;
-// Module-level texts are plain arrays: lookups run during other modules' static
-// initialisation, before any object with a constructor here would be built.
-char namespace_prefix_1[100];  // namespace (up to 96 characters) + "___"
-char namespace_prefix_2[100];  // namespace + ":"
 
+std::string& namespace_prefix_1() {  // the namespace and "___"
+  static std::string* prefix = new std::string;
+  return *prefix;
+}
+std::string& namespace_prefix_2() {  // the namespace and ":"
+  static std::string* prefix = new std::string;
+  return *prefix;
+}
+std::string& env_path_buffer() {
+  static std::string* buffer = new std::string;
+  return *buffer;
+}
 
 void use_user_locale() { setlocale(LC_ALL, ""); }
 
@@ -66,11 +77,12 @@ void report_legacy_problem(const char* name, bool overlength, bool fatal) {
   report_message(message.c_str(), severity, 0);
 }
 
-// The variable from section "Tallowin" of the legacy file, placed into the environment.
-const char* legacy_lookup(const char* name, bool fatal) {
+// The variable from section "Tallowin" of the legacy file, placed into the environment;
+// false (after the report) when the file gives no usable value.
+bool legacy_lookup(const char* name, bool fatal, std::string& value_out) {
   char text[255];
   const size_t name_len = strlen(name);
-  if (name_len + 3 > sizeof text) return nullptr;
+  if (name_len + 3 > sizeof text) return false;
   memcpy(text, name, name_len);
   text[name_len] = '=';
   char* value = text + name_len + 1;
@@ -78,13 +90,11 @@ const char* legacy_lookup(const char* name, bool fatal) {
   unsigned long n = platform::profile_string(kLegacySection, name, "", value, space, kLegacyFile);
   if (value[0] == '\0' || n == space - 1) {
     report_legacy_problem(name, value[0] != '\0', fatal);
-    return nullptr;
+    return false;
   }
-  // Kept for the life of the process: the caller holds the value part.
-  char* assignment = strdup(text);
-  if (!assignment) return nullptr;
-  env_put(assignment, 1);
-  return assignment + name_len + 1;
+  env_put(text, 1);
+  value_out = value;
+  return true;
 }
 
 // Layer 4: one assignment of a file into the environment.
@@ -125,13 +135,13 @@ bool read_file(const char* dir, const char* file, const char* suffix = "") {
 
 void load_config() {
   use_user_locale();
-  const char* found_root = platform::get_env(kRootVar);
-  const char* found_local = platform::get_env(kLocalVar);
-  if (!found_root) found_root = legacy_lookup(kRootVar, true);
   // Copied: a forced assignment in a file may replace the variable while it is in use.
-  const bool have_root = found_root != nullptr;
-  const std::string root = have_root ? found_root : "";
-  if (!found_local) legacy_lookup(kLocalVar, true);
+  const char* found_root = platform::get_env(kRootVar);
+  std::string root = found_root ? found_root : "";
+  const bool have_local = platform::get_env(kLocalVar) != nullptr;
+  const bool have_root = found_root || legacy_lookup(kRootVar, true, root);
+  std::string unused;
+  if (!have_local) legacy_lookup(kLocalVar, true, unused);
 
   bool opened = false;
   if (const char* local = platform::get_env(kLocalVar)) {
@@ -169,8 +179,8 @@ const char* env_lookup(const char* name, short complain) {
   if (namespace_state == Namespace::undetermined) {
     const char* ns = platform::get_env("QK_NAMESPACE");
     if (ns) {
-      snprintf(namespace_prefix_1, sizeof namespace_prefix_1, "%.96s___", ns);
-      snprintf(namespace_prefix_2, sizeof namespace_prefix_2, "%.96s:", ns);
+      namespace_prefix_1() = std::string(ns) + "___";
+      namespace_prefix_2() = std::string(ns) + ":";
       namespace_state = Namespace::present;
     } else {
       namespace_state = Namespace::none;
@@ -178,8 +188,8 @@ const char* env_lookup(const char* name, short complain) {
   }
   if (!name) name = "";
   if (namespace_state == Namespace::present) {
-    if (const char* v = platform::get_env((std::string(namespace_prefix_1) + name).c_str())) return v;
-    if (const char* v = platform::get_env((std::string(namespace_prefix_2) + name).c_str())) return v;
+    if (const char* v = platform::get_env((namespace_prefix_1() + name).c_str())) return v;
+    if (const char* v = platform::get_env((namespace_prefix_2() + name).c_str())) return v;
   }
   const char* value = platform::get_env(name);
   if (!value && complain == 1)
@@ -261,16 +271,15 @@ const char* env_path(const char* name, const char* suffix) {
   const char* value = env_lookup(name, 1);
   std::string v = value ? value : "";
   const char sep = platform::path_separator();
-  static std::string& env_path_buffer = *new std::string;  // made on first use, never freed
   if (platform::is_absolute_path(v)) {
-    env_path_buffer = v;
+    env_path_buffer() = v;
   } else {
     const char* root = env_lookup("QK_ROOT", 1);
-    env_path_buffer = std::string(root ? root : "") + sep + v;
+    env_path_buffer() = std::string(root ? root : "") + sep + v;
   }
-  env_path_buffer += sep;
-  if (suffix) env_path_buffer += suffix;
-  return env_path_buffer.c_str();
+  env_path_buffer() += sep;
+  if (suffix) env_path_buffer() += suffix;
+  return env_path_buffer().c_str();
 }
 
 void load_program_dir_config() {
@@ -295,6 +304,6 @@ void load_program_dir_config() {
 void env_testing_reset() {
   config_loaded = false;
   namespace_state = Namespace::undetermined;
-  namespace_prefix_1[0] = '\0';
-  namespace_prefix_2[0] = '\0';
+  namespace_prefix_1().clear();
+  namespace_prefix_2().clear();
 }

@@ -56,7 +56,9 @@ TEST(EnvLoad, PrecedenceFollowsTheSearchOrder) {
   write_file(inst.site + "/QK.env", "QKT_ROOT=site\nQKT_SITE=site\n@QKT_FORCED=site\n");
   write_file(inst.system + "/QK.env", "QKT_SITE=system\nQKT_SYS=system\n");
 
+  testing::internal::CaptureStderr();
   EXPECT_EQ("environment", value_of("QKT_ENV"));
+  EXPECT_EQ("", testing::internal::GetCapturedStderr());
   EXPECT_EQ("local", value_of("QKT_LOCAL"));
   EXPECT_EQ("config", value_of("QKT_CONFIG"));
   EXPECT_EQ("root", value_of("QKT_ROOT"));
@@ -152,7 +154,8 @@ TEST(EnvLoad, LegacyFileSuppliesTheLocalFolder) {
   Installation inst({"QKT_L", "QKT_R"});
   set_env("QK_LOCAL", nullptr);
   write_file(inst.windows + "/tallowin.ini",
-             "[Other]\nQK_LOCAL=wrong\n[tallowin]\r\n  qk_local =  " + inst.local + "  \r\n");
+             "[Other]\nQK_LOCAL=wrong\n[tallowin]\r\n; QK_LOCAL=comment\r\n  qk_local =  \"" +
+                 inst.local + "\"  \r\nQK_LOCAL=second\n");
   write_file(inst.local + "/QK.env", "QKT_L=local\n");
   write_file(inst.root + "/QK.env", "QKT_R=root\n");
   EXPECT_EQ("local", value_of("QKT_L"));
@@ -194,6 +197,15 @@ TEST(EnvLoadDeathTest, LegacyValueMissingOrTooLong) {
               "^\nOverlength value for QK_ROOT in tallowin\\.ini\n$");
 }
 
+TEST(EnvLoadDeathTest, WindowsDirectoryUnavailable) {
+  Installation inst;
+  set_env("QK_ROOT", nullptr);
+  // Longer than the 128 bytes the report makes room for.
+  platform::testing::set_windows_directory(inst.windows + "/" + std::string(130, 'w'));
+  EXPECT_EXIT(env_lookup("QKT_X", 0), testing::ExitedWithCode(kFatal),
+              "^\nCould not get Windows dir\n$");
+}
+
 TEST(EnvLoad, LegacyValueJustShortEnoughIsTaken) {
   Installation inst;
   set_env("QK_ROOT", nullptr);
@@ -214,12 +226,14 @@ TEST(EnvLookupDeathTest, ComplaintsAreFatal) {
 }
 
 TEST(EnvLookup, CaseInsensitiveSearch) {
-  Installation inst({"qkt_Mixed", "QKT_MIXED"});
+  Installation inst({"qkt_Mixed", "QKT_mixed", "QKT_MIXED"});
   set_env("qkt_Mixed", "found");
   const char* v = env_lookup_nocase("QKT_MIXED", 1);
   ASSERT_NE(nullptr, v);
   EXPECT_STREQ("found", v);
   EXPECT_EQ(nullptr, env_lookup_nocase("QKT_MIXED_NOT", 0));
+  set_env("QKT_mixed", "later");  // the last match in the environment's order wins
+  EXPECT_STREQ("later", env_lookup_nocase("QKT_MIXED", 0));
 }
 
 TEST(EnvPut, SetsAndRemoves) {

@@ -4,8 +4,10 @@
 #include <errno.h>
 #include <spawn.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -64,6 +66,13 @@ int spawn_no_wait(const std::string& program, const std::string& arg) {
     errno = rc;
     return -1;
   }
+  // Nobody waits for the child; a thread of its own collects its end, so that it does not
+  // stay behind as a zombie.
+  std::thread([pid] {
+    int status;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
   return 0;
 }
 

@@ -5,13 +5,14 @@ namespace platform {
 namespace testing {
 
 namespace {
+// Never destroyed: the settings may be loaded as late as an exit-time destructor.
 std::string& windows_dir() {
-  static std::string dir;
-  return dir;
+  static std::string* dir = new std::string;
+  return *dir;
 }
 std::string& config_dir() {
-  static std::string dir;
-  return dir;
+  static std::string* dir = new std::string;
+  return *dir;
 }
 }  // namespace
 
