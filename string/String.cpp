@@ -85,6 +85,10 @@ char uint_digits[72];
 
 String::String() : rep_(StringRep::empty()) {}
 
+// The window (null string, 0, 0). No assignment goes through it, so the null string's
+// empty text never changes.
+SubString String::not_found() { return SubString(const_cast<String&>(nullString()), 0, 0); }
+
 String::String(const char* text, int len) : rep_(StringRep::empty()) {
   rep_ = StringRep::create(text, text ? len : 0);
   rep_->references = 1;
@@ -245,7 +249,7 @@ char String::elem(int i) const {
 
 SubString String::at(int pos, int len) {
   const int n = length();
-  if (pos < 0 || len < 0 || static_cast<std::int64_t>(pos) + len > n) return SubString(nullString(), 0, 0);
+  if (pos < 0 || len < 0 || static_cast<std::int64_t>(pos) + len > n) return not_found();
   return SubString(*this, pos, len);
 }
 
@@ -253,7 +257,7 @@ SubString String::at(const char* s, int startpos) { return at(index(s, startpos)
 
 SubString String::after(int pos) {
   const int n = length();
-  if (pos < 0 || pos >= n) return SubString(nullString(), 0, 0);
+  if (pos < 0 || pos >= n) return not_found();
   return SubString(*this, pos + 1, n - pos - 1);
 }
 
@@ -268,8 +272,11 @@ bool operator==(const String& left, const String& right) {
 }
 
 std::ostream& operator<<(std::ostream& out, const String& s) {
-  const char* text = s;
-  return out.write(text, s.length());
+  if (!StringRep::valid(s.rep())) {
+    string_error(__LINE__, "bad string", ERROR);
+    return out;
+  }
+  return out.write(s.rep()->text(), s.rep()->length);
 }
 
 String inttostr(int value, int base) {

@@ -83,7 +83,7 @@ class String {
   SubString after(int pos);
 
   // The process-wide null string, target of every not-found window.
-  static String& nullString();
+  static const String& nullString();
 
   // The representation, for the string module's other parts and for checks.
   StringRep* rep() const { return rep_; }
@@ -97,6 +97,7 @@ class String {
   void release_slow();
   // Leaves a corrupt representation alone and starts over with the empty text.
   void drop_bad_rep();
+  static SubString not_found();
   // A String holding rep, already counted for it.
   static String adopt(StringRep* rep);
   // The two texts one after the other, in one new representation.
@@ -112,6 +113,9 @@ class String {
 String operator+(const String& left, const String& right);
 String operator+(const String& left, const char* right);
 String operator+(const char* left, const String& right);
+// A String plus a number would otherwise compile as pointer arithmetic on the text.
+String operator+(const String& left, char right) = delete;
+String operator+(const String& left, int right) = delete;
 
 // Byte comparison (strcmp); a null text compares as "".
 bool operator==(const String& left, const char* right);
