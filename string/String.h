@@ -161,16 +161,23 @@ inline String::~String() {
 }
 
 inline String& String::operator+=(char c) {
+  // Room in a private representation of a size class (never the empty one, which has
+  // no room): the byte goes in place.
   StringRep* r = rep_;
-  if (c != 0 && StringRep::valid(r) && r->references <= 1 && r->length < r->capacity &&
-      !string_internal::trace_switch) {
-    char* text = r->text();
-    const std::int32_t n = r->length;
-    text[n] = c;
-    text[n + 1] = 0;
-    r->length = n + 1;
-    r->state = 0;
-    return *this;
+  if (r && c != 0) {
+    const std::uint32_t capacity = static_cast<std::uint32_t>(r->capacity);
+    const std::uint32_t n = static_cast<std::uint32_t>(r->length);
+    const std::uint32_t block = capacity + StringRep::overhead;
+    if (n < capacity && capacity <= static_cast<std::uint32_t>(StringRep::max_capacity) && (block & (block - 1)) == 0 &&
+        capacity >= static_cast<std::uint32_t>(StringRep::smallest_block - StringRep::overhead) &&
+        r->references <= 1 && !string_internal::trace_switch) {
+      char* text = r->text();
+      text[n] = c;
+      text[n + 1] = 0;
+      r->length = static_cast<std::int32_t>(n + 1);
+      r->state = 0;
+      return *this;
+    }
   }
   return append_slow(c);
 }
