@@ -48,10 +48,14 @@ int search_backward(const StringRep* rep, const char* s, int n, int startpos) {
   return -1;
 }
 
-int search(const StringRep* rep, const char* s, int startpos) {
-  s = or_empty(s);
+// The search for the n bytes of s (n -1: all of it) from startpos.
+int search(const StringRep* rep, const char* s, int n, int startpos) {
+  if (!s) {
+    s = "";
+    n = 0;
+  }
   if (std::llabs(static_cast<long long>(startpos)) > rep->length) return -1;
-  const int n = text_length(s);
+  if (n < 0) n = text_length(s);
   return startpos >= 0 ? search_forward(rep, s, n, startpos) : search_backward(rep, s, n, startpos);
 }
 
@@ -153,7 +157,7 @@ int String::contains(const char* s) const {
     string_error(__LINE__, "bad string in String::contains(const char *)", ERROR);
     return 0;
   }
-  return search(rep_, s, 0) >= 0;
+  return search(rep_, s, -1, 0) >= 0;
 }
 
 int String::contains(const String& s) const {
@@ -161,15 +165,15 @@ int String::contains(const String& s) const {
     string_error(__LINE__, "bad string in String::contains(const char *)", ERROR);
     return 0;
   }
-  return search(rep_, s.rep_->text(), 0) >= 0;
+  return search(rep_, s.rep_->text(), s.rep_->length, 0) >= 0;
 }
 
-int String::contains(const char* s, int startpos) const {
+int String::contains(const char* s, int len) const {
   if (!valid()) {
     string_error(__LINE__, "bad string in String::contains(char *, int)", ERROR);
     return 0;
   }
-  return search(rep_, s, startpos) >= 0;
+  return search(rep_, s, len, 0) >= 0;
 }
 
 int String::index(const char* s, int startpos) const {
@@ -177,7 +181,7 @@ int String::index(const char* s, int startpos) const {
     string_error(__LINE__, "bad string", ERROR);
     return -1;
   }
-  return search(rep_, s, startpos);
+  return search(rep_, s, -1, startpos);
 }
 
 int String::matches(const char* s, int pos) const {

@@ -55,8 +55,8 @@ class String {
   // 1 when s occurs anywhere in the text, else 0.
   int contains(const char* s) const;
   int contains(const String& s) const;
-  // 1 when s occurs at or after startpos (counted from the end when negative).
-  int contains(const char* s, int startpos) const;
+  // 1 when the first len bytes of s (len -1: all of it) occur anywhere in the text.
+  int contains(const char* s, int len) const;
   // Position of s searching forward from startpos, or backward from length + startpos
   // when startpos is negative (-1 lets the match end on the last byte); -1 when absent.
   int index(const char* s, int startpos = 0) const;

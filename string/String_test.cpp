@@ -214,8 +214,11 @@ TEST(StringSearch, MatchesAndContains) {
   EXPECT_EQ(1, s.contains("bc"));
   EXPECT_EQ(0, s.contains("cb"));
   EXPECT_EQ(1, s.contains(String("c")));
-  EXPECT_EQ(1, s.contains("c", 2));
-  EXPECT_EQ(0, s.contains("a", 1));
+  EXPECT_EQ(1, s.contains("bcd", 2));
+  EXPECT_EQ(0, s.contains("cab", 2));
+  EXPECT_EQ(1, s.contains("ab", -1));
+  String zero("b\0c", 3);
+  EXPECT_EQ(0, s.contains(zero));  // all three bytes, the 0 among them
   EXPECT_EQ(0, String().matches("a", 0));
 }
 
