@@ -14,6 +14,9 @@ namespace {
 
 int refs(const String& s) { return s.rep()->references; }
 
+// Built during static initialisation, before main and before any other String.
+const String built_early(";");
+
 class NoSharing {
  public:
   NoSharing() { string_debug_switches(0, 1); }
@@ -37,6 +40,11 @@ TEST(StringConstruction, DefaultIsTheUncountedEmptyRepresentation) {
   EXPECT_EQ(0, e->length);
   EXPECT_EQ(0, e->references);
   EXPECT_EQ(0, e->text()[0]);
+}
+
+TEST(StringConstruction, WorksDuringStaticInitialisation) {
+  EXPECT_STREQ(";", built_early);
+  EXPECT_EQ(18, built_early.allocation());
 }
 
 TEST(StringConstruction, FromTextAlwaysTakesABlock) {
