@@ -31,7 +31,9 @@ const std::size_t mark_offset = 4;
 const std::size_t link_offset = sizeof(void*) == 4 ? 0 : 8;
 const std::uint32_t smallest_object = static_cast<std::uint32_t>(link_offset + sizeof(void*));
 
-enum FastMemory { UNDETERMINED, FAST_ON, FAST_OFF };
+// DECIDING: the settings lookup that decides is running; it may itself allocate, and
+// those requests are pooled.
+enum FastMemory { UNDETERMINED, DECIDING, FAST_ON, FAST_OFF };
 FastMemory fast_memory = UNDETERMINED;
 
 bool has_free_mark(const char* object) { return std::memcmp(object + mark_offset, free_mark, 4) == 0; }
@@ -111,8 +113,20 @@ void ALLOCATOR_QK::make_hunk() {
   free_objects_ += objects_per_hunk_;
 }
 
+bool ALLOCATOR_QK::owns(const char* address) const {
+  const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(address);
+  for (const Hunk* hunk = hunks_; hunk; hunk = hunk->next) {
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(hunk->block);
+    if (at >= start && at < start + hunk_length_) return true;
+  }
+  return false;
+}
+
 void* ALLOCATOR_QK::alloc() {
-  if (fast_memory == UNDETERMINED) fast_memory = fastMemoryEnabled() ? FAST_ON : FAST_OFF;
+  if (fast_memory == UNDETERMINED) {
+    fast_memory = DECIDING;
+    fast_memory = fastMemoryEnabled() ? FAST_ON : FAST_OFF;
+  }
   if (fast_memory == FAST_OFF) return ::operator new(requested_size_);
   if (!free_head_) make_hunk();
   char* object = free_head_;
@@ -149,11 +163,11 @@ std::uint32_t ALLOCATOR_QK::free(void* address) {
       stdlog->commit();
     }
   }
-  if (fast_memory != FAST_ON) {
+  char* object = static_cast<char*>(address);
+  if (fast_memory == UNDETERMINED || (fast_memory == FAST_OFF && !owns(object))) {
     ::operator delete(address);
     return 0;
   }
-  char* object = static_cast<char*>(address);
   if (has_free_mark(object)) {
     if (stdlog && stdlog->isOn("allocator", __LINE__, SEVERE_ERROR)) {
       stdlog->stream() << "Attempt to free Allocator " << name_ << " 0x" << address

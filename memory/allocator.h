@@ -55,6 +55,8 @@ class ALLOCATOR_QK {
 
  private:
   void make_hunk();
+  // True when the address lies in one of this allocator's hunks.
+  bool owns(const char* address) const;
 
   Hunk* hunks_ = nullptr;
   std::uint32_t objects_per_hunk_;

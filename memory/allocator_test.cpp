@@ -7,6 +7,8 @@
 #include <set>
 #include <string>
 
+#include "tests/support/testsupport.h"
+
 namespace {
 
 TEST(Allocator, FirstAllocMakesAHunk) {
@@ -76,6 +78,32 @@ TEST(Allocator, OtherSizesComeFromTheHeap) {
   std::memset(other, 0, 100);
   ::operator delete(other);
   pool.free(exact);
+}
+
+}  // namespace
+
+namespace {
+
+// QK_NOFASTMEM is decided at the first alloc() of a process: the heap-only case runs as a
+// child of its own.
+TEST(Allocator, NoFastMemoryPassesEveryRequestToTheHeap) {
+  if (fastMemoryEnabled()) {
+    testsupport::ScopedEnv off("QK_NOFASTMEM", "1");
+    const testsupport::Run child = testsupport::run(
+        testsupport::quote_arg(testsupport::sibling_program("memory_tests")) +
+        " --gtest_filter=Allocator.NoFastMemoryPassesEveryRequestToTheHeap");
+    ASSERT_TRUE(child.started);
+    EXPECT_EQ(0u, child.exit_code) << child.out << child.err;
+    EXPECT_NE(std::string::npos, child.out.find("[  PASSED  ] 1 test")) << child.out;
+    return;
+  }
+  ALLOCATOR_QK pool(64, 16, "Heap64");
+  void* p = pool.alloc();
+  std::memset(p, 1, 64);
+  EXPECT_EQ(0u, pool.hunkCount());
+  EXPECT_EQ(0u, pool.objectsInUse());
+  EXPECT_EQ(0u, pool.free(p));
+  EXPECT_EQ(0u, pool.freeObjects());
 }
 
 }  // namespace

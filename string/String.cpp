@@ -48,10 +48,14 @@ int search_backward(const StringRep* rep, const char* s, int n, int startpos) {
   return -1;
 }
 
-int search(const StringRep* rep, const char* s, int startpos) {
-  s = or_empty(s);
+// The search for the n bytes of s (n -1: all of it) from startpos.
+int search(const StringRep* rep, const char* s, int n, int startpos) {
+  if (!s) {
+    s = "";
+    n = 0;
+  }
   if (std::llabs(static_cast<long long>(startpos)) > rep->length) return -1;
-  const int n = text_length(s);
+  if (n < 0) n = text_length(s);
   return startpos >= 0 ? search_forward(rep, s, n, startpos) : search_backward(rep, s, n, startpos);
 }
 
@@ -84,6 +88,10 @@ char uint_digits[72];
 }  // namespace
 
 String::String() : rep_(StringRep::empty()) {}
+
+// The window (null string, 0, 0). No assignment goes through it, so the null string's
+// empty text never changes.
+SubString String::not_found() { return SubString(const_cast<String&>(nullString()), 0, 0); }
 
 String::String(const char* text, int len) : rep_(StringRep::empty()) {
   rep_ = StringRep::create(text, text ? len : 0);
@@ -149,7 +157,7 @@ int String::contains(const char* s) const {
     string_error(__LINE__, "bad string in String::contains(const char *)", ERROR);
     return 0;
   }
-  return search(rep_, s, 0) >= 0;
+  return search(rep_, s, -1, 0) >= 0;
 }
 
 int String::contains(const String& s) const {
@@ -157,15 +165,15 @@ int String::contains(const String& s) const {
     string_error(__LINE__, "bad string in String::contains(const char *)", ERROR);
     return 0;
   }
-  return search(rep_, s.rep_->text(), 0) >= 0;
+  return search(rep_, s.rep_->text(), s.rep_->length, 0) >= 0;
 }
 
-int String::contains(const char* s, int startpos) const {
+int String::contains(const char* s, int len) const {
   if (!valid()) {
     string_error(__LINE__, "bad string in String::contains(char *, int)", ERROR);
     return 0;
   }
-  return search(rep_, s, startpos) >= 0;
+  return search(rep_, s, len, 0) >= 0;
 }
 
 int String::index(const char* s, int startpos) const {
@@ -173,7 +181,7 @@ int String::index(const char* s, int startpos) const {
     string_error(__LINE__, "bad string", ERROR);
     return -1;
   }
-  return search(rep_, s, startpos);
+  return search(rep_, s, -1, startpos);
 }
 
 int String::matches(const char* s, int pos) const {
@@ -245,7 +253,7 @@ char String::elem(int i) const {
 
 SubString String::at(int pos, int len) {
   const int n = length();
-  if (pos < 0 || len < 0 || static_cast<std::int64_t>(pos) + len > n) return SubString(nullString(), 0, 0);
+  if (pos < 0 || len < 0 || static_cast<std::int64_t>(pos) + len > n) return not_found();
   return SubString(*this, pos, len);
 }
 
@@ -253,7 +261,7 @@ SubString String::at(const char* s, int startpos) { return at(index(s, startpos)
 
 SubString String::after(int pos) {
   const int n = length();
-  if (pos < 0 || pos >= n) return SubString(nullString(), 0, 0);
+  if (pos < 0 || pos >= n) return not_found();
   return SubString(*this, pos + 1, n - pos - 1);
 }
 
@@ -268,8 +276,11 @@ bool operator==(const String& left, const String& right) {
 }
 
 std::ostream& operator<<(std::ostream& out, const String& s) {
-  const char* text = s;
-  return out.write(text, s.length());
+  if (!StringRep::valid(s.rep())) {
+    string_error(__LINE__, "bad string", ERROR);
+    return out;
+  }
+  return out.write(s.rep()->text(), s.rep()->length);
 }
 
 String inttostr(int value, int base) {

@@ -55,8 +55,8 @@ class String {
   // 1 when s occurs anywhere in the text, else 0.
   int contains(const char* s) const;
   int contains(const String& s) const;
-  // 1 when s occurs at or after startpos (counted from the end when negative).
-  int contains(const char* s, int startpos) const;
+  // 1 when the first len bytes of s (len -1: all of it) occur anywhere in the text.
+  int contains(const char* s, int len) const;
   // Position of s searching forward from startpos, or backward from length + startpos
   // when startpos is negative (-1 lets the match end on the last byte); -1 when absent.
   int index(const char* s, int startpos = 0) const;
@@ -83,7 +83,7 @@ class String {
   SubString after(int pos);
 
   // The process-wide null string, target of every not-found window.
-  static String& nullString();
+  static const String& nullString();
 
   // The representation, for the string module's other parts and for checks.
   StringRep* rep() const { return rep_; }
@@ -97,6 +97,7 @@ class String {
   void release_slow();
   // Leaves a corrupt representation alone and starts over with the empty text.
   void drop_bad_rep();
+  static SubString not_found();
   // A String holding rep, already counted for it.
   static String adopt(StringRep* rep);
   // The two texts one after the other, in one new representation.
@@ -112,6 +113,9 @@ class String {
 String operator+(const String& left, const String& right);
 String operator+(const String& left, const char* right);
 String operator+(const char* left, const String& right);
+// A String plus a number would otherwise compile as pointer arithmetic on the text.
+String operator+(const String& left, char right) = delete;
+String operator+(const String& left, int right) = delete;
 
 // Byte comparison (strcmp); a null text compares as "".
 bool operator==(const String& left, const char* right);
@@ -157,16 +161,23 @@ inline String::~String() {
 }
 
 inline String& String::operator+=(char c) {
+  // Room in a private representation of a size class (never the empty one, which has
+  // no room): the byte goes in place.
   StringRep* r = rep_;
-  if (c != 0 && StringRep::valid(r) && r->references <= 1 && r->length < r->capacity &&
-      !string_internal::trace_switch) {
-    char* text = r->text();
-    const std::int32_t n = r->length;
-    text[n] = c;
-    text[n + 1] = 0;
-    r->length = n + 1;
-    r->state = 0;
-    return *this;
+  if (r && c != 0) {
+    const std::uint32_t capacity = static_cast<std::uint32_t>(r->capacity);
+    const std::uint32_t n = static_cast<std::uint32_t>(r->length);
+    const std::uint32_t block = capacity + StringRep::overhead;
+    if (n < capacity && capacity <= static_cast<std::uint32_t>(StringRep::max_capacity) && (block & (block - 1)) == 0 &&
+        capacity >= static_cast<std::uint32_t>(StringRep::smallest_block - StringRep::overhead) &&
+        r->references <= 1 && !string_internal::trace_switch) {
+      char* text = r->text();
+      text[n] = c;
+      text[n + 1] = 0;
+      r->length = static_cast<std::int32_t>(n + 1);
+      r->state = 0;
+      return *this;
+    }
   }
   return append_slow(c);
 }

@@ -121,7 +121,7 @@ StringRep* StringRep::empty() {
   return empty_instance;
 }
 
-String& String::nullString() {
+const String& String::nullString() {
   StringRep::empty();
   return *null_instance;
 }

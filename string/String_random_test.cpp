@@ -47,7 +47,7 @@ class Run {
 
   void step() {
     const int i = pick(handles), j = pick(handles);
-    switch (pick(16)) {
+    switch (pick(17)) {
       case 0: strings_[i] = strings_[j]; models_[i] = models_[j]; break;
       case 1: { String copy(strings_[j]); strings_[i] = copy; models_[i] = models_[j]; break; }
       case 2: { const std::string t = text(); strings_[i] = t.c_str(); models_[i] = t; break; }
@@ -72,6 +72,9 @@ class Run {
                  // A window that does not fit is the not-found window: an empty source.
                  const std::string source = fits(models_[i], q, m) ? models_[i].substr(q, m) : std::string();
                  to = from; if (fits(models_[i], p, n)) models_[i].replace(p, n, source); break; }
+      case 15: { const std::string needle = text(2), t = text(); const int len = static_cast<int>(models_[i].size());
+                 const int start = pick(2 * len + 3) - len - 1; const int at = model_index(models_[i], needle, start);
+                 strings_[i].at(needle.c_str(), start) = t.c_str(); if (at >= 0) models_[i].replace(at, needle.size(), t); break; }
       default: strings_[i] = String(); models_[i].clear(); break;
     }
     // Keep the texts small enough for a quick run, but let some reach the heap classes.
@@ -139,7 +142,7 @@ void run(std::uint32_t seed, int steps) {
 }
 
 TEST(StringDifferential, SharedHandlesAgainstStdString) {
-  for (std::uint32_t seed : {1u, 2u, 3u}) run(seed, 20000);
+  for (std::uint32_t seed : {1u, 2u, 3u, 4u}) run(seed, 30000);
 }
 
 TEST(StringDifferential, UnderNoSharing) {

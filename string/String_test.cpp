@@ -14,6 +14,9 @@ namespace {
 
 int refs(const String& s) { return s.rep()->references; }
 
+// Built during static initialisation, before main and before any other String.
+const String built_early(";");
+
 class NoSharing {
  public:
   NoSharing() { string_debug_switches(0, 1); }
@@ -37,6 +40,11 @@ TEST(StringConstruction, DefaultIsTheUncountedEmptyRepresentation) {
   EXPECT_EQ(0, e->length);
   EXPECT_EQ(0, e->references);
   EXPECT_EQ(0, e->text()[0]);
+}
+
+TEST(StringConstruction, WorksDuringStaticInitialisation) {
+  EXPECT_STREQ(";", built_early);
+  EXPECT_EQ(18, built_early.allocation());
 }
 
 TEST(StringConstruction, FromTextAlwaysTakesABlock) {
@@ -214,8 +222,11 @@ TEST(StringSearch, MatchesAndContains) {
   EXPECT_EQ(1, s.contains("bc"));
   EXPECT_EQ(0, s.contains("cb"));
   EXPECT_EQ(1, s.contains(String("c")));
-  EXPECT_EQ(1, s.contains("c", 2));
-  EXPECT_EQ(0, s.contains("a", 1));
+  EXPECT_EQ(1, s.contains("bcd", 2));
+  EXPECT_EQ(0, s.contains("cab", 2));
+  EXPECT_EQ(1, s.contains("ab", -1));
+  String zero("b\0c", 3);
+  EXPECT_EQ(0, s.contains(zero));  // all three bytes, the 0 among them
   EXPECT_EQ(0, String().matches("a", 0));
 }
 
@@ -240,7 +251,6 @@ TEST(StringSearch, ComparisonAndSmallAccessors) {
 TEST(StringWindows, AtAndAfter) {
   String s("abc");
   EXPECT_FALSE(s.at(1, 5).found());
-  EXPECT_EQ(&String::nullString(), &String::nullString());
   SubString w = s.after(0);
   EXPECT_TRUE(w.found());
   EXPECT_EQ(2, w.length());

@@ -192,7 +192,27 @@ TEST(StringMisuse, WindowOnACorruptString) {
   EXPECT_EQ('F', fake.bytes[13]);
 }
 
+// Without a logger nothing is written and the process goes on: the oversize request must
+// still never write past a block.
+class NoLogger {
+ public:
+  NoLogger() : saved_(stdlog) { stdlog = nullptr; }
+  ~NoLogger() { stdlog = saved_; }
+  NoLogger(const NoLogger&) = delete;
+  NoLogger& operator=(const NoLogger&) = delete;
+
+ private:
+  LOGGER_QK* saved_;
+};
+
+TEST(StringMisuseDeathTest, StringTooBigEndsTheRun) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(StringRep::create(nullptr, 1048563),
+              ::testing::ExitedWithCode(testsupport::observed_exit_code(999)), "String too big 1048563");
+}
+
 TEST(StringMisuse, RequestsBeyondTheLargestBlockNeverOverrun) {
+  NoLogger quiet;
   Reports reports;
   StringRep* rep = StringRep::create(nullptr, 1048563);
   ASSERT_EQ(1u, reports.errors().size());
@@ -245,8 +265,9 @@ TEST(StringReports, WarningsAreOneRecord) {
   EXPECT_EQ("String warning:  odd number 7", records[1].second);
 }
 
-// QK_FATAL_STRING_ERROR is read once per run: the check runs in a fresh process.
+// QK_FATAL_STRING_ERROR is read once per run: these checks run in fresh processes.
 void report_under_fatal_setting() {
+  NoLogger quiet;
   testsupport::set_env("QK_FATAL_STRING_ERROR", "1");
   Reports reports;
   string_error(7, "bad string", ERROR);
@@ -260,6 +281,17 @@ void report_under_fatal_setting() {
 TEST(StringReportsDeathTest, FatalSettingRaisesTheMessageToFatal) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(report_under_fatal_setting(), ::testing::ExitedWithCode(0), "");
+}
+
+void report_with_fatal_setting() {
+  testsupport::set_env("QK_FATAL_STRING_ERROR", "1");
+  string_error(7, "bad string", ERROR);
+}
+
+TEST(StringReportsDeathTest, FatalSettingEndsTheRunAtTheFirstReport) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(report_with_fatal_setting(), ::testing::ExitedWithCode(testsupport::observed_exit_code(999)),
+              "STRING ERROR: bad string 7");
 }
 
 TEST(StringTrace, PatternGlob) {
