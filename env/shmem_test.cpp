@@ -98,9 +98,12 @@ std::string fresh_folder() {
   return *base / std::to_string(++counter);
 }
 
+// The settings' first lookup needs an installation root and a local folder.
 class ShmemTest : public ::testing::Test {
  protected:
   std::string dir = fresh_folder();
+  ScopedEnv root{"QK_ROOT", fresh_folder().c_str()};
+  ScopedEnv local{"QK_LOCAL", fresh_folder().c_str()};
   ScopedEnv site{"QK_SITE", dir.c_str()};
 };
 
@@ -133,7 +136,7 @@ TEST_F(ShmemTest, BackingFileIsNamedByTheKeyUnderTheSiteFolder) {
   EXPECT_GE(testsupport::read_file(dir + "/shm/000000ff").size(), 64u);
 }
 
-TEST(ShmemSite, WithoutSiteTheRootGetsSiteAndShmFolders) {
+TEST_F(ShmemTest, WithoutSiteTheRootGetsSiteAndShmFolders) {
   std::string root = fresh_folder();
   ScopedEnv no_site("QK_SITE", nullptr);
   ScopedEnv r("QK_ROOT", root.c_str());
@@ -144,7 +147,7 @@ TEST(ShmemSite, WithoutSiteTheRootGetsSiteAndShmFolders) {
   EXPECT_TRUE(testsupport::file_exists(root + "/site/shm/" + name));
 }
 
-TEST(ShmemSite, MissingRootIsFatal) {
+TEST_F(ShmemTest, MissingRootIsFatal) {
   env_lookup("QK_SITE", 0);  // the settings are loaded while the root is still there
   ScopedEnv no_site("QK_SITE", nullptr);
   ScopedEnv no_root("QK_ROOT", nullptr);
@@ -153,7 +156,7 @@ TEST(ShmemSite, MissingRootIsFatal) {
               "KVO23116 QK_ROOT not set");
 }
 
-TEST(ShmemPrivate, KeysInOneSecondAreOneApart) {
+TEST_F(ShmemTest, PrivateKeysInOneSecondAreOneApart) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     std::time_t before = std::time(nullptr);
     int first = shm_get(0, 64, 0);
@@ -179,7 +182,7 @@ TEST(ShmemPrivate, KeysInOneSecondAreOneApart) {
   FAIL() << "the clock kept moving";
 }
 
-TEST(ShmemAttach, UnknownKeyGivesMinusOne) {
+TEST_F(ShmemTest, AttachOfUnknownKeyGivesMinusOne) {
   EXPECT_EQ(shm_attach(fresh_key(), nullptr, 0), SHM_ATTACH_FAILED);
   EXPECT_EQ(shm_attach(fresh_key(), nullptr, SHM_RDONLY_FLAG), SHM_ATTACH_FAILED);
 }
@@ -204,7 +207,7 @@ TEST_F(ShmemTest, ReadOnlyAttachmentSeesButCannotWrite) {
   shm_detach(rw);
 }
 
-TEST(ShmemLock, HeldLockExcludesOtherProcesses) {
+TEST_F(ShmemTest, HeldCreationLockExcludesOtherProcesses) {
   platform::NamedLock lock(creation_lock_name, platform::NamedLock::default_access);
   ASSERT_TRUE(lock.ok());
   ASSERT_EQ(lock.wait(platform::NamedLock::forever), platform::LockWait::acquired);
