@@ -10,6 +10,7 @@
 #include "log/logfile.h"
 #include "log/logger.h"
 #include "platform/process.h"
+#include "log/test_child.h"
 #include "tests/support/testsupport.h"
 
 namespace {
@@ -18,17 +19,7 @@ const int kFatalExit = testsupport::observed_exit_code(999);
 constexpr std::size_t kTag = 10;      // "LoggerQK: "
 constexpr std::size_t kPrefix = 99;
 
-// Standard error of the child, with the text-mode CR LF of Windows read as LF.
-testsupport::Run runChild(const std::string& scenario) {
-  testsupport::Run r = testsupport::run(testsupport::quote_arg(platform::program_path()) +
-                          " --gtest_also_run_disabled_tests --gtest_filter=DISABLED_ChildScenario." +
-                          scenario);
-  std::string err;
-  for (std::size_t i = 0; i < r.err.size(); ++i)
-    if (!(r.err[i] == '\r' && i + 1 < r.err.size() && r.err[i + 1] == '\n')) err += r.err[i];
-  r.err = err;
-  return r;
-}
+using logtest::runChild;
 
 void exitFirst(const char* file, int line, int level, const char* text) {
   std::fprintf(stderr, "first %s %d %d %s\n", file, line, level, text);

@@ -1,10 +1,20 @@
-// The log-file side of the record writer: record lines and where they go.
+// The log-file side of the record writer: numbered log files shared through the file table
+// of the shared block, record lines with their header and lost-record lines, retries on the
+// next numbered file, and standard error when no file can be had.
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <string>
 
+#include "env/env.h"
+#include "env/qkos.h"
+#include "log/internal/block.h"
 #include "log/internal/record.h"
 #include "log/logfile.h"
+#include "platform/fileio.h"
 
 namespace {
 
@@ -34,7 +44,7 @@ std::size_t formatLine(char* line, const char* prefix, const char* text, std::si
   return width + length + 1;
 }
 
-void writeToStderr(char* line, std::size_t length) {
+void writeTagged(char* line, std::size_t length) {
   // line has kTagRoom bytes in front of it.
   char* tagged = line - kStderrTagLength;
   std::memcpy(tagged, stderr_tag, kStderrTagLength);
@@ -42,12 +52,342 @@ void writeToStderr(char* line, std::size_t length) {
   std::fflush(stderr);
 }
 
+
+using logimpl::FileEntry;
+
+// The attached block and the process's writer state.
+unsigned char* block_base = nullptr;
+void (*block_lock)() = nullptr;
+void (*block_unlock)() = nullptr;
+bool file_output = false;
+char log_directory[logimpl::kLogDirectoryMax + 1];
+
+bool header_wanted = false;
+bool force_switch = false;
+int lost_records = 0;
+int last_error = 0;
+
+constexpr int kRetries = 10;
+constexpr std::size_t kPathSize = 256;
+
+void lockBlock() {
+  if (block_lock) block_lock();
+}
+void unlockBlock() {
+  if (block_unlock) block_unlock();
+}
+
+FileEntry* entryAt(int index) { return reinterpret_cast<FileEntry*>(block_base) + index; }
+
+// A text field of the block equals the text: compared within the field only.
+bool fieldEquals(const char* field, std::size_t size, const char* text) {
+  std::size_t n = strnlen(field, size);
+  return n == std::strlen(text) && std::memcmp(field, text, n) == 0;
+}
+
+void setField(char* field, std::size_t size, const char* text) {
+  std::memset(field, 0, size);
+  logimpl::copyText(field, size, text);
+}
+
+// How many numbers "%0" to "%4" cycle through. A digit from 5 to 9 prints that many digits
+// but cycles through 10000 numbers like "%4", which keeps the search for the newest file
+// at the first open bounded.
+int ringSize(int digit) {
+  static const int sizes[] = {2, 10, 100, 1000, 10000};
+  return digit >= 0 && digit <= 4 ? sizes[digit] : 10000;
+}
+
+// The digit of the last '%' followed by a digit, or 0.
+int numberDigit(const char* pattern) {
+  int digit = 0;
+  for (const char* p = pattern; *p; ++p)
+    if (p[0] == '%' && p[1] >= '0' && p[1] <= '9') digit = p[1] - '0';
+  return digit;
+}
+
+// The current number of an entry moved on by one; the shared counter wraps rather than
+// overflows.
+std::int32_t nextNumber(std::int32_t number) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + 1u);
+}
+
+long long nowSeconds() { return logimpl::clock().seconds; }
+
+}  // namespace
+
+// --- The handle -----------------------------------------------------------------------------
+
+namespace {
+
+// Expands %p (process id), %n (process name) and %h (host name); any other "%x" stays and
+// a '%' at the very end is dropped. At most 63 characters.
+void expandPattern(const char* pattern, char* out, std::size_t size) {
+  std::string text;
+  for (const char* p = pattern ? pattern : ""; *p; ++p) {
+    if (*p != '%') {
+      text += *p;
+      continue;
+    }
+    if (!p[1]) break;
+    ++p;
+    if (*p == 'p')
+      text += std::to_string(log_process.pid);
+    else if (*p == 'n')
+      text += shownProcessName();
+    else if (*p == 'h')
+      text += log_process.host;
+    else
+      (text += '%') += *p;
+  }
+  logimpl::copyText(out, size, text.c_str());
+}
+
+// The path of the number: log directory, directory, pattern with "%d" as the number.
+void buildPath(const char* directory, const char* pattern, std::int32_t number, char* out) {
+  int used = std::snprintf(out, kPathSize, "%s/%s/", log_directory, directory);
+  std::size_t n = used < 0 ? 0 : static_cast<std::size_t>(used);
+  for (const char* p = pattern; *p && n < kPathSize - 1; ++p) {
+    if (p[0] == '%' && p[1] >= '0' && p[1] <= '9') {
+      const int digit = p[1] - '0';
+      const int ring = ringSize(digit);
+      int value = static_cast<int>(number % ring);
+      if (value < 0) value += ring;
+      int w = std::snprintf(out + n, kPathSize - n, "%0*d", digit, value);
+      n = w < 0 ? n : std::min(kPathSize - 1, n + static_cast<std::size_t>(w));
+      ++p;
+    } else {
+      out[n++] = *p;
+    }
+  }
+  out[n < kPathSize ? n : kPathSize - 1] = '\0';
+}
+
+// The number of the most recently modified existing file (the highest on a tie), or 0.
+std::int32_t initialNumber(const LogFile::Names& names) {
+  const int ring = ringSize(numberDigit(names.pattern));
+  std::int32_t best = 0;
+  long long newest = 0;
+  bool found = false;
+  char path[kPathSize];
+  for (int number = 0; number < ring; ++number) {
+    buildPath(names.directory, names.pattern, number, path);
+    platform::FileStatus st;
+    if (platform::file_status(path, &st) != 0) continue;
+    if (!found || st.modified >= newest) {
+      best = number;
+      newest = st.modified;
+      found = true;
+    }
+  }
+  return best;
+}
+
+void ensureDirectory(const char* directory) {
+  char path[kPathSize + 64];
+  std::snprintf(path, sizeof path, "%s/%s", log_directory, directory);
+  std::size_t n = std::strlen(path);
+  if (n > 0 && (path[n - 1] == '/' || path[n - 1] == '\\')) path[n - 1] = '\0';
+  if (platform::access_read_write(path) != 0 && platform::make_dir(path) != 0 && errno != EEXIST) {
+    const int error = errno;
+    unlockBlock();
+    fatalError("LOGGER:  Could not create directory ", path, " ", error_text(error));
+  }
+  platform::FileStatus st;
+  if (platform::file_status(path, &st) != 0 || !st.is_directory) {
+    unlockBlock();
+    fatalError("LOGGER:  File ", path, " is not a directory for some reason");
+  }
+}
+
+// A file that is not there yet must be one the process can make (and every user write).
+void probeFile(const char* path) {
+  platform::FileStatus st;
+  if (platform::file_status(path, &st) == 0) return;
+  const int old_mask = platform::set_umask(0);
+  std::FILE* f = std::fopen(path, "w");
+  const int error = errno;
+  if (f) {
+    platform::make_readable_writable(path);
+    std::fclose(f);
+    std::remove(path);
+  }
+  platform::set_umask(old_mask);
+  if (!f) {
+    unlockBlock();
+    fatalError("LOGGER:  couldn't create log file ", path, " ", error_text(error));
+  }
+}
+
+// First open of an entry: its numbering and limits.
+void initialiseEntry(FileEntry* e, const LogFile::Names& names, int options) {
+  e->options = options & 0xFFFF;
+  e->number = file_output ? initialNumber(names) : 0;
+  e->records = 0;
+  e->reserved = 0;
+  e->limit = 100000;
+  e->max_records = -1;
+  e->days = -1;
+  if (options & 0x10000)
+    e->limit = 100000;
+  else if (options & 0x20000)
+    e->limit = 1000000;
+  if (options & 0x40000)
+    e->days = 2;
+  else if (options & 0x80000)
+    e->days = 30;
+  if (const char* limit = env_lookup("QK_LOGFILE_LIMIT", 0)) {
+    long value = std::strtol(limit, nullptr, 10);
+    if (value > 500) e->limit = static_cast<std::int32_t>(value > 0x7FFFFFFFL ? 0x7FFFFFFFL : value);
+  }
+  if (file_output) {
+    char path[kPathSize];
+    buildPath(names.directory, names.pattern, e->number, path);
+    ensureDirectory(names.directory);
+    probeFile(path);
+  }
+  e->start_time = static_cast<std::int32_t>(nowSeconds());
+}
+
+// Which file the next record goes to (under the lock); switches to the next number when
+// asked to or when a rule says so.
+void chooseFile(FileEntry* e, const LogFile::Names& names, char* path) {
+  bool next = false;
+  const long long now = nowSeconds();
+  if (force_switch) {
+    force_switch = false;
+    next = true;
+  } else if (e->max_records > 0 && e->records > e->max_records) {
+    next = true;
+  } else if (e->days >= 1) {
+    next = now - e->start_time > static_cast<long long>(e->days) * 86400;
+  } else if (e->limit > 0) {
+    buildPath(names.directory, names.pattern, e->number, path);
+    platform::FileStatus st;
+    if (platform::file_status(path, &st) != 0)
+      header_wanted = true;
+    else if (st.size > e->limit)
+      next = true;
+    else if (st.size == 0)
+      header_wanted = true;
+  }
+  if (next) {
+    e->number = nextNumber(e->number);
+    e->records = 0;
+    e->start_time = static_cast<std::int32_t>(now);
+    header_wanted = true;
+    buildPath(names.directory, names.pattern, e->number, path);
+    std::remove(path);
+    for (int attempt = 0; attempt < kRetries; ++attempt) {
+      if (std::FILE* f = std::fopen(path, "w")) {
+        std::fclose(f);
+        break;
+      }
+      e->number = nextNumber(e->number);
+      buildPath(names.directory, names.pattern, e->number, path);
+    }
+  }
+  buildPath(names.directory, names.pattern, e->number, path);
+}
+
+std::int32_t blockInt(std::size_t offset) {
+  std::int32_t value;
+  std::memcpy(&value, block_base + offset, sizeof value);
+  return value;
+}
+
+// The header line, when the block carries a time offset: the offset, the host, the clock
+// and the time zone, so that records can be set against another clock.
+bool writeHeader(int fd) {
+  const long long s = blockInt(logimpl::kTimeOffsetOffset);
+  const long long m = blockInt(logimpl::kTimeOffsetOffset + 4);
+  long long h = ((m < 0 ? -m : m) + 5) / 10;
+  if (h > 99) h = 99;
+  if (s == 0 && h < 2) return true;
+  const platform::ClockReading now = logimpl::clock();
+  char line[192];
+  int n;
+  if (s != 0)
+    n = std::snprintf(line, sizeof line, "%%%%   %+9lld.%2lld %-14.14s %lld.%02d     %7d %1d\n", s, h,
+                      log_process.host, now.seconds, logimpl::hundredths(now.milliseconds),
+                      now.timezone_minutes, now.daylight);
+  else
+    n = std::snprintf(line, sizeof line, "%%%%   %9s.%02lld %-14.14s %lld.%02d     %7d %1d\n",
+                      m < 0 ? "-0" : "+0", h, log_process.host, now.seconds,
+                      logimpl::hundredths(now.milliseconds), now.timezone_minutes, now.daylight);
+  if (n < 0) return false;
+  const std::size_t length = std::min(static_cast<std::size_t>(n), sizeof line - 1);
+  return platform::write_fd(fd, line, length) == static_cast<long>(length);
+}
+
+// "<first 51 characters of the prefix>==========> Was unable to write the last N messages.
+// Last reason was: <error text>"
+bool writeLostLine(int fd, const char* prefix) {
+  char line[320];
+  int n = std::snprintf(line, sizeof line,
+                        "%-51.51s==========> Was unable to write the last %d messages. Last reason was: %s\n",
+                        prefix, lost_records, error_text(last_error));
+  if (n < 0) return false;
+  const std::size_t length = std::min(static_cast<std::size_t>(n), sizeof line - 1);
+  return platform::write_fd(fd, line, length) == static_cast<long>(length);
+}
+
+// One attempt at appending the line to the current numbered file; false with last_error
+// set when the file could not be opened or written.
+bool appendToFile(FileEntry* e, const LogFile::Names& names, const char* prefix,
+                  const char* line, std::size_t length) {
+  char path[kPathSize];
+  chooseFile(e, names, path);
+  const int fd = platform::open_append(path);
+  if (fd < 0) {
+    last_error = errno;
+    return false;
+  }
+  bool ok = true;
+  if (header_wanted) ok = writeHeader(fd);
+  if (ok && lost_records > 0) ok = writeLostLine(fd, prefix);
+  if (ok) ok = platform::write_fd(fd, line, length) == static_cast<long>(length);
+  if (!ok) last_error = errno;
+  platform::close_fd(fd);
+  if (ok) {
+    e->records = nextNumber(e->records);
+    header_wanted = false;
+    last_error = 0;
+    lost_records = 0;
+  }
+  return ok;
+}
+
+void writeUnwritable(const char* line, std::size_t length) {
+  static const char text[] = "LoggerQK: Unable to write following to logfile: ";
+  std::fwrite(text, 1, sizeof text - 1, stderr);
+  std::fwrite(line, 1, length, stderr);
+  std::fflush(stderr);
+}
+
 }  // namespace
 
 namespace logimpl {
 
+void attachLogBlock(unsigned char* base, void (*lock)(), void (*unlock)(), bool with_files) {
+  block_base = base;
+  block_lock = lock;
+  block_unlock = unlock;
+  log_directory[0] = '\0';
+  if (base)
+    copyText(log_directory, sizeof log_directory,
+             std::string(reinterpret_cast<const char*>(base + kLogDirectoryOffset),
+                          strnlen(reinterpret_cast<const char*>(base + kLogDirectoryOffset),
+                                  kLogDirectoryMax))
+                 .c_str());
+  file_output = with_files && base && log_directory[0];
+  header_wanted = force_switch = false;
+  lost_records = last_error = 0;
+}
+
+unsigned char* logBlock() { return block_base; }
+
 void writeLine(LogFile* file, const char* prefix, const char* text, std::size_t text_length) {
-  (void)file;
   const std::size_t n = text_length ? text_length : 1;
   char* buffer = line_buffer;
   char* owned = nullptr;
@@ -67,23 +407,106 @@ void writeLine(LogFile* file, const char* prefix, const char* text, std::size_t 
   }
   char* line = buffer + kTagRoom;
   const std::size_t length = formatLine(line, prefix, text, text_length);
-  writeToStderr(line, length);
+
+  if (!file || !file_output) {
+    writeTagged(line, length);
+  } else {
+    const int old_mask = platform::set_umask(0);
+    for (int failures = 0;;) {
+      lockBlock();
+      const bool ok = appendToFile(file->entry(), file->names(), prefix, line, length);
+      unlockBlock();
+      if (ok) break;
+      if (++failures <= kRetries) {
+        force_switch = true;  // the next attempt goes to the next numbered file
+        continue;
+      }
+      writeUnwritable(line, length);
+      ++lost_records;
+      break;
+    }
+    platform::set_umask(old_mask);
+  }
   std::free(owned);
 }
 
-bool filterPasses(const char*, int, int) { return false; }
-bool removeSourceFilter(const char*) { return false; }
-
 }  // namespace logimpl
 
-// Until the shared file table is attached, records go to standard error.
-LogFile* LogFile::open(const char*, const char*, int) { return nullptr; }
-void LogFile::close() { delete this; }
-void LogFile::setFileLimit(int) {}
-void LogFile::setMaxRecords(int) {}
-void LogFile::setFileDays(int) {}
-int LogFile::fileLimit() const { return -1; }
-int LogFile::maxRecords() const { return -1; }
-int LogFile::fileDays() const { return -1; }
-const char* LogFile::directory() const { return nullptr; }
-const char* LogFile::pattern() const { return nullptr; }
+// --- LogFile ----------------------------------------------------------------------------------
+
+LogFile* LogFile::open(const char* directory, const char* pattern, int options) {
+  if (!block_base) return nullptr;
+  Names names;
+  logimpl::copyText(names.directory, sizeof names.directory, directory);
+  expandPattern(pattern, names.pattern, sizeof names.pattern);
+
+  lockBlock();
+  int index = -1;
+  int free_index = -1;
+  for (int i = 0; i < logimpl::kFileEntries; ++i) {
+    FileEntry* e = entryAt(i);
+    if (!e->pattern[0]) {
+      if (free_index < 0) free_index = i;
+      continue;
+    }
+    if (fieldEquals(e->directory, sizeof e->directory, names.directory) &&
+        fieldEquals(e->pattern, sizeof e->pattern, names.pattern)) {
+      index = i;
+      break;
+    }
+  }
+  if (index < 0) {
+    if (free_index < 0) {
+      unlockBlock();
+      fatalError("LOGGER:  File table full");
+    }
+    index = free_index;
+    setField(entryAt(index)->directory, sizeof entryAt(index)->directory, names.directory);
+    setField(entryAt(index)->pattern, sizeof entryAt(index)->pattern, names.pattern);
+  }
+  FileEntry* e = entryAt(index);
+  e->open_count = nextNumber(e->open_count);
+  if (e->open_count > 1)
+    e->options = 0;
+  else
+    initialiseEntry(e, names, options);
+  unlockBlock();
+  return new LogFile(index, names);
+}
+
+LogFile::LogFile(int entry, const Names& names) : entry_(entry), names_(new Names(names)) {}
+
+LogFile::~LogFile() { delete names_; }
+
+FileEntry* LogFile::entry() const { return entryAt(entry_); }
+
+void LogFile::close() {
+  lockBlock();
+  entry()->open_count = static_cast<std::int32_t>(static_cast<std::uint32_t>(entry()->open_count) - 1u);
+  unlockBlock();
+  delete this;
+}
+
+void LogFile::setFileLimit(int bytes) {
+  lockBlock();
+  entry()->limit = bytes;
+  entry()->open_count =
+      static_cast<std::int32_t>(static_cast<std::uint32_t>(entry()->open_count) + 10000u);
+  unlockBlock();
+}
+
+void LogFile::setMaxRecords(int count) { entry()->max_records = count; }
+void LogFile::setFileDays(int days) { entry()->days = days; }
+int LogFile::fileLimit() const { return entry()->limit; }
+int LogFile::maxRecords() const { return entry()->max_records; }
+int LogFile::fileDays() const { return entry()->days; }
+const char* LogFile::directory() const { return names_->directory; }
+const char* LogFile::pattern() const { return names_->pattern; }
+
+void requestHeader() { header_wanted = true; }
+
+void setTimeOffset(int seconds, int milliseconds) {
+  if (!block_base) return;
+  const std::int32_t values[2] = {seconds, milliseconds};
+  std::memcpy(block_base + logimpl::kTimeOffsetOffset, values, sizeof values);
+}

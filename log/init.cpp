@@ -6,6 +6,7 @@
 
 #include "env/env.h"
 #include "env/qkos.h"
+#include "log/internal/block.h"
 #include "log/internal/record.h"
 #include "log/logfile.h"
 #include "platform/process.h"
@@ -43,8 +44,10 @@ void startLogProcess() {
   const char* host = local_host_name();
   logimpl::copyText(s.host, sizeof s.host, host);
 
-  // Without a shared block with a log directory, records go to standard error.
+  // A private block without a log directory: records go to standard error.
+  static unsigned char private_block[logimpl::kBlockSize];
   s.mode = LOG_MODE_STDERR_ONLY;
+  logimpl::attachLogBlock(private_block, nullptr, nullptr, false);
 
   if (!s.process_name[0] && !s.identity[0])
     std::snprintf(s.identity, sizeof s.identity, "ProcID_%d", s.pid);

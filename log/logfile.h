@@ -31,16 +31,24 @@ class LogFrame {
   int level = 0;
 };
 
+namespace logimpl {
+struct FileEntry;
+}
+
 // One reference to an entry of the shared file table: a directory and a numbered file
 // pattern ("stdlog.%1") whose numbering, record count and limits all processes share.
+//
+// The pattern's "%p", "%n" and "%h" become the process id, process name and host name;
+// "%0" to "%4" are the file number printed with that many digits, cycling through 2, 10,
+// 100, 1000 and 10000 numbers ("%5" to "%9" print more digits but cycle like "%4").
 class LogFile {
  public:
-  // Takes (or makes) the entry for the directory and pattern; nullptr when the logger
-  // writes to standard error only.
+  // Takes (or makes) the entry for the directory and pattern; nullptr without a block.
   static LogFile* open(const char* directory, const char* pattern, int options);
   // Drops the reference and the handle.
   void close();
 
+  // The size limit, stored unchanged; the entry then keeps its settings at later opens.
   void setFileLimit(int bytes);
   void setMaxRecords(int count);
   void setFileDays(int days);
@@ -50,10 +58,27 @@ class LogFile {
   const char* directory() const;
   const char* pattern() const;
 
+  // The directory and expanded pattern this process opened (its own copies).
+  struct Names {
+    char directory[64];
+    char pattern[64];
+  };
+  logimpl::FileEntry* entry() const;
+  const Names& names() const { return *names_; }
+
  private:
-  explicit LogFile(int entry) : entry_(entry) {}
+  LogFile(int entry, const Names& names);
+  ~LogFile();
+  LogFile(const LogFile&) = delete;
+  LogFile& operator=(const LogFile&) = delete;
   int entry_;
+  Names* names_;
 };
+
+// The next record written is preceded by the header line.
+void requestHeader();
+// The time offset printed in header lines (seconds and milliseconds), kept in the block.
+void setTimeOffset(int seconds, int milliseconds);
 
 // A threshold and a destination. Sinks form one process-wide list (newest first).
 class LogSink {

@@ -341,8 +341,9 @@ TEST_F(LoggerTest, LoggersOfTheirOwnAndBadObjects) {
   LOGGER_QK* shared = new LOGGER_QK();
   shared->setLevel(MINIMUM);
   EXPECT_EQ(MINIMUM, stdlog->level());  // one sink for both
-  EXPECT_EQ(-1, shared->fileLimit());   // records go to standard error: no file
-  EXPECT_EQ(nullptr, shared->filePattern());
+  EXPECT_EQ(100000, shared->fileLimit());
+  EXPECT_STREQ("stdlog.%1", shared->filePattern());
+  EXPECT_STREQ(".", shared->fileDirectory());
   EXPECT_FALSE(shared->removeFileFilter("Brimvale", 2));
   EXPECT_FALSE(shared->removeFileFilter("Brimvale", 3));
   delete shared;

@@ -1,4 +1,6 @@
-// File descriptors as the C runtime keeps them (_write on Windows, write on POSIX).
+// Files as the log writer uses them, over the C runtime's descriptors (_open, _write,
+// _close, _stat, _umask, _chmod, _access, _mkdir on Windows; their POSIX namesakes).
+// Failures answer -1 (or false) and leave the C library's error number in errno.
 #ifndef QK_PLATFORM_FILEIO_H
 #define QK_PLATFORM_FILEIO_H
 
@@ -8,6 +10,28 @@ namespace platform {
 
 // Writes the bytes to the descriptor in one call; the count written, or -1.
 long write_fd(int fd, const void* data, std::size_t size);
+
+// Opens the file for appending, creating it with read and write permission for everyone
+// (less the file-permission mask); the descriptor or -1. Bytes are written unchanged.
+int open_append(const char* path);
+int close_fd(int fd);
+
+struct FileStatus {
+  bool is_directory = false;
+  long long size = 0;
+  long long modified = 0;  // seconds since 1970
+};
+// 0 and the status, or -1 (errno ENOENT when the path does not exist).
+int file_status(const char* path, FileStatus* status);
+
+// Sets the process's file-permission mask; the previous one.
+int set_umask(int mask);
+// Read and write permission for everyone.
+int make_readable_writable(const char* path);
+// 0 when the process may read and write the path.
+int access_read_write(const char* path);
+// Makes one directory (its parent must exist) open to everyone, less the mask.
+int make_dir(const char* path);
 
 }  // namespace platform
 

@@ -1,6 +1,8 @@
 // POSIX backend of file descriptors.
 #include "platform/fileio.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -8,5 +10,28 @@ namespace platform {
 long write_fd(int fd, const void* data, std::size_t size) {
   return static_cast<long>(::write(fd, data, size));
 }
+
+int open_append(const char* path) {
+  return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+}
+
+int close_fd(int fd) { return ::close(fd); }
+
+int file_status(const char* path, FileStatus* status) {
+  struct stat st;
+  if (::stat(path, &st) != 0) return -1;
+  status->is_directory = S_ISDIR(st.st_mode);
+  status->size = static_cast<long long>(st.st_size);
+  status->modified = static_cast<long long>(st.st_mtime);
+  return 0;
+}
+
+int set_umask(int mask) { return static_cast<int>(::umask(static_cast<mode_t>(mask))); }
+
+int make_readable_writable(const char* path) { return ::chmod(path, 0666); }
+
+int access_read_write(const char* path) { return ::access(path, R_OK | W_OK); }
+
+int make_dir(const char* path) { return ::mkdir(path, 0777); }
 
 }  // namespace platform

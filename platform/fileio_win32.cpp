@@ -1,12 +1,41 @@
-// Windows backend of file descriptors: the C runtime's _write.
+// Windows backend of file descriptors: the C runtime's _open, _write, _close, _stat,
+// _umask, _chmod, _access and _mkdir.
 #include "platform/fileio.h"
 
+#include <direct.h>
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 
 namespace platform {
 
 long write_fd(int fd, const void* data, std::size_t size) {
   return static_cast<long>(_write(fd, data, static_cast<unsigned>(size)));
 }
+
+int open_append(const char* path) {
+  return _open(path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+               _S_IREAD | _S_IWRITE);
+}
+
+int close_fd(int fd) { return _close(fd); }
+
+int file_status(const char* path, FileStatus* status) {
+  struct _stat64 st;
+  if (_stat64(path, &st) != 0) return -1;
+  status->is_directory = (st.st_mode & _S_IFDIR) != 0;
+  status->size = static_cast<long long>(st.st_size);
+  status->modified = static_cast<long long>(st.st_mtime);
+  return 0;
+}
+
+int set_umask(int mask) { return _umask(mask); }
+
+int make_readable_writable(const char* path) { return _chmod(path, _S_IREAD | _S_IWRITE); }
+
+int access_read_write(const char* path) { return _access(path, 6); }
+
+int make_dir(const char* path) { return _mkdir(path); }
 
 }  // namespace platform

@@ -42,9 +42,10 @@ typedef const char* (*StackTextProvider)();
 void setStackTextProvider(StackTextProvider provider);
 const char* stackText();
 
-// Shared filter table: the busy word and the filter test (rank strictly below an entry's
-// level). Without a shared block nothing passes.
-bool filterPasses(const char* source_base, int line, int rank);
+// Shared filter table: true while the busy word is set, or when an entry matches (by
+// process id, process name or the source file's base name) with the rank strictly below
+// its level. Without a block nothing passes.
+bool filterPasses(const char* source_file, int line, int rank);
 // Clears the first kind-3 entry naming the source file (with the busy word set meanwhile);
 // false when there is none.
 bool removeSourceFilter(const char* source_file);

@@ -1,0 +1,325 @@
+// Log files: the shared file table, numbered files and their rules, header and lost-record
+// lines, retries and the standard-error fallback. Each test attaches a block of its own
+// whose log directory is a fresh temporary folder.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "env/qkos.h"
+#include "log/internal/block.h"
+#include "log/internal/record.h"
+#include "log/logfile.h"
+#include "platform/environment.h"
+#include "platform/process.h"
+#include "log/test_child.h"
+#include "tests/support/testsupport.h"
+
+namespace {
+
+using logimpl::FileEntry;
+using testsupport::ScopedEnv;
+namespace fs = std::filesystem;
+
+long long fixed_seconds = 1800000000;
+platform::ClockReading testClock() {
+  platform::ClockReading r;
+  r.seconds = fixed_seconds;
+  r.milliseconds = 270;
+  r.timezone_minutes = -60;
+  r.daylight = 0;
+  return r;
+}
+
+const std::string kPrefix = std::string(98, 'P') + " ";
+
+class LogFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_block_ = logimpl::logBlock();
+    saved_clock_ = logimpl::clock;
+    logimpl::clock = testClock;
+    fixed_seconds = 1800000000;
+    block_.assign(logimpl::kBlockSize, 0);
+    setLogDirectory(dir_.path());
+    logimpl::attachLogBlock(block_.data(), nullptr, nullptr, true);
+  }
+  void TearDown() override {
+    for (LogFile* f : open_) f->close();
+    logimpl::attachLogBlock(saved_block_, nullptr, nullptr, false);
+    logimpl::clock = saved_clock_;
+  }
+  void setLogDirectory(const std::string& path) {
+    std::memset(&block_[logimpl::kLogDirectoryOffset], 0, logimpl::kLogDirectorySize);
+    std::memcpy(&block_[logimpl::kLogDirectoryOffset], path.data(), path.size());
+  }
+  LogFile* open(const char* pattern, int options = 0x10000, const char* directory = ".") {
+    LogFile* f = LogFile::open(directory, pattern, options);
+    if (f) open_.push_back(f);
+    return f;
+  }
+  FileEntry& entry(int index) { return reinterpret_cast<FileEntry*>(block_.data())[index]; }
+  void write(LogFile* f, const std::string& text) {
+    logimpl::writeLine(f, kPrefix.c_str(), text.c_str(), text.size());
+  }
+  std::string contents(const std::string& name) { return testsupport::read_file(dir_ / name); }
+  static std::string line(const std::string& text) { return kPrefix + text + "\n"; }
+
+  testsupport::TempDir dir_;
+  std::vector<unsigned char> block_;
+  std::vector<LogFile*> open_;
+
+ private:
+  unsigned char* saved_block_ = nullptr;
+  platform::ClockReading (*saved_clock_)() = nullptr;
+};
+
+TEST_F(LogFileTest, FirstOpenSetsUpTheEntryLaterOpensShareIt) {
+  ScopedEnv limit("QK_LOGFILE_LIMIT", nullptr);
+  LogFile* a = open("app.%1", 0x10000 | 0x1234);
+  ASSERT_NE(nullptr, a);
+  FileEntry& e = entry(0);
+  EXPECT_STREQ(".", e.directory);
+  EXPECT_STREQ("app.%1", e.pattern);
+  EXPECT_EQ(0x1234, e.options);
+  EXPECT_EQ(1, e.open_count);
+  EXPECT_EQ(0, e.number);
+  EXPECT_EQ(100000, e.limit);
+  EXPECT_EQ(-1, e.max_records);
+  EXPECT_EQ(-1, e.days);
+  EXPECT_EQ(1800000000, e.start_time);
+  EXPECT_FALSE(testsupport::file_exists(dir_ / "app.0"));  // the probe leaves nothing
+
+  e.number = 7;
+  e.records = 3;
+  LogFile* b = open("app.%1", 0x20000);
+  EXPECT_EQ(2, e.open_count);
+  EXPECT_EQ(0, e.options);
+  EXPECT_EQ(7, e.number);  // a later open keeps the shared state
+  EXPECT_EQ(3, e.records);
+  EXPECT_EQ(100000, b->fileLimit());
+
+  LogFile* other = open("big.%2", 0x20000 | 0x80000, "sub");
+  EXPECT_STREQ("big.%2", entry(1).pattern);
+  EXPECT_EQ(1000000, other->fileLimit());
+  EXPECT_EQ(30, other->fileDays());
+  EXPECT_TRUE(fs::is_directory(dir_ / "sub"));
+  EXPECT_EQ(2, open("two.%1", 0x40000 | 0x80000)->fileDays());
+
+  b->setFileLimit(600);
+  EXPECT_EQ(600, a->fileLimit());
+  EXPECT_EQ(10002, e.open_count);
+  open_.erase(open_.begin() + 1);
+  b->close();
+  EXPECT_EQ(10001, e.open_count);
+}
+
+TEST_F(LogFileTest, PatternExpansion) {
+  LogFile* f = open("%n-%p-%h.%x.%2%");
+  const std::string expected = std::string(shownProcessName()) + "-" +
+                               std::to_string(log_process.pid) + "-" + log_process.host + ".%x.%2";
+  EXPECT_EQ(expected.substr(0, 63), f->pattern());
+  EXPECT_EQ(expected.substr(0, 63), std::string(entry(0).pattern));
+}
+
+TEST_F(LogFileTest, SizeLimitFromTheEnvironmentAbove500) {
+  {
+    ScopedEnv limit("QK_LOGFILE_LIMIT", "500");
+    EXPECT_EQ(100000, open("a.%1")->fileLimit());
+  }
+  ScopedEnv limit("QK_LOGFILE_LIMIT", "501");
+  EXPECT_EQ(501, open("b.%1")->fileLimit());
+}
+
+TEST_F(LogFileTest, FirstOpenStartsAtTheNewestFile) {
+  EXPECT_EQ(0, entry(0).number + (open("none.%1") ? 0 : 1));
+  const auto now = fs::file_time_type::clock::now();
+  for (int n : {2, 5, 8}) testsupport::write_file(dir_ / ("app." + std::to_string(n)), "x");
+  fs::last_write_time(dir_ / "app.2", now - std::chrono::hours(3));
+  fs::last_write_time(dir_ / "app.5", now - std::chrono::hours(1));
+  fs::last_write_time(dir_ / "app.8", now - std::chrono::hours(2));
+  open("app.%1");
+  EXPECT_EQ(5, entry(1).number);
+  // On a tie the highest number wins.
+  fs::last_write_time(dir_ / "app.8", now - std::chrono::hours(1));
+  open("app.%1", 0x10000, "./");
+  EXPECT_EQ(8, entry(2).number);
+}
+
+TEST_F(LogFileTest, SizeRuleRotatesThroughTheRingAndBack) {
+  LogFile* f = open("app.%1");
+  f->setFileLimit(250);
+  const std::string text(50, 't');  // 150-byte lines: two per file
+  for (int i = 0; i < 21; ++i) write(f, text + std::to_string(i % 10));
+  for (int n = 1; n < 10; ++n)
+    EXPECT_EQ(line(text + std::to_string((2 * n) % 10)) + line(text + std::to_string((2 * n + 1) % 10)),
+              contents("app." + std::to_string(n)))
+        << n;
+  // After number 9 comes number 0, begun anew.
+  EXPECT_EQ(line(text + "0"), contents("app.0"));
+  EXPECT_EQ(10, entry(0).number);
+  EXPECT_EQ(1, entry(0).records);
+}
+
+TEST_F(LogFileTest, HeaderLineCarriesTheTimeOffset) {
+  LogFile* f = open("h.%1");
+  setTimeOffset(0, 14);  // hundredths 1: no header
+  write(f, "one");
+  EXPECT_EQ(line("one"), contents("h.0"));
+
+  const std::string host = (std::string(log_process.host) + std::string(14, ' ')).substr(0, 14);
+  setTimeOffset(0, -25);
+  requestHeader();
+  write(f, "two");
+  const std::string clock = " 1800000000.27         -60 0\n";
+  EXPECT_EQ(line("one") + "%%          -0.03 " + host + clock + line("two"), contents("h.0"));
+
+  setTimeOffset(-5, 1999);  // an offset beyond a second still shows two digits
+  std::remove((dir_ / "h.0").c_str());  // a missing file is begun with the header
+  write(f, "three");
+  EXPECT_EQ("%%          -5.99 " + host + clock + line("three"), contents("h.0"));
+}
+
+TEST_F(LogFileTest, RecordAndDayRules) {
+  LogFile* f = open("r.%1");
+  f->setMaxRecords(2);
+  for (int i = 0; i < 4; ++i) write(f, std::to_string(i));
+  // Records above the maximum switch: three go into the first file.
+  EXPECT_EQ(line("0") + line("1") + line("2"), contents("r.0"));
+  EXPECT_EQ(line("3"), contents("r.1"));
+
+  LogFile* d = open("d.%1");
+  d->setFileDays(1);
+  write(d, "a");
+  fixed_seconds += 86400;
+  write(d, "b");
+  fixed_seconds += 1;
+  write(d, "c");
+  EXPECT_EQ(line("a") + line("b"), contents("d.0"));
+  EXPECT_EQ(line("c"), contents("d.1"));
+}
+
+TEST_F(LogFileTest, UnwritableFilesAreRetriedThenLostAndCounted) {
+  LogFile* f = open("u.%1");
+  // Every numbered file is a folder that cannot be removed or opened for writing.
+  for (int n = 0; n < 10; ++n) {
+    testsupport::make_dirs(dir_ / ("u." + std::to_string(n)));
+    testsupport::write_file(dir_ / ("u." + std::to_string(n)) + "/keep", "k");
+  }
+  testing::internal::CaptureStderr();
+  write(f, "lost");
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ("LoggerQK: Unable to write following to logfile: " + line("lost"), err);
+  // The first attempt and ten retries, each retry on a later number.
+  EXPECT_GE(entry(0).number, 10);
+
+  for (int n = 0; n < 10; ++n) fs::remove_all(dir_ / ("u." + std::to_string(n)));
+  write(f, "back");
+  const std::string name = "u." + std::to_string(entry(0).number % 10);
+  const std::string text = contents(name);
+  const std::string lost_line = kPrefix.substr(0, 51) + "==========> Was unable to write the last 1 messages. Last reason was: ";
+  ASSERT_EQ(lost_line, text.substr(0, lost_line.size())) << text;
+  EXPECT_EQ(line("back"), text.substr(text.find('\n') + 1));
+  // A success clears the count.
+  write(f, "again");
+  EXPECT_EQ(text + line("again"), contents(name));
+}
+
+TEST_F(LogFileTest, AFailedWriteGoesToTheNextFile) {
+  if (!testsupport::file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  LogFile* f = open("w.%1");
+  fs::create_symlink("/dev/full", dir_ / "w.0");
+  write(f, "moved");
+  EXPECT_EQ(line("moved"), contents("w.1"));
+  EXPECT_EQ(1, entry(0).number);
+}
+
+TEST_F(LogFileTest, StandardErrorOnlyTouchesNoFile) {
+  logimpl::attachLogBlock(block_.data(), nullptr, nullptr, false);
+  LogFile* f = open("s.%1");
+  testing::internal::CaptureStderr();
+  write(f, "to stderr");
+  EXPECT_EQ("LoggerQK: " + line("to stderr"), testing::internal::GetCapturedStderr());
+  EXPECT_TRUE(fs::is_empty(dir_.path()));
+}
+
+TEST_F(LogFileTest, NumbersAndTextsFromOtherProcessesAreChecked) {
+  // A foreign entry whose texts fill their fields without an end.
+  std::memset(entry(0).directory, 'x', 128);
+  LogFile* f = open("n.%1");
+  ASSERT_STREQ("n.%1", entry(1).pattern);
+  entry(1).limit = -1;  // no size rule
+  for (std::int32_t number : {INT_MAX, INT_MIN, -7}) {
+    entry(1).number = number;
+    write(f, std::to_string(number));
+  }
+  EXPECT_EQ(line(std::to_string(INT_MAX)), contents("n.7"));
+  EXPECT_EQ(line(std::to_string(INT_MIN)), contents("n.2"));
+  EXPECT_EQ(line("-7"), contents("n.3"));
+  // The count wraps rather than overflows when a rule switches past the largest number.
+  entry(1).number = INT_MAX;
+  entry(1).max_records = 1;
+  entry(1).records = 5;
+  write(f, "wrapped");
+  EXPECT_EQ(INT_MIN, entry(1).number);
+  EXPECT_EQ(line("wrapped"), contents("n.2"));
+  for (const auto& item : fs::directory_iterator(dir_.path())) {
+    const std::string name = item.path().filename().string();
+    EXPECT_TRUE(name.size() == 3 && name.compare(0, 2, "n.") == 0) << name;
+  }
+}
+
+// --- Fatal errors of the file side, each in a child process ---------------------------------
+
+std::vector<unsigned char> child_block;
+
+// The child's block has the log directory named by QK_TEST_LOG_DIR.
+void attachChildBlock() {
+  const char* env_dir = platform::get_env("QK_TEST_LOG_DIR");
+  const std::string dir = env_dir ? env_dir : ".";
+  child_block.assign(logimpl::kBlockSize, 0);
+  std::memcpy(&child_block[logimpl::kLogDirectoryOffset], dir.data(), dir.size());
+  logimpl::attachLogBlock(child_block.data(), nullptr, nullptr, true);
+}
+
+TEST(DISABLED_ChildScenario, FileTableFull) {
+  attachChildBlock();
+  for (int i = 0; i <= logimpl::kFileEntries; ++i)
+    LogFile::open(".", ("f" + std::to_string(i) + ".%1").c_str(), 0);
+}
+
+TEST(DISABLED_ChildScenario, UncreatableLogFile) {
+  attachChildBlock();
+  LogFile::open(".", "missing/x.%1", 0);
+}
+
+TEST(DISABLED_ChildScenario, DirectoryIsAFile) {
+  attachChildBlock();
+  LogFile::open("plain", "x.%1", 0);
+}
+
+TEST(LogFileFatal, TableFullUncreatableFileAndDirectory) {
+  testsupport::TempDir dir;
+  ScopedEnv log_dir("QK_TEST_LOG_DIR", dir.path().c_str());
+  const int code = testsupport::observed_exit_code(999);
+
+  testsupport::Run r = logtest::runChild("FileTableFull");
+  EXPECT_EQ(code, static_cast<int>(r.exit_code));
+  EXPECT_EQ("\nLOGGER:  File table full", r.err);
+
+  r = logtest::runChild("UncreatableLogFile");
+  EXPECT_EQ(code, static_cast<int>(r.exit_code));
+  const std::string path = dir.path() + "/./missing/x.0";
+  EXPECT_EQ("\nLOGGER:  couldn't create log file  " + path + "   " + error_text(2), r.err);
+
+  testsupport::write_file(dir / "plain", "not a folder");
+  r = logtest::runChild("DirectoryIsAFile");
+  EXPECT_EQ(code, static_cast<int>(r.exit_code));
+  EXPECT_EQ("\nLOGGER:  File  " + dir.path() + "/plain  is not a directory for some reason", r.err);
+}
+
+}  // namespace
