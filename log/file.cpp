@@ -369,6 +369,8 @@ void writeUnwritable(const char* line, std::size_t length) {
 
 namespace logimpl {
 
+void* (*allocateLine)(std::size_t size) = std::malloc;
+
 void attachLogBlock(unsigned char* base, void (*lock)(), void (*unlock)(), bool with_files) {
   block_base = base;
   block_lock = lock;
@@ -393,7 +395,7 @@ void writeLine(LogFile* file, const char* prefix, const char* text, std::size_t 
   char* owned = nullptr;
   char truncated[kNomemTextLength];
   if (n + 104 > kLineBuffer) {
-    owned = static_cast<char*>(std::malloc(kTagRoom + n + 104));
+    owned = static_cast<char*>(allocateLine(kTagRoom + n + 104));
     if (owned) {
       buffer = owned;
     } else {

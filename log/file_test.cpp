@@ -15,6 +15,7 @@
 #include "log/internal/record.h"
 #include "log/logfile.h"
 #include "platform/environment.h"
+#include "platform/fileio.h"
 #include "platform/process.h"
 #include "log/test_child.h"
 #include "tests/support/testsupport.h"
@@ -271,6 +272,38 @@ TEST_F(LogFileTest, NumbersAndTextsFromOtherProcessesAreChecked) {
     const std::string name = item.path().filename().string();
     EXPECT_TRUE(name.size() == 3 && name.compare(0, 2, "n.") == 0) << name;
   }
+}
+
+void* noMemory(std::size_t) { return nullptr; }
+
+TEST_F(LogFileTest, LongLinesWithoutMemoryAreCut) {
+  LogFile* f = open("m.%1");
+  const std::string text(300, 'm');
+  write(f, text);  // allocated
+  void* (*saved)(std::size_t) = logimpl::allocateLine;
+  logimpl::allocateLine = noMemory;
+  write(f, text);
+  write(f, std::string(152, 'k'));  // the longest text that fits the static buffer
+  logimpl::allocateLine = saved;
+  EXPECT_EQ(line(text) + line(std::string(132, 'm') + "...TRUNCATED - NOMEM") +
+                line(std::string(152, 'k')),
+            contents("m.0"));
+}
+
+TEST_F(LogFileTest, EchoDescriptorGetsPrefixSpaceTextInOneLine) {
+  const std::string echo_path = dir_ / "echo";
+  const int fd = platform::open_append(echo_path.c_str());
+  ASSERT_GE(fd, 0);
+  LogSink* sink = existingDefaultSink();
+  ASSERT_NE(nullptr, sink);
+  logimpl::attachLogBlock(block_.data(), nullptr, nullptr, false);  // the record to stderr
+  testing::internal::CaptureStderr();
+  writeRecord(sink, ERROR, "dir/echoer", 31, "echo me", 7, fd, nullptr, 0);
+  const std::string err = testing::internal::GetCapturedStderr();
+  platform::close_fd(fd);
+  ASSERT_GT(err.size(), 10u + 99u);
+  const std::string prefix = err.substr(10, 99);
+  EXPECT_EQ(prefix + " echo me\n", contents("echo"));
 }
 
 // --- Fatal errors of the file side, each in a child process ---------------------------------
