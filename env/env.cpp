@@ -1,6 +1,297 @@
-// Placeholder lookup straight from the environment, until the configuration load exists.
+// The settings lookup and the load of the QK.env files into the process environment.
 #include "env/env.h"
 
-#include "platform/environment.h"
+#include <ctype.h>
+#include <locale.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
-const char* env_lookup(const char* name, short) { return platform::get_env(name); }
+#include <string>
+
+#include "env/internal/env_testing.h"
+#include "env/internal/qkenv_parser.h"
+#include "env/qkos.h"
+#include "platform/environment.h"
+#include "platform/files.h"
+#include "platform/messagebox.h"
+#include "platform/process.h"
+#include "platform/profile.h"
+
+namespace {
+
+const char kRootVar[] = "QK_ROOT";
+const char kLocalVar[] = "QK_LOCAL";
+const char kLegacyFile[] = "tallowin.ini";
+const char kLegacySection[] = "Tallowin";
+const char kConfigFile[] = "QK.env";
+const char kRootConfigFile[] = "config/QK.env";
+const unsigned long kEnvVarNotFound = 203;  // ERROR_ENVVAR_NOT_FOUND
+
+bool config_loaded = false;
+
+enum class Namespace { undetermined, none, present };
+Namespace namespace_state = Namespace::undetermined;
+std::string namespace_prefix_1;  // namespace + "___"
+std::string namespace_prefix_2;  // namespace + ":"
+
+std::string env_path_buffer;
+
+void use_user_locale() { setlocale(LC_ALL, ""); }
+
+std::string format(const char* pattern, const char* a, const char* b = "") {
+  std::string out(strlen(pattern) + strlen(a) + strlen(b) + 1, '\0');
+  int n = snprintf(&out[0], out.size(), pattern, a, b);
+  out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return out;
+}
+
+// Tells what is wrong with the legacy file's value of name.
+void report_legacy_problem(const char* name, bool overlength, bool fatal) {
+  const int severity = fatal ? REPORT_FATAL : REPORT_WARNING;
+  std::string dir;
+  if (!platform::windows_directory(dir, 128)) {
+    report_message("Could not get Windows dir\n", severity, 0);
+    return;
+  }
+  std::string path = dir + platform::path_separator() + kLegacyFile;
+  std::string message;
+  if (platform::access_path(path, 0) == 0)
+    message = format(overlength ? "Overlength value for %s in %s\n" : "Missing value for %s in %s\n",
+                     name, kLegacyFile);
+  else
+    message = path + " -- not found\n";
+  report_message(message.c_str(), severity, 0);
+}
+
+// The variable from section "Tallowin" of the legacy file, placed into the environment;
+// false (after the report) when the file gives no usable value.
+bool legacy_lookup(const char* name, bool fatal, std::string& value_out) {
+  char text[255];
+  const size_t name_len = strlen(name);
+  if (name_len + 3 > sizeof text) return false;
+  memcpy(text, name, name_len);
+  text[name_len] = '=';
+  char* value = text + name_len + 1;
+  const unsigned long space = 253 - static_cast<unsigned long>(name_len);
+  unsigned long n = platform::profile_string(kLegacySection, name, "", value, space, kLegacyFile);
+  if (value[0] == '\0' || n == space - 1) {
+    report_legacy_problem(name, value[0] != '\0', fatal);
+    return false;
+  }
+  env_put(text, 1);
+  value_out = value;
+  return true;
+}
+
+// Layer 4: one assignment of a file into the environment.
+void apply(const qkenv::Assignment& a) {
+  const std::string& token = a.token;
+  if (token.empty() || token[0] == '.') return;  // a line naming another file sets nothing
+  // A token without a name ("@=x") cannot be an assignment; skipping it keeps a
+  // malformed line from ending the process.
+  if (a.name.empty()) return;
+  if (token[0] == '@') {
+    if (!qkenv::value_part(token).empty()) env_put(token.c_str() + 1, 1);
+    return;
+  }
+  if (platform::get_env(a.name.c_str())) return;
+  if (!qkenv::value_part(token).empty()) env_put(token.c_str(), 1);
+}
+
+// Reads one QK.env file into the environment; false when it could not be opened.
+bool read_file(const char* dir, const char* file, const char* suffix = "") {
+  if (!dir || !file) return false;
+  std::string path = dir;
+  const char sep = platform::path_separator();
+  if (path.empty() || path.back() != sep) path.push_back(sep);
+  path += file;
+  path += suffix;
+  platform::TextReader reader;
+  if (!reader.open(path)) return false;
+  use_user_locale();
+  qkenv::Parser parser([&reader] { return reader.get(); },
+                       [](const std::string& name) { return platform::get_env(name.c_str()); });
+  qkenv::Assignment a;
+  while (parser.next(a)) {
+    apply(a);
+    use_user_locale();
+  }
+  return true;
+}
+
+void load_config() {
+  use_user_locale();
+  // Copied: a forced assignment in a file may replace the variable while it is in use.
+  const char* found_root = platform::get_env(kRootVar);
+  std::string root = found_root ? found_root : "";
+  const bool have_local = platform::get_env(kLocalVar) != nullptr;
+  const bool have_root = found_root || legacy_lookup(kRootVar, true, root);
+  std::string unused;
+  if (!have_local) legacy_lookup(kLocalVar, true, unused);
+
+  bool opened = false;
+  if (const char* local = platform::get_env(kLocalVar)) {
+    const std::string dir = local;
+    opened |= read_file(dir.c_str(), kConfigFile);
+  }
+  if (have_root) {
+    opened |= read_file(root.c_str(), kRootConfigFile);
+    opened |= read_file(root.c_str(), kConfigFile);
+    if (const char* site = platform::get_env("QK_SITE")) {
+      const std::string dir = site;
+      opened |= read_file(dir.c_str(), kConfigFile);
+    }
+    opened |= read_file(platform::system_config_directory().c_str(), kConfigFile);
+  }
+  if (!opened && platform::get_env("QK_DEVO"))
+    report_message("No QK config files found\n", REPORT_WARNING, 0);
+}
+
+bool same_ignoring_case(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i]; ++i)
+    if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return i == a.size() && b[i] == '\0';
+}
+
+}  // namespace
+
+const char* env_lookup(const char* name, short complain) {
+  if (!config_loaded) {
+    config_loaded = true;  // before the load: lookups made during it do not load again
+    load_config();
+  }
+  if (namespace_state == Namespace::undetermined) {
+    const char* ns = platform::get_env("QK_NAMESPACE");
+    if (ns) {
+      namespace_prefix_1 = std::string(ns) + "___";
+      namespace_prefix_2 = std::string(ns) + ":";
+      namespace_state = Namespace::present;
+    } else {
+      namespace_state = Namespace::none;
+    }
+  }
+  if (!name) name = "";
+  if (namespace_state == Namespace::present) {
+    if (const char* v = platform::get_env((namespace_prefix_1 + name).c_str())) return v;
+    if (const char* v = platform::get_env((namespace_prefix_2 + name).c_str())) return v;
+  }
+  const char* value = platform::get_env(name);
+  if (!value && complain == 1)
+    report_message(format("Variable %s wasn't in the environment.", name).c_str(), REPORT_FATAL, 0);
+  return value;
+}
+
+const char* env_lookup_nocase(const char* name, short complain) {
+  const char* value = env_lookup(name, 0);
+  if (value) return value;
+  if (!name) name = "";
+  std::string match;
+  for (const std::string& entry : platform::environment_entries()) {
+    size_t eq = entry.find('=', 1);  // Windows keeps entries such as "=C:=C:\x"
+    if (eq == std::string::npos) continue;
+    std::string entry_name = entry.substr(0, eq);
+    if (same_ignoring_case(entry_name, name)) match = entry_name;
+  }
+  if (!match.empty()) value = platform::get_env(match.c_str());
+  if (!value && complain == 1)
+    report_message(format("Variable %s wasn't in the environment.\n"
+                          "Tried using case insensitive search.",
+                          name)
+                       .c_str(),
+                   REPORT_FATAL, 0);
+  return value;
+}
+
+int env_put(const char* assignment, short complain) {
+  if (!assignment) assignment = "";
+  int result = platform::put_env(assignment);
+  if (result == 0 || complain != 1) return result;
+  if (platform::last_error() == kEnvVarNotFound) return 0;
+  std::string message = "Environment is full or bad enviroment string.\nUnable to add variable (";
+  message.append(assignment, strnlen(assignment, 240));
+  if (message.size() >= 240) message += "...";
+  message += ")";
+  report_message(message.c_str(), REPORT_FATAL, 0);
+  return result;
+}
+
+int env_put_or_exit(const char* assignment, short complain) {
+  int result = env_put(assignment, complain);
+  if (result != 0) {
+    std::string message = "putenv error=" + std::to_string(result) + ", string=" +
+                          (assignment ? assignment : "") + "\n";
+    report_message(message.c_str(), REPORT_FATAL, 0);
+  }
+  return result;
+}
+
+long env_number(const char* name) {
+  const char* value = env_lookup(name, 1);
+  if (!value || !isdigit(static_cast<unsigned char>(value[0]))) return -1;
+  return strtol(value, nullptr, 0);
+}
+
+int env_key(int base, short complain) {
+  const char* value = env_lookup("QK_KEY", complain);
+  if (!value) return -1;
+  uint32_t key = 0;
+  if (isdigit(static_cast<unsigned char>(value[0]))) {
+    std::string number = value;
+    if (number.compare(0, 2, "0x") == 0 && number.size() > 10) number.resize(10);
+    // Read wide and cut to 32 bits, so that keys from 0x80000000 up keep their bits on a
+    // build whose long has 32 bits.
+    key = static_cast<uint32_t>(strtoull(number.c_str(), nullptr, 0));
+  } else {
+    for (int i = 0; i < 4 && value[i]; ++i) {
+      // Widened as a signed byte: from 0x80 up the bits above its own byte are set too.
+      const int32_t widened = static_cast<signed char>(value[i]);
+      key |= static_cast<uint32_t>(widened) << (24 - 8 * i);
+    }
+  }
+  return static_cast<int>(key + static_cast<uint32_t>(base));
+}
+
+const char* env_path(const char* name, const char* suffix) {
+  const char* value = env_lookup(name, 1);
+  std::string v = value ? value : "";
+  const char sep = platform::path_separator();
+  if (platform::is_absolute_path(v)) {
+    env_path_buffer = v;
+  } else {
+    const char* root = env_lookup("QK_ROOT", 1);
+    env_path_buffer = std::string(root ? root : "") + sep + v;
+  }
+  env_path_buffer += sep;
+  if (suffix) env_path_buffer += suffix;
+  return env_path_buffer.c_str();
+}
+
+void load_program_dir_config() {
+  const std::string program = platform::program_path();
+  std::string drive, dir;
+  platform::split_drive_and_directory(program, drive, dir);
+  const std::string folder = drive + dir;
+  if (!folder.empty()) read_file(folder.c_str(), kConfigFile);
+  std::string target = folder;
+  // One trailing separator goes; the root folder keeps its own.
+  if (target.size() > 1 && (target.back() == '\\' || target.back() == '/') &&
+      target[target.size() - 2] != ':')
+    target.pop_back();
+  if (!platform::change_directory(target)) {
+    platform::message_box(format("initial chdir in %s", program.c_str()).c_str(), target.c_str(),
+                          platform::BoxIcon::error);
+    return;
+  }
+  if (drive.size() == 2 && drive[1] == ':') platform::change_drive(drive[0]);
+}
+
+void env_testing_reset() {
+  config_loaded = false;
+  namespace_state = Namespace::undetermined;
+  namespace_prefix_1.clear();
+  namespace_prefix_2.clear();
+}

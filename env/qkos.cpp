@@ -5,12 +5,22 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <ctype.h>
+#include <errno.h>
+
+#include <istream>
+#include <ostream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "env/env.h"
+#include "platform/eventlog.h"
+#include "platform/files.h"
 #include "platform/identity.h"
 #include "platform/messagebox.h"
 #include "platform/process.h"
+#include "platform/sockets.h"
 #include "platform/syserror.h"
 
 namespace {
@@ -54,9 +64,149 @@ const SocketErrorName kSocketErrors[] = {
 
 char error_text_buffer[280];  // a text under 240 characters, " (" and the number
 
-// The local host's name, once found.
+// The local host's name, once found, and its address (network byte order).
 char host_name_buffer[64];
 const char* host_name = nullptr;
+uint32_t host_address = 0;
+
+char system_error_buffer[512];
+
+// The user's name: the override (up to 21 characters) and one result buffer per variant.
+const size_t kUserNameBytes = 21;
+std::string user_name_override;
+char user_name_buffers[3][kUserNameBytes];
+
+const size_t kCommandMax = 999;
+std::string command_buffer;
+
+std::string os_name;
+std::string address_text_buffer;
+
+const int kRemoteAttempts = 5;
+const unsigned kRetryDelayMs = 100;
+const int kNoDataError = 11004;  // WSANO_DATA
+
+std::string format_int(const char* pattern, long long n) {
+  char buf[128];
+  snprintf(buf, sizeof buf, pattern, n);
+  return buf;
+}
+
+// The user's name into the variant's buffer (and dest).
+const char* fill_user_name(char* buffer, char* dest) {
+  std::string name = user_name_override;
+  if (name.empty() && !platform::account_user_name(name, kUserNameBytes)) {
+    const char* from_env = env_lookup("QK_USER", 0);
+    name = from_env ? from_env : "";
+  }
+  snprintf(buffer, kUserNameBytes, "%s", name.c_str());
+  if (dest) memcpy(dest, buffer, strlen(buffer) + 1);
+  return buffer;
+}
+
+bool is_name_char(char c) { return isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; }
+
+// At command[i] == '$': appends the value of $NAME or ${NAME} (nothing when unset) or a
+// plain "$" when no name follows; returns the index after what was used.
+size_t expand_reference(const std::string& command, size_t i, std::string& word) {
+  size_t start = i + 1;
+  if (start < command.size() && command[start] == '{') {
+    size_t close = command.find('}', start + 1);
+    std::string name =
+        close == std::string::npos ? std::string() : command.substr(start + 1, close - start - 1);
+    bool valid = !name.empty();
+    for (char c : name) valid = valid && is_name_char(c);
+    if (valid) {
+      if (const char* v = env_lookup(name.c_str(), 0)) word += v;
+      return close + 1;
+    }
+  } else {
+    size_t end = start;
+    while (end < command.size() && is_name_char(command[end])) ++end;
+    if (end > start) {
+      if (const char* v = env_lookup(command.substr(start, end - start).c_str(), 0)) word += v;
+      return end;
+    }
+  }
+  word.push_back('$');
+  return i + 1;
+}
+
+// The command's words as a shell splits them.
+std::vector<std::string> shell_words(const std::string& command) {
+  std::vector<std::string> words;
+  std::string word;
+  size_t i = 0;
+  const size_t n = command.size();
+  while (i < n) {
+    const char c = command[i];
+    if (c == ' ' || c == '\t' || c == '\n') {
+      if (!word.empty()) words.push_back(word);
+      word.clear();
+      ++i;
+    } else if (c == '\'') {
+      size_t close = command.find('\'', i + 1);
+      if (close == std::string::npos) close = n;
+      word += command.substr(i + 1, close - i - 1);
+      i = close + 1;
+    } else if (c == '"') {
+      ++i;
+      while (i < n && command[i] != '"') {
+        const char d = command[i];
+        if (d == '\\' && i + 1 < n && strchr("\n\"\\$", command[i + 1])) {
+          word.push_back(command[i + 1]);
+          i += 2;
+        } else if (d == '$') {
+          i = expand_reference(command, i, word);
+        } else {
+          word.push_back(d);
+          ++i;
+        }
+      }
+      ++i;  // the closing quote
+    } else if (c == '\\' && i + 1 < n) {
+      if (command[i + 1] != '\n') word.push_back(command[i + 1]);
+      i += 2;
+    } else if (c == '$') {
+      i = expand_reference(command, i, word);
+    } else {
+      word.push_back(c);
+      ++i;
+    }
+  }
+  if (!word.empty()) words.push_back(word);
+  return words;
+}
+
+// One exchange with the remote-shell service: 0, or what went wrong.
+int remote_attempt(platform::Socket sock, const char* server, const std::string& user,
+                   const char* command, std::istream& input, std::ostream& out) {
+  uint16_t port = 0;
+  if (!platform::service_port("shell", "tcp", port)) return platform::last_socket_error();
+  std::string local;
+  uint32_t local_address = 0;
+  if (platform::host_name(local)) platform::host_address(local.c_str(), local_address);
+  if (platform::bind_socket(sock, local_address, port) != 0) {
+    report_message(format_int("socket bind failed %lld", platform::last_socket_error()).c_str(),
+                   REPORT_WARNING, 0);
+    return -1;
+  }
+  uint32_t server_address = 0;
+  platform::host_address(server, server_address);
+  if (platform::connect_socket(sock, server_address, port) != 0) return 1;
+  // No separate error channel ("0"), the local and the remote user, the command: each
+  // with its terminating zero byte.
+  const std::string fields[] = {"0", user, user, command};
+  for (const std::string& f : fields)
+    if (send_all(sock, f.c_str(), static_cast<int>(f.size() + 1)) != 0) return 1;
+  for (int c; (c = input.get()) != EOF;) {
+    const char byte = static_cast<char>(c);
+    if (send_all(sock, &byte, 1) != 0) return 1;
+  }
+  for (int c; (c = receive_byte(sock)) >= 0;)
+    if (c != 0) out.put(static_cast<char>(c));
+  return 0;
+}
 
 }  // namespace
 
@@ -110,4 +260,196 @@ const char* local_host_name() {
   snprintf(host_name_buffer, sizeof host_name_buffer, "%s", name.c_str());
   host_name = host_name_buffer;
   return host_name;
+}
+
+const char* system_error_text(unsigned long code) {
+  snprintf(system_error_buffer, sizeof system_error_buffer, "Unknown Error Code");
+  std::string text = platform::system_message(code);
+  if (!text.empty()) snprintf(system_error_buffer, sizeof system_error_buffer, "%s", text.c_str());
+  return system_error_buffer;
+}
+
+const char* user_name(char* dest) {
+  const char* name = fill_user_name(user_name_buffers[0], dest);
+  return name[0] ? name : nullptr;
+}
+
+const char* user_name_text(char* dest) { return fill_user_name(user_name_buffers[1], dest); }
+
+const char* login_name(char* dest) { return fill_user_name(user_name_buffers[2], dest); }
+
+void set_user_name(const char* name) {
+  if (name) user_name_override.assign(name, strnlen(name, kUserNameBytes));
+}
+
+const char* server_name() { return env_lookup("QK_SERVER_NAME", 0); }
+
+void event_log_report(int level, const char* text, const char* tag) {
+  std::string event = std::string("KVO[") + (tag ? tag : "") + "]: " + (text ? text : "");
+  platform::EventType type;
+  switch (level) {
+    case 80: case 90: case 200: case 250:  // INFORMATION, MILESTONE, TRACE, VERBOSE
+      type = platform::EventType::information;
+      break;
+    case 32798: case 32838:  // SIGNIFICANT, WARNING
+      type = platform::EventType::warning;
+      break;
+    default:
+      type = platform::EventType::error;
+      break;
+  }
+  platform::event_log_write("ZQ_KVO", type, event);
+}
+
+const char* quote_where_words(const char* command) {
+  command_buffer.clear();
+  for (const std::string& w : shell_words(command ? command : "")) {
+    if (w.compare(0, 5, "WHERE") == 0)
+      command_buffer += "\"" + w + "\"";
+    else
+      command_buffer += w;
+    command_buffer.push_back(' ');
+  }
+  if (command_buffer.size() > kCommandMax) command_buffer.resize(kCommandMax);
+  return command_buffer.c_str();
+}
+
+const char* operating_system_name() {
+  if (os_name.empty()) os_name = platform::system_name();
+  return os_name.c_str();
+}
+
+void qk_sleep(unsigned milliseconds) { platform::sleep_ms(milliseconds); }
+
+int qk_chsize(int fd, long size) { return platform::change_file_size(fd, size); }
+
+int qk_access(const char* path, int mode) {
+  std::string p = path ? path : "";
+  if (!p.empty() && (p.back() == '/' || p.back() == '\\')) p.pop_back();
+  return platform::access_path(p, mode);
+}
+
+int spawn_no_wait(const char* command) {
+  std::string c = command ? command : "";
+  size_t blank = c.find(' ');
+  std::string program = c.substr(0, blank);
+  std::string rest = blank == std::string::npos ? std::string() : c.substr(blank + 1);
+  if (program.empty()) return -1;
+  return platform::spawn_no_wait(program, rest);
+}
+
+void write_utf8_bom(std::ostream& out) { out.write("\xEF\xBB\xBF", 3); }
+
+uint32_t local_host_address() {
+  if (host_address) return host_address;
+  const char* name = local_host_name();
+  if (!name || !name[0]) {
+    report_message("gethostname failed", REPORT_WARNING, 0);
+    return 0;
+  }
+  uint32_t address = 0;
+  if (!platform::host_address(name, address)) {
+    std::string message = std::string("gethostBYname failed wsa error =") +
+                          error_text(platform::last_socket_error());
+    report_message(message.c_str(), REPORT_WARNING, 0);
+    return 0;
+  }
+  host_address = address;
+  return host_address;
+}
+
+QkSocketAddress make_address(uint16_t port, const char* host) {
+  QkSocketAddress a;
+  memset(&a, 0, sizeof a);
+  a.family = 2;  // AF_INET
+  const unsigned char bytes[2] = {static_cast<unsigned char>(port >> 8),
+                                  static_cast<unsigned char>(port & 0xFF)};
+  memcpy(&a.port, bytes, 2);
+  uint32_t address = 0;
+  if (host && platform::host_address(host, address)) a.address = address;
+  return a;
+}
+
+int remote_command(const char* command, std::ostream& out) {
+  const char* server = server_name();
+  if (!server) report_message("No \"QK_SERVER_NAME\" variable in environment", REPORT_FATAL, 0);
+  const char* user = user_name();
+  if (!user || !user[0])
+    report_message("No \"QK_USER\" variable in environment", REPORT_FATAL, 0);
+  const std::string server_copy = server, user_copy = user;
+  std::istringstream no_input;
+  int result = 0;
+  for (int attempt = 1; attempt <= kRemoteAttempts; ++attempt) {
+    platform::Socket sock = platform::open_tcp_socket();
+    if (sock == platform::kNoSocket) return errno;
+    no_input.clear();
+    result = remote_attempt(sock, server_copy.c_str(), user_copy, command ? command : "",
+                            no_input, out);
+    // Closed after every attempt: the next one binds the same port again.
+    platform::close_socket(sock);
+    if (result == kNoDataError) {
+      std::string message =
+          std::string("Perhaps you're missing ") + platform::services_file() + "...";
+      report_message(message.c_str(), REPORT_FATAL, 0);
+    }
+    if (result <= 0) return result;
+    if (attempt < kRemoteAttempts) platform::sleep_ms(kRetryDelayMs);
+  }
+  return result;
+}
+
+int send_all(intptr_t sock, const char* bytes, int count) {
+  while (count > 0) {
+    int sent = platform::send_bytes(sock, bytes, count);
+    if (sent <= 0) return 1;
+    bytes += sent;
+    count -= sent;
+  }
+  return 0;
+}
+
+int receive_byte(intptr_t sock) {
+  char c;
+  return platform::receive_bytes(sock, &c, 1) == 1 ? static_cast<unsigned char>(c) : -1;
+}
+
+void split_words(const char* text, char** words) {
+  if (!text || !words) return;
+  const char* p = text;
+  for (;;) {
+    while (*p == ' ') ++p;
+    const char* end = p;
+    while (*end && *end != ' ') ++end;
+    const size_t len = static_cast<size_t>(end - p);
+    char* word = new char[len + 1];
+    memcpy(word, p, len);
+    word[len] = '\0';
+    *words++ = word;
+    if (!*end) break;
+    p = end + 1;
+  }
+}
+
+long parse_decimal(const char* text) {
+  if (!text) return 0;
+  while (*text == ' ' || *text == '\t') ++text;
+  // Read without a sign, so that too many digits wrap instead of overflowing.
+  unsigned long n = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) n = n * 10 + static_cast<unsigned long>(*text - '0');
+  return static_cast<long>(n);
+}
+
+const char* address_to_text(uint32_t address) {
+  address_text_buffer = platform::address_text(address);
+  return address_text_buffer.c_str();
+}
+
+uint32_t text_to_address(const char* text) { return platform::address_from_text(text); }
+
+int get_host_name(char* name, int size) {
+  std::string h;
+  if (!name || size <= 0 || !platform::host_name(h) || h.size() + 1 > static_cast<size_t>(size))
+    return -1;
+  memcpy(name, h.c_str(), h.size() + 1);
+  return 0;
 }

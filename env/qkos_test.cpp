@@ -2,12 +2,18 @@
 #include "env/qkos.h"
 
 #include <gtest/gtest.h>
+#include <ctype.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "env/internal/test_installation.h"
+#include "platform/internal/eventlog_testing.h"
 #include "platform/syserror.h"
 #include "tests/support/testsupport.h"
 
@@ -66,6 +72,7 @@ namespace {
 TEST(LocalHostNameDeathTest, ConfiguredNameWinsAndStaysFixed) {
   EXPECT_EXIT(
       {
+        envtest::Installation inst({"QK_LOCAL_HOST"});
         testsupport::set_env("QK_LOCAL_HOST", "farhost");
         bool first = strcmp(local_host_name(), "farhost") == 0;
         testsupport::set_env("QK_LOCAL_HOST", "otherhost");
@@ -79,12 +86,145 @@ TEST(LocalHostNameDeathTest, ConfiguredNameWinsAndStaysFixed) {
 TEST(LocalHostNameDeathTest, ComputerNameWithoutDomain) {
   EXPECT_EXIT(
       {
-        testsupport::set_env("QK_LOCAL_HOST", nullptr);
+        envtest::Installation inst({"QK_LOCAL_HOST"});
         const char* name = local_host_name();
         fprintf(stderr, "name=[%s]", name);
         exit(name[0] != '\0' && !strchr(name, '.') ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "name=\\[");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SystemErrorText, KnownAndUnknownCodes) {
+  std::string known = system_error_text(2);
+  EXPECT_NE("Unknown Error Code", known);
+  EXPECT_FALSE(known.empty());
+  EXPECT_STREQ("Unknown Error Code", system_error_text(0x7FFFFFF0UL));
+}
+
+TEST(UserName, OverrideCopiesAndBuffers) {
+  envtest::Installation inst({"QK_USER"});
+  set_user_name("operator");
+  char dest[21] = {0};
+  EXPECT_STREQ("operator", user_name(dest));
+  EXPECT_STREQ("operator", dest);
+  EXPECT_STREQ("operator", user_name_text());
+  EXPECT_STREQ("operator", login_name());
+  set_user_name(nullptr);  // no change
+  EXPECT_STREQ("operator", user_name());
+  // The override keeps 21 characters; a result holds 20.
+  set_user_name("abcdefghijklmnopqrstuvwxyz");
+  EXPECT_STREQ("abcdefghijklmnopqrst", user_name(dest));
+  EXPECT_STREQ("abcdefghijklmnopqrst", dest);
+  set_user_name("");
+  const char* account = user_name_text();
+  EXPECT_NE(std::string("abcdefghijklmnopqrst"), account);
+}
+
+TEST(ServerName, FromTheEnvironment) {
+  envtest::Installation inst({"QK_SERVER_NAME"});
+  EXPECT_EQ(nullptr, server_name());
+  testsupport::set_env("QK_SERVER_NAME", "central");
+  EXPECT_STREQ("central", server_name());
+}
+
+TEST(EventLogReport, TypeFollowsTheLevel) {
+  struct Event {
+    std::string source;
+    platform::EventType type;
+    std::string text;
+  };
+  std::vector<Event> events;
+  platform::testing::set_event_sink(
+      [&events](const std::string& source, platform::EventType type, const std::string& text) {
+        events.push_back({source, type, text});
+      });
+  const int levels[] = {80, 90, 200, 250, 32798, 32838, 32768, 32778, 32788, 32803, 32808, 60};
+  for (int level : levels) event_log_report(level, "disk full", "loader");
+  platform::testing::set_event_sink(nullptr);
+  using T = platform::EventType;
+  const T expected[] = {T::information, T::information, T::information, T::information,
+                        T::warning,     T::warning,     T::error,       T::error,
+                        T::error,       T::error,       T::error,       T::error};
+  ASSERT_EQ(12u, events.size());
+  for (size_t i = 0; i < events.size(); ++i) {
+    SCOPED_TRACE(levels[i]);
+    EXPECT_EQ("ZQ_KVO", events[i].source);
+    EXPECT_EQ("KVO[loader]: disk full", events[i].text);
+    EXPECT_EQ(expected[i], events[i].type);
+  }
+}
+
+TEST(QuoteWhereWords, WordsAsAShellSplitsThem) {
+  envtest::Installation inst({"QKT_TABLE"});
+  testsupport::set_env("QKT_TABLE", "parts");
+  EXPECT_STREQ("select parts \"WHERE id = 'x' AND n > 2\" ",
+               quote_where_words("select  parts 'WHERE id = '\"'x'\"' AND n > 2'"));
+  EXPECT_STREQ("list parts parts $ x ", quote_where_words("list $QKT_TABLE ${QKT_TABLE} $ x$QKT_NONE"));
+  EXPECT_STREQ("a\"b\\c$d $QKT_TABLE \"WHEREVER\" ",
+               quote_where_words("\"a\\\"b\\\\c\\$d\" '$QKT_TABLE' WHEREVER"));
+  EXPECT_STREQ("where ", quote_where_words("  where  ''  "));
+  EXPECT_STREQ("", quote_where_words(""));
+  std::string longer(1500, 'w');
+  EXPECT_EQ(999u, strlen(quote_where_words(longer.c_str())));
+}
+
+TEST(OperatingSystemName, LowerCaseAndFixed) {
+  std::string name = operating_system_name();
+  EXPECT_FALSE(name.empty());
+  for (char c : name) EXPECT_FALSE(isupper(static_cast<unsigned char>(c)));
+  EXPECT_EQ(operating_system_name(), operating_system_name());
+}
+
+TEST(Wrappers, AccessIgnoresOneTrailingSeparator) {
+  testsupport::TempDir tmp;
+  testsupport::write_file(tmp / "f", "x");
+  EXPECT_EQ(0, qk_access((tmp.path() + "/").c_str(), 0));
+  EXPECT_EQ(0, qk_access((tmp.path() + "\\").c_str(), 0));
+  EXPECT_EQ(0, qk_access((tmp / "f").c_str(), 4));
+  EXPECT_EQ(-1, qk_access((tmp / "missing").c_str(), 0));
+}
+
+TEST(Wrappers, ByteOrderMark) {
+  std::ostringstream out;
+  write_utf8_bom(out);
+  EXPECT_EQ("\xEF\xBB\xBF", out.str());
+}
+
+int caught_signal = 0;
+void remember_signal(int sig) { caught_signal = sig; }
+
+TEST(Signals, CatchDispatchesAndResetForgets) {
+  caught_signal = 0;
+  EXPECT_EQ(nullptr, signal_catch(SIGTERM, remember_signal));
+  EXPECT_EQ(0, signal_raise(SIGTERM));
+  EXPECT_EQ(SIGTERM, caught_signal);
+  caught_signal = 0;
+  EXPECT_EQ(remember_signal, signal_catch(SIGTERM, remember_signal));
+  EXPECT_EQ(0, signal_raise_process(12345, SIGTERM));
+  EXPECT_EQ(SIGTERM, caught_signal);
+  // Ignored after a reset without the flag: raising it changes nothing.
+  EXPECT_EQ(remember_signal, signal_reset(SIGTERM, 0));
+  caught_signal = 0;
+  EXPECT_EQ(0, signal_raise(SIGTERM));
+  EXPECT_EQ(0, caught_signal);
+  EXPECT_EQ(nullptr, signal_reset(SIGTERM, 1));
+  EXPECT_EQ(nullptr, signal_catch(0, remember_signal));
+  EXPECT_EQ(nullptr, signal_reset(-3, 1));
+}
+
+TEST(SignalsDeathTest, ResetWithFlagRestoresTheDefault) {
+  EXPECT_EXIT(
+      {
+        signal_catch(SIGTERM, remember_signal);
+        signal_reset(SIGTERM, 1);
+        signal_raise(SIGTERM);
+        exit(0);  // not reached: the default action ends the process
+      },
+      [](int status) { return !testing::ExitedWithCode(0)(status); }, "");
 }
 
 }  // namespace

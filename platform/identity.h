@@ -16,6 +16,9 @@ bool computer_name(std::string& name, unsigned max_bytes);
 // False, with name emptied, when the system gives none or it does not fit.
 bool account_user_name(std::string& name, unsigned max_bytes);
 
+// The operating system's name in lower case: "windows", or uname's system name ("linux").
+std::string system_name();
+
 }  // namespace platform
 
 #endif

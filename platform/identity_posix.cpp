@@ -1,7 +1,9 @@
 // POSIX backend of the identity concept: gethostname and the password database.
 #include "platform/identity.h"
 
+#include <ctype.h>
 #include <pwd.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <vector>
@@ -32,6 +34,13 @@ bool account_user_name(std::string& name, unsigned max_bytes) {
   if (user.empty() || user.size() + 1 > max_bytes) return false;
   name = user;
   return true;
+}
+
+std::string system_name() {
+  struct utsname u;
+  std::string name = uname(&u) == 0 ? u.sysname : "posix";
+  for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return name;
 }
 
 }  // namespace platform

@@ -27,4 +27,6 @@ bool account_user_name(std::string& name, unsigned max_bytes) {
   return !name.empty();
 }
 
+std::string system_name() { return "windows"; }
+
 }  // namespace platform

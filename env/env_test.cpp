@@ -1,0 +1,332 @@
+// The settings lookup and the QK.env load.
+#include "env/env.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "env/internal/test_installation.h"
+#include "platform/environment.h"
+#include "platform/files.h"
+#include "tests/support/testsupport.h"
+
+namespace {
+
+using envtest::Installation;
+using testsupport::set_env;
+using testsupport::write_file;
+
+const int kFatal = testsupport::observed_exit_code(999);
+
+std::string value_of(const char* name) {
+  const char* v = env_lookup(name, 0);
+  return v ? std::string(v) : std::string("<none>");
+}
+
+// A text for EXPECT_EXIT's pattern that matches the bytes themselves.
+std::string literally(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (strchr("^$.*+?\\()[]{}|", c)) out.push_back('\\');
+    out.push_back(c);
+  }
+  return out;
+}
+
+std::string sep() { return std::string(1, platform::path_separator()); }
+
+// The end of the test's Windows directory and the separator (a death test on Windows runs
+// in a new process, whose temporary folder has a name of its own).
+std::string windows_tail(const Installation& inst) {
+  return inst.windows.substr(inst.windows.rfind('/')) + sep();
+}
+
+TEST(EnvLoad, PrecedenceFollowsTheSearchOrder) {
+  Installation inst({"QKT_ENV", "QKT_LOCAL", "QKT_CONFIG", "QKT_ROOT", "QKT_SITE", "QKT_SYS",
+                     "QKT_FORCED"});
+  set_env("QKT_ENV", "environment");
+  set_env("QKT_FORCED", "environment");
+  write_file(inst.local + "/QK.env", "QKT_ENV=local\nQKT_LOCAL=local\n");
+  write_file(inst.root + "/config/QK.env",
+             "QKT_LOCAL=config\nQKT_CONFIG=config\nQK_SITE=" + inst.site + "\n");
+  write_file(inst.root + "/QK.env", "QKT_CONFIG=root\nQKT_ROOT=root\n");
+  write_file(inst.site + "/QK.env", "QKT_ROOT=site\nQKT_SITE=site\n@QKT_FORCED=site\n");
+  write_file(inst.system + "/QK.env", "QKT_SITE=system\nQKT_SYS=system\n");
+
+  testing::internal::CaptureStderr();
+  EXPECT_EQ("environment", value_of("QKT_ENV"));
+  EXPECT_EQ("", testing::internal::GetCapturedStderr());
+  EXPECT_EQ("local", value_of("QKT_LOCAL"));
+  EXPECT_EQ("config", value_of("QKT_CONFIG"));
+  EXPECT_EQ("root", value_of("QKT_ROOT"));
+  EXPECT_EQ("site", value_of("QKT_SITE"));  // QK_SITE came from a file read before
+  EXPECT_EQ("system", value_of("QKT_SYS"));
+  EXPECT_EQ("site", value_of("QKT_FORCED"));
+}
+
+TEST(EnvLoad, OnlyTheFirstLookupLoads) {
+  Installation inst({"QKT_A"});
+  write_file(inst.root + "/QK.env", "QKT_A=1\n");
+  EXPECT_EQ("1", value_of("QKT_A"));
+  write_file(inst.root + "/QK.env", "@QKT_A=2\n");
+  EXPECT_EQ("1", value_of("QKT_A"));
+}
+
+struct LineCase {
+  const char* file;
+  const char* name;
+  const char* expected;  // "<none>" when the variable stays unset
+};
+
+TEST(EnvLoad, LinesAndValues) {
+  const LineCase cases[] = {
+      {"  QKT_X = a b  \n", "QKT_X", "a b  "},
+      {"QKT_X=\n", "QKT_X", "<none>"},
+      {"QKT_X\nQKT_Y=1\n", "QKT_X", "1"},
+      {"QKT_X\nQKT_Y=1\n", "QKT_Y", "<none>"},
+      {"-QKT_X=1\n", "QKT_X", "1"},
+      {"QKT_X=$QKT_HOME/x\n", "QKT_X", "/h/x"},
+      {"QKT_X=$$x\n", "QKT_X", "$x"},
+      {"QKT_X=$QKT_UNSET/x\n", "QKT_X", "/x"},
+      {"QKT_X=$/x\n", "QKT_X", "/x"},
+      {"QKT_X=$QKT_HOME$QKT_HOME\n", "QKT_X", "/h/h"},
+      {"QKT_A=1\nQKT_X=$QKT_A\n", "QKT_X", "1"},
+      {"QKT_X=a  \\\nb\n", "QKT_X", "ab"},
+      {"QKT_X=a\\\n\nb\n", "QKT_X", "ab"},
+      {"\xEF\xBB\xBFQKT_X=bom\n", "QKT_X", "bom"},
+      {"QKT_X=1\r\nQKT_Y=2\r\n", "QKT_X", "1"},
+      {"QKT_X=1\r\nQKT_Y=2\r\n", "QKT_Y", "2"},
+      {"QKT_X=last", "QKT_X", "last"},
+      {"QKT_X=$QKT_HOME", "QKT_X", "/h"},
+      {"# QKT_X=1\n! QKT_Y=2\nQKT_A=3 # kept\n", "QKT_X", "<none>"},
+      {"# QKT_X=1\n! QKT_Y=2\nQKT_A=3 # kept\n", "QKT_Y", "<none>"},
+      {"# QKT_X=1\n! QKT_Y=2\nQKT_A=3 # kept\n", "QKT_A", "3 # kept"},
+      {".QKT_X=1\nQKT_Y=2\n", "QKT_X", "<none>"},
+      {".QKT_X=1\nQKT_Y=2\n", "QKT_Y", "2"},
+      {"QKT_X=\\$QKT_HOME \\\\ \\t\\q\n", "QKT_X", "$QKT_HOME \\ \tq"},
+      {"QKT_X=a\\nQKT_Y=b\n", "QKT_X", "a"},
+      {"QKT_X=a\\nQKT_Y=b\n", "QKT_Y", "b"},
+      {"QKT_X=\\bx\\v\n", "QKT_X", "\bx\v"},
+      {"QKT_X   \t  =   spaced\n", "QKT_X", "spaced"},
+      {"@=1\nQKT_X=after\n", "QKT_X", "after"},
+      {"QKT_X=in\xEF\xBB\xBFside\n", "QKT_X", "inside"},
+  };
+  for (const LineCase& c : cases) {
+    SCOPED_TRACE(c.file);
+    Installation inst({"QKT_X", "QKT_Y", "QKT_A", "QKT_HOME"});
+    set_env("QKT_HOME", "/h");
+    write_file(inst.root + "/QK.env", c.file);
+    EXPECT_EQ(c.expected, value_of(c.name));
+  }
+}
+
+TEST(EnvLoad, EmptyValueLeavesAnExistingVariable) {
+  Installation inst({"QKT_X"});
+  set_env("QKT_X", "kept");
+  write_file(inst.root + "/QK.env", "QKT_X=\n@QKT_X=\n");
+  EXPECT_EQ("kept", value_of("QKT_X"));
+}
+
+TEST(EnvLoad, LongLinesAreReadWhole) {
+  Installation inst({"QKT_X", "QKT_Y"});
+  const std::string value(600, 'v');
+  write_file(inst.root + "/QK.env", "QKT_X=" + value + "\nQKT_Y=" + value + "\\\n" + value + "\n");
+  EXPECT_EQ(value, value_of("QKT_X"));
+  EXPECT_EQ(value + value, value_of("QKT_Y"));
+}
+
+TEST(EnvLoad, NamespacePrefixesComeFirst) {
+  Installation inst({"P___QKT_X", "P:QKT_X", "QKT_X", "P___QKT_Y", "P:QKT_Y", "QKT_Y"});
+  set_env("QKT_X", "plain");
+  set_env("P___QKT_X", "underscores");
+  set_env("P:QKT_X", "colon");
+  set_env("QKT_Y", "plain");
+  set_env("P:QKT_Y", "colon");
+  write_file(inst.root + "/QK.env", "QK_NAMESPACE=P\n");  // a file may set it
+  EXPECT_EQ("underscores", value_of("QKT_X"));
+  EXPECT_EQ("colon", value_of("QKT_Y"));
+}
+
+TEST(EnvLoad, LegacyFileSuppliesTheLocalFolder) {
+  Installation inst({"QKT_L", "QKT_R"});
+  set_env("QK_LOCAL", nullptr);
+  write_file(inst.windows + "/tallowin.ini",
+             "[Other]\nQK_LOCAL=wrong\n[tallowin]\r\n  qk_local =  " + inst.local + "  \r\n");
+  write_file(inst.local + "/QK.env", "QKT_L=local\n");
+  write_file(inst.root + "/QK.env", "QKT_R=root\n");
+  EXPECT_EQ("local", value_of("QKT_L"));
+  EXPECT_EQ("root", value_of("QKT_R"));
+  EXPECT_EQ(inst.local, value_of("QK_LOCAL"));
+}
+
+TEST(EnvLoad, NoFilesWithDevoSetSaysSo) {
+  Installation inst;
+  set_env("QK_DEVO", "1");
+  testing::internal::CaptureStderr();
+  env_lookup("QKT_NOTHING", 0);
+  EXPECT_EQ("\nNo QK config files found\n", testing::internal::GetCapturedStderr());
+}
+
+TEST(EnvLoadDeathTest, MissingRootWithoutLegacyFileIsFatal) {
+  Installation inst;
+  set_env("QK_ROOT", nullptr);
+  EXPECT_EXIT(env_lookup("QKT_X", 0), testing::ExitedWithCode(kFatal),
+              "^\n.*" + literally(windows_tail(inst) + "tallowin.ini -- not found\n") + "$");
+}
+
+TEST(EnvLoadDeathTest, MissingLocalWithoutLegacyFileIsFatal) {
+  Installation inst;
+  set_env("QK_LOCAL", nullptr);
+  EXPECT_EXIT(env_lookup("QKT_X", 0), testing::ExitedWithCode(kFatal),
+              literally(windows_tail(inst) + "tallowin.ini -- not found"));
+}
+
+TEST(EnvLoadDeathTest, LegacyValueMissingOrTooLong) {
+  Installation inst;
+  set_env("QK_ROOT", nullptr);
+  write_file(inst.windows + "/tallowin.ini", "[Tallowin]\nQK_ROOT=\n");
+  EXPECT_EXIT(env_lookup("QKT_X", 0), testing::ExitedWithCode(kFatal),
+              "^\nMissing value for QK_ROOT in tallowin\\.ini\n$");
+  // 253 - 7 bytes of room: a value of 245 characters or more is cut.
+  write_file(inst.windows + "/tallowin.ini", "[Tallowin]\nQK_ROOT=" + std::string(245, 'r') + "\n");
+  EXPECT_EXIT(env_lookup("QKT_X", 0), testing::ExitedWithCode(kFatal),
+              "^\nOverlength value for QK_ROOT in tallowin\\.ini\n$");
+}
+
+TEST(EnvLoadDeathTest, WindowsDirectoryUnavailable) {
+  Installation inst;
+  set_env("QK_ROOT", nullptr);
+  // Longer than the 128 bytes the report makes room for.
+  platform::testing::set_windows_directory(inst.windows + "/" + std::string(130, 'w'));
+  EXPECT_EXIT(env_lookup("QKT_X", 0), testing::ExitedWithCode(kFatal),
+              "^\nCould not get Windows dir\n$");
+}
+
+TEST(EnvLoad, LegacyValueJustShortEnoughIsTaken) {
+  Installation inst;
+  set_env("QK_ROOT", nullptr);
+  const std::string root = inst.root + std::string(244 - inst.root.size(), '/');
+  write_file(inst.windows + "/tallowin.ini", "[Tallowin]\nQK_ROOT=" + root + "\n");
+  EXPECT_EQ(root, value_of("QK_ROOT"));
+}
+
+TEST(EnvLookupDeathTest, ComplaintsAreFatal) {
+  Installation inst({"QKT_MISSING", "qkt_mixed"});
+  EXPECT_EXIT(env_lookup("QKT_MISSING", 1), testing::ExitedWithCode(kFatal),
+              "^\nVariable QKT_MISSING wasn't in the environment\\.$");
+  EXPECT_EXIT(env_lookup_nocase("QKT_MISSING", 1), testing::ExitedWithCode(kFatal),
+              "^\nVariable QKT_MISSING wasn't in the environment\\.\n"
+              "Tried using case insensitive search\\.$");
+  EXPECT_EXIT(env_number("QKT_MISSING"), testing::ExitedWithCode(kFatal), "QKT_MISSING");
+  EXPECT_EQ(nullptr, env_lookup("QKT_MISSING", 2));
+}
+
+TEST(EnvLookup, CaseInsensitiveSearch) {
+  Installation inst({"qkt_Mixed", "QKT_mixed", "QKT_MIXED"});
+  set_env("qkt_Mixed", "found");
+  const char* v = env_lookup_nocase("QKT_MIXED", 1);
+  ASSERT_NE(nullptr, v);
+  EXPECT_STREQ("found", v);
+  EXPECT_EQ(nullptr, env_lookup_nocase("QKT_MIXED_NOT", 0));
+  set_env("QKT_mixed", "later");  // the last match in the environment's order wins
+  EXPECT_STREQ("later", env_lookup_nocase("QKT_MIXED", 0));
+}
+
+TEST(EnvPut, SetsAndRemoves) {
+  Installation inst({"QKT_P"});
+  EXPECT_EQ(0, env_put("QKT_P=1", 1));
+  EXPECT_EQ("1", value_of("QKT_P"));
+  EXPECT_EQ(0, env_put("QKT_P=", 1));
+  EXPECT_EQ("<none>", value_of("QKT_P"));
+  EXPECT_EQ(0, env_put("QKT_P=", 1));  // removing what is not there
+  EXPECT_NE(0, env_put("=bad", 0));
+}
+
+TEST(EnvPutDeathTest, FailuresAreFatal) {
+  Installation inst;
+  EXPECT_EXIT(env_put("=bad", 1), testing::ExitedWithCode(kFatal),
+              "^\nEnvironment is full or bad enviroment string\\.\n"
+              "Unable to add variable \\(=bad\\)$");
+  const std::string long_one = "=" + std::string(300, 'x');
+  // The message stops at 240 characters of the assignment and says so.
+  EXPECT_EXIT(env_put(long_one.c_str(), 1), testing::ExitedWithCode(kFatal),
+              "\\(=" + std::string(239, 'x') + "\\.\\.\\.\\)$");
+  EXPECT_EXIT(env_put_or_exit("=bad", 0), testing::ExitedWithCode(kFatal),
+              "^\nputenv error=-1, string==bad\n$");
+}
+
+TEST(EnvKey, FromNumbersAndCharacters) {
+  Installation inst({"QK_KEY"});
+  EXPECT_EQ(-1, env_key(5, 0));
+  set_env("QK_KEY", "ABCD");
+  EXPECT_EQ(0x41424344 + 5, env_key(5, 0));
+  set_env("QK_KEY", "AB");
+  EXPECT_EQ(0x41420000, env_key(0, 0));
+  set_env("QK_KEY", "12");
+  EXPECT_EQ(12 + 7, env_key(7, 0));
+  set_env("QK_KEY", "0x1c");
+  EXPECT_EQ(0x1c, env_key(0, 0));
+  set_env("QK_KEY", "010");
+  EXPECT_EQ(8, env_key(0, 0));
+  set_env("QK_KEY", "0x123456789");  // read up to its tenth character
+  EXPECT_EQ(0x12345678, env_key(0, 0));
+  set_env("QK_KEY", "0xfffffffe");
+  EXPECT_EQ(-2, env_key(0, 0));
+  // A byte from 0x80 up is widened with its sign: it sets every bit above its own byte.
+  set_env("QK_KEY", "A\xC1" "BC");
+  EXPECT_EQ(static_cast<int>(0xFFC14243u), env_key(0, 0));
+}
+
+TEST(EnvKeyDeathTest, ComplaintWhenMissing) {
+  Installation inst({"QK_KEY"});
+  EXPECT_EXIT(env_key(0, 1), testing::ExitedWithCode(kFatal), "Variable QK_KEY wasn't");
+}
+
+TEST(EnvNumber, PrefixesAndNonNumbers) {
+  Installation inst({"QKT_N"});
+  set_env("QKT_N", "42");
+  EXPECT_EQ(42, env_number("QKT_N"));
+  set_env("QKT_N", "0x10");
+  EXPECT_EQ(16, env_number("QKT_N"));
+  set_env("QKT_N", "017");
+  EXPECT_EQ(15, env_number("QKT_N"));
+  set_env("QKT_N", "x1");
+  EXPECT_EQ(-1, env_number("QKT_N"));
+  set_env("QKT_N", " 1");
+  EXPECT_EQ(-1, env_number("QKT_N"));
+}
+
+TEST(EnvPath, RelativeValuesGoUnderTheRoot) {
+  Installation inst({"QKT_DIR"});
+  set_env("QKT_DIR", "data");
+  EXPECT_EQ(inst.root + sep() + "data" + sep() + "x.txt", env_path("QKT_DIR", "x.txt"));
+  EXPECT_EQ(inst.root + sep() + "data" + sep(), env_path("QKT_DIR", nullptr));
+  const std::string absolute = inst.site;  // an absolute path on this build
+  set_env("QKT_DIR", absolute.c_str());
+  if (platform::is_absolute_path(absolute)) {
+    EXPECT_EQ(absolute + sep() + "y", env_path("QKT_DIR", "y"));
+  }
+}
+
+TEST(LoadProgramDirConfigDeathTest, MakesTheProgramsFolderCurrent) {
+  const std::string dir = testsupport::program_dir();
+  EXPECT_EXIT(
+      {
+        Installation inst;
+        env_lookup("QKT_X", 0);
+        load_program_dir_config();
+        // A file made in the current folder is found in the program's folder.
+        const std::string probe = "qkt_probe_" + std::to_string(rand());
+        write_file(probe, "x");
+        bool there = testsupport::file_exists(dir + "/" + probe);
+        remove(probe.c_str());
+        fprintf(stderr, "there=%d", there);
+        exit(there ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "there=1");
+}
+
+}  // namespace

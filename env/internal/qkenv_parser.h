@@ -1,0 +1,52 @@
+// The QK.env reader: turns the bytes of one file into assignments in four layers.
+//
+//   1. logical lines: physical lines of any length, empty ones skipped, a final "\" joins
+//      the next line (the "\" and the blanks before it removed), each ending in one LF;
+//   2. characters: "\" escapes (\b \n \t \v, else the next byte itself), "$NAME"
+//      references expanded from the environment of the moment, "$$" for one "$";
+//   3. the tokenizer: "NAME = value", "@NAME=value" (forced), "#" and "!" comments, a
+//      leading UTF-8 byte-order mark skipped;
+//   4. the caller applies each assignment (see env.cpp).
+#ifndef QK_ENV_INTERNAL_QKENV_PARSER_H
+#define QK_ENV_INTERNAL_QKENV_PARSER_H
+
+#include <functional>
+#include <string>
+
+namespace qkenv {
+
+struct Assignment {
+  std::string token;  // "NAME=value", possibly behind "@" or "."
+  std::string name;   // the name alone
+};
+
+class Parser {
+ public:
+  // source gives the file's bytes (0 to 255) and -1 at its end; lookup gives a
+  // variable's value of the moment or nullptr.
+  Parser(std::function<int()> source, std::function<const char*(const std::string&)> lookup);
+
+  // The next assignment; false at the end of the file.
+  bool next(Assignment& out);
+
+ private:
+  bool next_logical_line();
+  int raw();
+  int next_char();
+
+  std::function<int()> source_;
+  std::function<const char*(const std::string&)> lookup_;
+  bool source_ended_ = false;
+  int pushed_back_ = -1;  // the push-back slot: -1 empty, else one byte
+  std::string line_;      // the current logical line
+  size_t line_pos_ = 0;
+  std::string expansion_;  // the pending expansion and how far it was delivered
+  size_t expansion_pos_ = 0;
+};
+
+// The value part of a token: the text after its first "=" (empty without one).
+std::string value_part(const std::string& token);
+
+}  // namespace qkenv
+
+#endif

@@ -1,0 +1,43 @@
+// libFuzzer target for the QK.env reader: any bytes as a file, read against a small
+// environment of its own (so that references, forced and ordinary assignments all act).
+//
+//   CC=clang CXX=clang++ cmake -S . -B /tmp/b-fuzz -G Ninja -DQK_FUZZ=ON \
+//       -DQK_SANITIZE=address,undefined -DQK_TESTS=OFF
+//   ninja -C /tmp/b-fuzz qkenv_fuzz && /tmp/b-fuzz/bin/qkenv_fuzz -max_total_time=60
+#include <stddef.h>
+#include <stdint.h>
+
+#include <map>
+#include <string>
+
+#include "env/internal/qkenv_parser.h"
+
+namespace {
+
+// A Windows environment holds values of up to 32767 characters; without a bound, forced
+// lines such as "@A=$A$A" would double a value on every line.
+const size_t kMaxValue = 32767;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::map<std::string, std::string> env = {{"HOME", "/h"}, {"A", "1"}};
+  size_t pos = 0;
+  qkenv::Parser parser([&]() -> int { return pos < size ? data[pos++] : -1; },
+                       [&](const std::string& name) -> const char* {
+                         auto it = env.find(name);
+                         return it == env.end() ? nullptr : it->second.c_str();
+                       });
+  qkenv::Assignment a;
+  while (parser.next(a)) {
+    if (a.token.empty() || a.token[0] == '.' || a.name.empty()) continue;
+    const bool forced = a.token[0] == '@';
+    const std::string value = qkenv::value_part(a.token);
+    if (value.empty() || value.size() > kMaxValue) continue;
+    if (forced || env.find(a.name) == env.end()) {
+      const std::string assignment = a.token.substr(forced ? 1 : 0);
+      env[assignment.substr(0, assignment.find('='))] = value;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,141 @@
+// Shared-memory segments over named file mappings.
+#include "env/shmem.h"
+
+#include <errno.h>
+
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "env/env.h"
+#include "env/qkos.h"
+#include "platform/directory.h"
+#include "platform/file_mapping.h"
+#include "platform/named_lock.h"
+
+namespace {
+
+// Serialises the creation of backing files among all processes of the machine.
+const char creation_lock_name[] = "{B5E0C2BD-6805-411c-AA44-34D102AB4FFB}";
+const unsigned long creation_wait_ms = 300000;
+// Key 0 tries this many candidates after the clock's before giving up.
+const int key_search_limit = 65536;
+
+// The mappings got by this process; each stays open until the process ends, which keeps
+// its segment alive for the processes that attach later.
+std::mutex kept_mutex;
+std::set<int>& kept_keys() {
+  static auto* keys = new std::set<int>;
+  return *keys;
+}
+
+std::string mapping_name(int key) { return "QK_SHM" + std::to_string(key); }
+
+bool is_read_only(int flags) { return (flags & SHM_RDONLY_FLAG) != 0; }
+
+int fail() {
+  errno = ENOMEM;
+  return -1;
+}
+
+// Makes the folder when it is missing; a failure shows later as a file that cannot be made.
+void ensure_directory(const std::string& path) {
+  platform::PathStatus status;
+  if (platform::path_status(path, &status) != 0) platform::make_directory(path);
+}
+
+std::string site_directory() {
+  if (const char* site = env_lookup("QK_SITE", 0)) {
+    ensure_directory(site);
+    return site;
+  }
+  const char* root = env_lookup("QK_ROOT", 0);
+  if (!root) report_message("KVO23116 QK_ROOT not set", REPORT_FATAL, 0);
+  ensure_directory(root);
+  std::string site = std::string(root) + "/site";
+  ensure_directory(site);
+  return site;
+}
+
+std::string backing_file_path(int key) {
+  std::string shm = site_directory() + "/shm";
+  platform::make_directory(shm);  // an existing folder is no error
+  char digits[9];
+  std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(key));
+  return shm + "/" + digits;
+}
+
+// Opens or creates the backing file under the creation lock. A lock that cannot be made
+// is done without; one whose holder died is taken over, since the holder can no longer
+// finish, and making the file twice is harmless.
+platform::SharedFile open_under_creation_lock(const std::string& path) {
+  platform::NamedLock lock(creation_lock_name, platform::NamedLock::default_access);
+  if (!lock.ok()) return platform::open_backing_file(path);
+  platform::LockWait waited = lock.wait(creation_wait_ms);
+  if (waited != platform::LockWait::acquired && waited != platform::LockWait::abandoned)
+    return platform::SharedFile();
+  platform::SharedFile file = platform::open_backing_file(path);
+  lock.release();
+  return file;
+}
+
+void keep(int key, platform::Mapping mapping) {
+  std::lock_guard<std::mutex> g(kept_mutex);
+  if (!kept_keys().insert(key).second) platform::close_mapping(mapping);  // one is enough
+}
+
+int get_keyed(int key, std::uint32_t size, bool read_only) {
+  platform::SharedFile file = open_under_creation_lock(backing_file_path(key));
+  if (!file.valid()) return fail();
+  platform::Mapping mapping = platform::create_mapping(file, mapping_name(key), size, read_only);
+  platform::close_file(file);
+  if (!mapping.valid()) return fail();
+  keep(key, mapping);
+  return key;
+}
+
+// A new segment over the paging file under the first key from the clock that no mapping
+// uses yet. A candidate that another process takes between the test and the creation is
+// passed over, so two callers never share a private segment.
+int get_private(std::uint32_t size, bool read_only) {
+  const long long now = static_cast<long long>(std::time(nullptr));
+  for (int n = 0; n < key_search_limit; ++n) {
+    int key = static_cast<int>((now * 256 + n) & 0x7FFFFFFF);
+    if (key == 0) continue;
+    std::string name = mapping_name(key);
+    if (platform::mapping_exists(name)) continue;
+    bool existed = false;
+    platform::Mapping mapping =
+        platform::create_mapping(platform::SharedFile(), name, size, read_only, &existed);
+    if (!mapping.valid()) return fail();
+    if (existed) {
+      platform::close_mapping(mapping);
+      continue;
+    }
+    keep(key, mapping);
+    return key;
+  }
+  return fail();
+}
+
+}  // namespace
+
+int shm_get(int key, std::uint32_t size, int flags) {
+  return key == 0 ? get_private(size, is_read_only(flags)) : get_keyed(key, size, is_read_only(flags));
+}
+
+void* shm_attach(int id, const void* address, int flags) {
+  bool read_only = is_read_only(flags);
+  platform::Mapping mapping = platform::open_mapping(mapping_name(id), read_only);
+  if (!mapping.valid()) return SHM_ATTACH_FAILED;
+  void* view = platform::map_view(mapping, const_cast<void*>(address), read_only);
+  platform::close_mapping(mapping);  // the view keeps the segment alive
+  return view ? view : SHM_ATTACH_FAILED;
+}
+
+int shm_detach(const void* address) {
+  platform::unmap_view(const_cast<void*>(address));
+  return 0;
+}

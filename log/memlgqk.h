@@ -1,0 +1,146 @@
+// MEMORY_LGQK: the block of shared memory through which all processes of an installation
+// log. It holds the table of log files with their numbering and counters, the run-time
+// filter table that another program may fill to raise the logging of chosen processes or
+// source files, the log directory chosen by the first process, and a time offset for the
+// log-file headers. The named mutex "QK_SEM%08x" (the installation key) serialises every
+// change of the file table and every log write.
+//
+//   MEMORY_LGQK* block = memlgqk_create(mode);    // once, from the logger's start-up
+//   memlgqk_lock();
+//   ... read or change block->files ...
+//   memlgqk_unlock();
+//   if (memlgqk_filter_passes(block, "Brimvale", rank, pid, name)) ...
+//
+// A process that does not share (a log mode other than standard, or no key while
+// QK_LOG_NOKEY is set) gets a private block of the same layout in its own heap.
+//
+// The layout below is what every process and every other program of the installation
+// reads and writes: 10776 bytes, little-endian, the same on every build. Other programs
+// write into it, so its texts are read only within their fields and its numbers are
+// checked before use.
+#ifndef QK_LOG_MEMLGQK_H
+#define QK_LOG_MEMLGQK_H
+
+#include <cstddef>
+#include <cstdint>
+
+// One entry of the file table, 204 bytes: a directory and a numbered file pattern that
+// every process of the block shares.
+struct LogFileTableEntry {
+  char directory[64];          // relative to the log directory ("." for stdlog)
+  char pattern[64];            // the expanded pattern ("stdlog.%1"); empty: a free entry
+  std::uint32_t options;       // low 16 bits of the options of the first open
+  std::int32_t open_count;     // opens minus closes, plus 10000 per setFileLimit
+  std::int32_t file_number;    // current file number, counting up without bound
+  std::int32_t start_time;     // seconds since 1970 when the current file was begun
+  std::int32_t records;        // records written into the current file
+  std::int32_t reserved1;      // 0 at the first open
+  std::int32_t size_limit;     // bytes; 0 or less: no size rule
+  std::int32_t max_records;    // records per file; -1: none
+  std::int32_t file_days;      // days per file; -1: none
+  char reserved2[40];
+};
+
+// Kinds of filter entries; any kind above LOG_FILTER_SOURCE_FILE matches every message.
+enum LogFilterKind : std::uint32_t {
+  LOG_FILTER_FREE = 0,
+  LOG_FILTER_PROCESS_ID = 1,
+  LOG_FILTER_PROCESS_NAME = 2,
+  LOG_FILTER_SOURCE_FILE = 3,
+};
+
+// One entry of the filter table, 116 bytes.
+struct LogFilterEntry {
+  std::uint32_t kind;        // LogFilterKind
+  std::int32_t level;        // a matching message passes when its rank is below this
+  std::int32_t process_id;   // kind 1: the logger's reduced process id
+  char name[104];            // kind 2: the shown process name; kind 3: a source base name
+};
+
+const int LOG_FILE_TABLE_ENTRIES = 40;
+const int LOG_FILTER_ENTRIES = 20;
+const std::size_t LOG_DIRECTORY_FIELD = 276;
+const std::size_t LOG_DIRECTORY_MAX = 259;  // characters before the zero byte
+const char LOG_BLOCK_MARKER[] = "LOGMEM";   // with its zero byte: 7 bytes
+
+struct MEMORY_LGQK {
+  LogFileTableEntry files[LOG_FILE_TABLE_ENTRIES];
+  std::uint32_t filter_busy;                  // not 0 while a party changes the filters
+  LogFilterEntry filters[LOG_FILTER_ENTRIES];
+  char log_directory[LOG_DIRECTORY_FIELD];    // '/' separators, no trailing '/'; "" none
+  std::int32_t time_offset_seconds;
+  std::int32_t time_offset_milliseconds;
+  char marker[8];                             // "LOGMEM", zero, one byte of padding
+};
+
+static_assert(sizeof(LogFileTableEntry) == 204, "file-table entry is 204 bytes");
+static_assert(offsetof(LogFileTableEntry, pattern) == 64, "entry pattern");
+static_assert(offsetof(LogFileTableEntry, options) == 128, "entry options");
+static_assert(offsetof(LogFileTableEntry, open_count) == 132, "entry open count");
+static_assert(offsetof(LogFileTableEntry, file_number) == 136, "entry file number");
+static_assert(offsetof(LogFileTableEntry, start_time) == 140, "entry start time");
+static_assert(offsetof(LogFileTableEntry, records) == 144, "entry records");
+static_assert(offsetof(LogFileTableEntry, reserved1) == 148, "entry reserved word");
+static_assert(offsetof(LogFileTableEntry, size_limit) == 152, "entry size limit");
+static_assert(offsetof(LogFileTableEntry, max_records) == 156, "entry maximum records");
+static_assert(offsetof(LogFileTableEntry, file_days) == 160, "entry days");
+static_assert(offsetof(LogFileTableEntry, reserved2) == 164, "entry reserved tail");
+static_assert(sizeof(LogFilterEntry) == 116, "filter entry is 116 bytes");
+static_assert(offsetof(LogFilterEntry, level) == 4, "filter level");
+static_assert(offsetof(LogFilterEntry, process_id) == 8, "filter process id");
+static_assert(offsetof(LogFilterEntry, name) == 12, "filter name");
+static_assert(sizeof(MEMORY_LGQK) == 10776, "the shared log block is 10776 bytes");
+static_assert(offsetof(MEMORY_LGQK, filter_busy) == 8160, "filter-busy word");
+static_assert(offsetof(MEMORY_LGQK, filters) == 8164, "filter table");
+static_assert(offsetof(MEMORY_LGQK, log_directory) == 10484, "log directory");
+static_assert(offsetof(MEMORY_LGQK, time_offset_seconds) == 10760, "time offset seconds");
+static_assert(offsetof(MEMORY_LGQK, time_offset_milliseconds) == 10764, "time offset ms");
+static_assert(offsetof(MEMORY_LGQK, marker) == 10768, "marker");
+
+// Log modes as the logger's start-up passes them (the values of its LogMode).
+const int MEMLGQK_MODE_STANDARD = 0;
+const int MEMLGQK_MODE_BOOTSTRAP = 1;
+const int MEMLGQK_MODE_STDERR_ONLY = 2;
+
+// Creates the block once per process and initialises it: shared by the installation key
+// (QK_KEY, base 1) in standard mode, else private; the first user of a shared block
+// chooses its log directory. Later calls return the same block. Failures to get the
+// mutex, the segment or the attachment, and a shared block without a usable log
+// directory, are fatal errors (exit code 999).
+MEMORY_LGQK* memlgqk_create(int log_mode);
+
+// The block, or nullptr before memlgqk_create.
+MEMORY_LGQK* memlgqk_block();
+
+// True when the block is shared between processes.
+bool memlgqk_shared();
+
+// Waits without time limit for the block's mutex / releases it. Nothing when the block
+// is private. A mutex whose holder died is taken over.
+void memlgqk_lock();
+void memlgqk_unlock();
+
+// The level test's look at the filters: true when the busy word is set (a party is
+// changing the table, so the message passes unread), else when an entry lets a message
+// of the rank (level & 0x7FFF) from the source base name through. process_id is the
+// logger's reduced process id, shown_name the process name shown in records.
+bool memlgqk_filter_passes(const MEMORY_LGQK* block, const char* source_base, int rank,
+                           int process_id, const char* shown_name);
+
+// The table alone: true when one of the 20 entries matches and its level is above rank.
+bool memlgqk_filter_matches(const MEMORY_LGQK* block, const char* source_base, int rank,
+                            int process_id, const char* shown_name);
+
+// Clears the first source-file entry (kind 3) naming the source file, with the busy word
+// set during the change. False when there was none.
+bool memlgqk_remove_file_filter(MEMORY_LGQK* block, const char* source_file);
+
+// The log directory as a zero-terminated copy (at most 259 characters, cut at the field's
+// end when another program left it without its zero byte); "" when none was chosen.
+const char* memlgqk_log_directory(const MEMORY_LGQK* block, char (&copy)[LOG_DIRECTORY_MAX + 1]);
+
+// The block is never destroyed: asking for it is the fatal error
+// "LOGGER:  tried to delete a shared memory object".
+[[noreturn]] void memlgqk_destroy();
+
+#endif

@@ -1,0 +1,26 @@
+// Folders: whether a path is one, making one, and the access the process has to it.
+// Error numbers are the C library's (2: no such file, 13: access denied, 17: exists).
+#ifndef QK_PLATFORM_DIRECTORY_H
+#define QK_PLATFORM_DIRECTORY_H
+
+#include <string>
+
+namespace platform {
+
+struct PathStatus {
+  bool exists = false;
+  bool is_directory = false;
+};
+
+// Reads the path's status; 0, or the error number (2 when it does not exist).
+int path_status(const std::string& path, PathStatus* status);
+
+// Makes the folder (its parent must exist); 0, or the error number (17 when it exists).
+int make_directory(const std::string& path);
+
+// 0 when the process may read and write the path, else the error number.
+int read_write_access(const std::string& path);
+
+}  // namespace platform
+
+#endif

@@ -1,0 +1,25 @@
+// POSIX backend of folders: stat, mkdir (0777 under the process's mask), access.
+#include "platform/directory.h"
+
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+int path_status(const std::string& path, PathStatus* status) {
+  *status = PathStatus();
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return errno;
+  status->exists = true;
+  status->is_directory = S_ISDIR(st.st_mode);
+  return 0;
+}
+
+int make_directory(const std::string& path) { return mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }
+
+int read_write_access(const std::string& path) {
+  return access(path.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
+}
+
+}  // namespace platform

@@ -1,0 +1,25 @@
+// Win32 backend of folders: the C runtime's _stat, _mkdir and _access.
+#include "platform/directory.h"
+
+#include <direct.h>
+#include <errno.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace platform {
+
+int path_status(const std::string& path, PathStatus* status) {
+  *status = PathStatus();
+  struct _stat st;
+  if (_stat(path.c_str(), &st) != 0) return errno;
+  status->exists = true;
+  status->is_directory = (st.st_mode & _S_IFDIR) != 0;
+  return 0;
+}
+
+int make_directory(const std::string& path) { return _mkdir(path.c_str()) == 0 ? 0 : errno; }
+
+int read_write_access(const std::string& path) { return _access(path.c_str(), 6) == 0 ? 0 : errno; }
+
+}  // namespace platform

@@ -1,0 +1,101 @@
+// Win32 backend of file mappings: CreateFileA, CreateFileMappingA, OpenFileMappingA,
+// MapViewOfFile(Ex), UnmapViewOfFile.
+#include "platform/file_mapping.h"
+
+#include <windows.h>
+
+namespace platform {
+
+namespace {
+
+thread_local unsigned long last_error_code = 0;
+
+// A descriptor with a present but null access list (no restriction), handles not inherited.
+struct OpenToEveryone {
+  SECURITY_DESCRIPTOR sd;
+  SECURITY_ATTRIBUTES sa;
+  OpenToEveryone() {
+    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
+    sa.nLength = sizeof sa;
+    sa.lpSecurityDescriptor = &sd;
+    sa.bInheritHandle = FALSE;
+  }
+};
+
+HANDLE handle_of(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
+Mapping keep(HANDLE h) {
+  Mapping m;
+  if (h) {
+    m.value = reinterpret_cast<std::intptr_t>(h);
+  } else {
+    last_error_code = GetLastError();
+  }
+  return m;
+}
+
+}  // namespace
+
+SharedFile open_backing_file(const std::string& path) {
+  OpenToEveryone security;
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, &security.sa, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_RANDOM_ACCESS, nullptr);
+  SharedFile file;
+  if (h == INVALID_HANDLE_VALUE) {
+    last_error_code = GetLastError();
+  } else {
+    file.value = reinterpret_cast<std::intptr_t>(h);
+  }
+  return file;
+}
+
+void close_file(SharedFile file) {
+  if (file.valid()) CloseHandle(handle_of(file.value));
+}
+
+Mapping create_mapping(SharedFile file, const std::string& name, std::uint32_t size, bool read_only,
+                       bool* already_existed) {
+  OpenToEveryone security;
+  HANDLE backing = file.valid() ? handle_of(file.value) : INVALID_HANDLE_VALUE;
+  HANDLE h = CreateFileMappingA(backing, &security.sa, read_only ? PAGE_READONLY : PAGE_READWRITE,
+                                0, size, name.c_str());
+  if (already_existed) *already_existed = h && GetLastError() == ERROR_ALREADY_EXISTS;
+  return keep(h);
+}
+
+bool mapping_exists(const std::string& name) {
+  HANDLE h = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
+  if (h) {
+    CloseHandle(h);
+    return true;
+  }
+  // A mapping this process may not read exists all the same.
+  return GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
+Mapping open_mapping(const std::string& name, bool read_only) {
+  return keep(OpenFileMappingA(read_only ? FILE_MAP_READ : FILE_MAP_WRITE, FALSE, name.c_str()));
+}
+
+void close_mapping(Mapping mapping) {
+  if (mapping.valid()) CloseHandle(handle_of(mapping.value));
+}
+
+void* map_view(Mapping mapping, void* address, bool read_only) {
+  if (!mapping.valid()) return nullptr;
+  DWORD access = read_only ? FILE_MAP_READ : FILE_MAP_WRITE;
+  void* view = address ? MapViewOfFileEx(handle_of(mapping.value), access, 0, 0, 0, address)
+                       : MapViewOfFile(handle_of(mapping.value), access, 0, 0, 0);
+  if (!view) last_error_code = GetLastError();
+  return view;
+}
+
+bool unmap_view(void* address) { return UnmapViewOfFile(address) != 0; }
+
+void remove_paging_mapping(const std::string&) {}
+
+unsigned long mapping_error() { return last_error_code; }
+
+}  // namespace platform

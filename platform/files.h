@@ -1,0 +1,62 @@
+// Files and directories as the framework's settings and wrappers use them: reading a text
+// file that others may be writing, testing paths, and a few C runtime calls.
+#ifndef QK_PLATFORM_FILES_H
+#define QK_PLATFORM_FILES_H
+
+#include <stdio.h>
+
+#include <string>
+
+namespace platform {
+
+// The separator of the path parts ("\\" on Windows, "/" on POSIX).
+char path_separator();
+
+// True for a path that does not depend on the current directory: on Windows one with a
+// drive (":" as its second character) or one that begins with "\\"; on POSIX one that
+// begins with "/".
+bool is_absolute_path(const std::string& path);
+
+// The drive (Windows: "C:", else empty) and the directory, with its trailing separator,
+// of a file path (_splitpath); the directory is empty for a bare file name.
+void split_drive_and_directory(const std::string& path, std::string& drive, std::string& dir);
+
+// A text file opened for reading, shared for reading and writing by others. A CR LF pair
+// reads as one LF on every build (Windows' text mode does it there).
+class TextReader {
+ public:
+  TextReader() = default;
+  ~TextReader();
+  TextReader(const TextReader&) = delete;
+  TextReader& operator=(const TextReader&) = delete;
+
+  bool open(const std::string& path);
+  // The next byte (0 to 255), or -1 at the end of the file or on a read error.
+  int get();
+
+ private:
+  FILE* file_ = nullptr;
+};
+
+// _access: 0 when the path exists and allows the mode (0 exists, 2 write, 4 read,
+// 6 both), else -1.
+int access_path(const std::string& path, int mode);
+
+// _chsize: sets the size of the open file; 0 or -1.
+int change_file_size(int fd, long size);
+
+// _spawnlp in no-wait mode: starts the program found along PATH with one argument (none
+// when arg is empty) and does not wait. On Windows every "/" of the program's path
+// becomes "\\". 0, or -1 when it cannot be started.
+int spawn_no_wait(const std::string& program, const std::string& arg);
+
+// _chdir: true when the directory became the current one.
+bool change_directory(const std::string& dir);
+
+// _chdrive with the drive's letter: true when it became the current drive. POSIX has no
+// drives: always true.
+bool change_drive(char letter);
+
+}  // namespace platform
+
+#endif

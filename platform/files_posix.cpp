@@ -1,0 +1,74 @@
+// POSIX backend of the files concept.
+#include "platform/files.h"
+
+#include <errno.h>
+#include <spawn.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <vector>
+
+extern char** environ;
+
+namespace platform {
+
+char path_separator() { return '/'; }
+
+bool is_absolute_path(const std::string& path) { return !path.empty() && path[0] == '/'; }
+
+void split_drive_and_directory(const std::string& path, std::string& drive, std::string& dir) {
+  drive.clear();
+  size_t slash = path.rfind('/');
+  dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+TextReader::~TextReader() {
+  if (file_) fclose(file_);
+}
+
+bool TextReader::open(const std::string& path) {
+  if (file_) fclose(file_);
+  file_ = fopen(path.c_str(), "r");
+  return file_ != nullptr;
+}
+
+int TextReader::get() {
+  if (!file_) return -1;
+  int c = getc(file_);
+  if (c == '\r') {
+    int next = getc(file_);
+    if (next == '\n') return '\n';
+    if (next != EOF) ungetc(next, file_);
+  }
+  return c == EOF ? -1 : c;
+}
+
+int access_path(const std::string& path, int mode) {
+  int how = F_OK;
+  if (mode & 2) how |= W_OK;
+  if (mode & 4) how |= R_OK;
+  return access(path.c_str(), how) == 0 ? 0 : -1;
+}
+
+int change_file_size(int fd, long size) { return ftruncate(fd, size) == 0 ? 0 : -1; }
+
+int spawn_no_wait(const std::string& program, const std::string& arg) {
+  std::vector<char*> argv;
+  std::string p = program, a = arg;
+  argv.push_back(&p[0]);
+  if (!a.empty()) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  pid_t pid;
+  int rc = posix_spawnp(&pid, p.c_str(), nullptr, nullptr, argv.data(), environ);
+  if (rc != 0) {
+    errno = rc;
+    return -1;
+  }
+  return 0;
+}
+
+bool change_directory(const std::string& dir) { return chdir(dir.c_str()) == 0; }
+
+bool change_drive(char) { return true; }
+
+}  // namespace platform

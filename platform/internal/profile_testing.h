@@ -1,0 +1,21 @@
+// For tests only: points the Windows directory and the last configuration directory at
+// folders of the test's own. An empty text restores the system's directory.
+#ifndef QK_PLATFORM_INTERNAL_PROFILE_TESTING_H
+#define QK_PLATFORM_INTERNAL_PROFILE_TESTING_H
+
+#include <string>
+
+namespace platform {
+namespace testing {
+
+void set_windows_directory(const std::string& dir);
+void set_system_config_directory(const std::string& dir);
+
+// The directories set above (empty when none is set).
+const std::string& windows_directory_override();
+const std::string& system_config_directory_override();
+
+}  // namespace testing
+}  // namespace platform
+
+#endif

@@ -1,0 +1,65 @@
+// Named locks: one mutex for every process of the machine that uses the same name.
+//
+// On Windows a named kernel mutex. On POSIX an advisory lock on a lock file of that name
+// in one machine-wide folder, paired with an in-process mutex because a file lock does not
+// exclude the threads of one process. Either way the lock is recursive for the thread that
+// holds it, and a lock whose holder died is handed to the next waiter: no process hangs
+// because another was killed while holding it.
+//
+//   platform::NamedLock lock("QK_SEM0000002a", platform::NamedLock::everyone);
+//   if (lock.ok() && lock.wait(platform::NamedLock::forever) != platform::LockWait::failed) {
+//     ... change what the lock guards ...
+//     lock.release();
+//   }
+#ifndef QK_PLATFORM_NAMED_LOCK_H
+#define QK_PLATFORM_NAMED_LOCK_H
+
+#include <string>
+
+namespace platform {
+
+enum class LockWait {
+  acquired,   // the caller holds the lock
+  abandoned,  // the caller holds the lock; its previous holder ended without releasing it
+  timed_out,  // the lock stayed busy for the whole wait
+  failed,     // the lock could not be waited for
+};
+
+class NamedLock {
+ public:
+  static constexpr unsigned long forever = 0xFFFFFFFFul;
+
+  enum Access {
+    default_access,  // the system's default security
+    everyone,        // a present but empty-of-rules access list: every user may use it
+  };
+
+  // Opens the lock of that name, creating it when no process has it yet; not held.
+  NamedLock(const std::string& name, Access access);
+  // Closes this handle; a lock still held by the calling thread is released first.
+  ~NamedLock();
+  NamedLock(const NamedLock&) = delete;
+  NamedLock& operator=(const NamedLock&) = delete;
+
+  // False when the lock could not be made; error() then tells why.
+  bool ok() const;
+  // The system error code of the failed creation (GetLastError / errno).
+  unsigned long error() const { return error_; }
+
+  // Waits up to timeout_ms milliseconds (forever: without limit) for the lock.
+  LockWait wait(unsigned long timeout_ms);
+  // Releases one hold of the calling thread.
+  void release();
+
+  // The folder of the POSIX lock files (empty on Windows).
+  static std::string lock_directory();
+
+ private:
+  struct State;
+  State* state_ = nullptr;
+  unsigned long error_ = 0;
+};
+
+}  // namespace platform
+
+#endif

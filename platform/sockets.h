@@ -1,0 +1,59 @@
+// TCP/IPv4 sockets (Windows Sockets 1.1 calls; BSD sockets on POSIX). Addresses and ports
+// are kept in network byte order, as the socket calls take them. Windows Sockets must have
+// been started by the program (start_sockets) before any of these is used.
+#ifndef QK_PLATFORM_SOCKETS_H
+#define QK_PLATFORM_SOCKETS_H
+
+#include <stdint.h>
+
+#include <string>
+
+namespace platform {
+
+using Socket = intptr_t;
+const Socket kNoSocket = -1;
+
+// WSAStartup for version 1.1 (nothing on POSIX); true when sockets may be used.
+bool start_sockets();
+
+// The last socket error as a Windows Sockets code (WSAGetLastError; on POSIX the errno
+// value mapped to the matching code, 10061 for ECONNREFUSED).
+int last_socket_error();
+
+// socket(AF_INET, SOCK_STREAM, 0).
+Socket open_tcp_socket();
+void close_socket(Socket s);
+
+// bind, connect: 0 on success, else -1 (last_socket_error tells why).
+int bind_socket(Socket s, uint32_t address, uint16_t port);
+int connect_socket(Socket s, uint32_t address, uint16_t port);
+
+// The server's side, for programs that answer (and for tests): listen, accept, and the
+// port that bind chose (getsockname). listen_socket gives 0 or -1.
+int listen_socket(Socket s, int backlog);
+Socket accept_socket(Socket s);
+bool socket_port(Socket s, uint16_t& port);
+
+// send and recv: the call's result (bytes moved, 0 when the peer closed, -1 on failure).
+int send_bytes(Socket s, const char* bytes, int count);
+int receive_bytes(Socket s, char* bytes, int count);
+
+// getservbyname: the service's port; false when the service is not known.
+bool service_port(const char* service, const char* protocol, uint16_t& port);
+
+// gethostbyname: the host's first IPv4 address; false when it has none.
+bool host_address(const char* host, uint32_t& address);
+
+// gethostname: false when the system gives none.
+bool host_name(std::string& name);
+
+// inet_ntoa and inet_addr (0xFFFFFFFF, INADDR_NONE, for a text that is no address).
+std::string address_text(uint32_t address);
+uint32_t address_from_text(const char* text);
+
+// Where the system keeps its table of services, for messages.
+const char* services_file();
+
+}  // namespace platform
+
+#endif
