@@ -1,0 +1,253 @@
+// The shared log block: its creation by the installation key, its mutex, its
+// initialisation with the choice of the log directory, and the filter table as the level
+// test reads it.
+#include "log/memlgqk.h"
+
+#include <errno.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "env/env.h"
+#include "env/qkos.h"
+#include "env/shmem.h"
+#include "log/logfile.h"
+#include "platform/directory.h"
+#include "platform/named_lock.h"
+
+namespace {
+
+const char message_prefix[] = "MEMORY_LGQK: ";
+// shm_get's flags for a segment that may have to be made: create, read and write for all.
+const int create_flags = 01666;
+
+// Process-wide state: the block, whether it is shared, its segment and its mutex (made once
+// per process and kept).
+MEMORY_LGQK* block = nullptr;
+bool shared = false;
+int segment = -1;
+platform::NamedLock* block_mutex = nullptr;
+std::mutex create_mutex;
+
+bool marker_set(const MEMORY_LGQK* b) {
+  return std::memcmp(b->marker, LOG_BLOCK_MARKER, sizeof LOG_BLOCK_MARKER) == 0;
+}
+
+// The text of a block field up to its zero byte or the field's end.
+std::string field_text(const char* field, std::size_t size) {
+  return std::string(field, strnlen(field, size));
+}
+
+bool field_equals(const char* field, std::size_t size, const char* text) {
+  if (!text) return false;
+  std::size_t n = strnlen(field, size);
+  return std::strlen(text) == n && std::memcmp(field, text, n) == 0;
+}
+
+// '\\' becomes '/', and one trailing '/' goes (a lone "/" stays the root).
+void normalise(std::string& path) {
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  if (path.size() > 1 && path.back() == '/') path.pop_back();
+}
+
+// Tries a folder as the log directory and, when it serves, stores it in the block. Each
+// failure is told on standard error when QK_LOGGER_TRACE is set.
+class DirectoryTrial {
+ public:
+  explicit DirectoryTrial(MEMORY_LGQK* b) : block_(b), trace_(env_lookup("QK_LOGGER_TRACE", 0) != nullptr) {}
+
+  bool attempt(const char* text, const char* subdirectory, bool may_create) {
+    if (!text || !*text) return false;
+    std::string path = std::string(text).substr(0, LOG_DIRECTORY_MAX);
+    normalise(path);
+    if (subdirectory) {
+      path = (path + "/" + subdirectory).substr(0, LOG_DIRECTORY_MAX);
+      normalise(path);
+    }
+    platform::PathStatus status;
+    if (platform::path_status(path, &status) != 0) {
+      if (!may_create) return fail("Directory " + path + " does not exist, and not allowed to create");
+      int made = platform::make_directory(path);
+      if (made != 0 && made != EEXIST)
+        return fail("Directory " + path + " does not exist, and cannot create");
+    }
+    if (int error = platform::path_status(path, &status))
+      return fail("Couldn't stat() " + path + ". Errno: " + std::to_string(error));
+    if (!status.is_directory) return fail(path + " is not a directory.");
+    if (int error = platform::read_write_access(path))
+      return fail("Cannot access " + path + " Err:" + std::to_string(error));
+    std::memset(block_->log_directory, 0, sizeof block_->log_directory);
+    std::memcpy(block_->log_directory, path.data(), path.size());
+    return true;
+  }
+
+ private:
+  bool fail(const std::string& message) {
+    if (trace_) {
+      std::fprintf(stderr, "%s%s\n", message_prefix, message.c_str());
+      std::fflush(stderr);
+    }
+    return false;
+  }
+
+  MEMORY_LGQK* block_;
+  bool trace_;
+};
+
+void choose_log_directory(MEMORY_LGQK* b) {
+  DirectoryTrial trial(b);
+  const char* log = env_lookup("QK_LOG", 0);
+  if (log ? trial.attempt(log, nullptr, true) : trial.attempt(env_lookup("QK_ROOT", 0), "log", true))
+    return;
+  if (shared) {
+    // The next process starts over rather than find a block without a directory.
+    std::memset(b->marker, 0, sizeof b->marker);
+    std::string value = log ? log : "<null log directory>";
+    shm_detach(b);
+    block = nullptr;
+    memlgqk_unlock();
+    fatalError("LOGGER: ", value.c_str(),
+               log ? " QK_LOG path is invalid or inaccessible" : " QK_LOG variable is not set",
+               " log library can't function");
+  }
+  if (trial.attempt(".", nullptr, false)) return;
+  trial.attempt(env_lookup("TEMP", 0), nullptr, false);  // else no directory: standard error
+}
+
+// Runs under the block's mutex, so that a second process starting at the same moment
+// neither wipes nor initialises the block again behind the first one's back.
+void initialise(MEMORY_LGQK* b, bool fresh, int log_mode) {
+  if (fresh || !marker_set(b)) std::memset(b, 0, sizeof *b);
+  if (marker_set(b)) return;  // another process has initialised it; its directory holds
+  std::memcpy(b->marker, LOG_BLOCK_MARKER, sizeof LOG_BLOCK_MARKER);
+  if (log_mode == MEMLGQK_MODE_STDERR_ONLY) return;
+  choose_log_directory(b);
+}
+
+void make_mutex(int key) {
+  if (block_mutex) return;
+  char name[32];
+  std::snprintf(name, sizeof name, "QK_SEM%08x", static_cast<unsigned>(key));
+  auto* mutex = new platform::NamedLock(name, platform::NamedLock::everyone);
+  if (!mutex->ok()) {
+    char code[24];
+    std::snprintf(code, sizeof code, "%ld", static_cast<long>(mutex->error()));
+    fatalError("LOGGER: Couldn't get my semaphore :", code);
+  }
+  block_mutex = mutex;
+}
+
+MEMORY_LGQK* attach_shared(bool* fresh) {
+  *fresh = false;
+  int key = env_key(1, 1);
+  segment = shm_get(key, sizeof(MEMORY_LGQK), 0);
+  if (segment < 0) {
+    *fresh = true;
+    segment = shm_get(key, sizeof(MEMORY_LGQK), create_flags);
+    if (segment < 0)
+      fatalError("LOGGER: Couldn't get my memory - most common problem is shared memory exists but wrong size",
+                 error_text(errno));
+  }
+  void* address = shm_attach(segment, nullptr, 0);
+  if (address == SHM_ATTACH_FAILED) fatalError("LOGGER: Couldn't attach my memory ", error_text(errno));
+  return static_cast<MEMORY_LGQK*>(address);
+}
+
+}  // namespace
+
+MEMORY_LGQK* memlgqk_create(int log_mode) {
+  std::lock_guard<std::mutex> g(create_mutex);
+  if (block) return block;
+  int key = -1;
+  if (log_mode == MEMLGQK_MODE_STANDARD)
+    key = env_key(1, env_lookup("QK_LOG_NOKEY", 0) ? 0 : 1);
+  if (key == -1) {
+    shared = false;
+    block = new MEMORY_LGQK();  // zero-filled
+    initialise(block, true, log_mode);
+    return block;
+  }
+  shared = true;
+  make_mutex(key);
+  bool fresh = false;
+  MEMORY_LGQK* b = attach_shared(&fresh);
+  block = b;
+  memlgqk_lock();
+  initialise(b, fresh, log_mode);
+  memlgqk_unlock();
+  return block;
+}
+
+MEMORY_LGQK* memlgqk_block() { return block; }
+
+bool memlgqk_shared() { return shared; }
+
+void memlgqk_lock() {
+  // A mutex whose holder died is ours now (Windows says so, POSIX releases it silently);
+  // the holder's half-done change is the lesser harm than every logging process hanging.
+  if (shared && block_mutex) block_mutex->wait(platform::NamedLock::forever);
+}
+
+void memlgqk_unlock() {
+  if (shared && block_mutex) block_mutex->release();
+}
+
+bool memlgqk_filter_matches(const MEMORY_LGQK* b, const char* source_base, int rank,
+                            int process_id, const char* shown_name) {
+  if (!b) return false;
+  for (int i = 0; i < LOG_FILTER_ENTRIES; ++i) {
+    // A copy, so that an entry that another program changes meanwhile is judged whole.
+    LogFilterEntry entry;
+    std::memcpy(&entry, const_cast<const LogFilterEntry*>(&b->filters[i]), sizeof entry);
+    bool match;
+    switch (entry.kind) {
+      case LOG_FILTER_FREE: match = false; break;
+      case LOG_FILTER_PROCESS_ID: match = entry.process_id == process_id; break;
+      case LOG_FILTER_PROCESS_NAME: match = field_equals(entry.name, sizeof entry.name, shown_name); break;
+      case LOG_FILTER_SOURCE_FILE: match = field_equals(entry.name, sizeof entry.name, source_base); break;
+      default: match = true; break;
+    }
+    if (match && rank < entry.level) return true;
+  }
+  return false;
+}
+
+bool memlgqk_filter_passes(const MEMORY_LGQK* b, const char* source_base, int rank,
+                           int process_id, const char* shown_name) {
+  if (!b) return false;
+  const volatile std::uint32_t& busy = b->filter_busy;
+  if (busy != 0) return true;
+  return memlgqk_filter_matches(b, source_base, rank, process_id, shown_name);
+}
+
+bool memlgqk_remove_file_filter(MEMORY_LGQK* b, const char* source_file) {
+  if (!b || !source_file) return false;
+  volatile std::uint32_t& busy = b->filter_busy;
+  busy = 1;
+  bool removed = false;
+  for (LogFilterEntry& entry : b->filters) {
+    if (entry.kind == LOG_FILTER_SOURCE_FILE && field_equals(entry.name, sizeof entry.name, source_file)) {
+      entry.kind = LOG_FILTER_FREE;
+      entry.process_id = 0;
+      std::memset(entry.name, 0, sizeof entry.name);
+      removed = true;
+      break;
+    }
+  }
+  busy = 0;
+  return removed;
+}
+
+const char* memlgqk_log_directory(const MEMORY_LGQK* b, char (&copy)[LOG_DIRECTORY_MAX + 1]) {
+  copy[0] = '\0';
+  if (!b) return copy;
+  std::string text = field_text(b->log_directory, LOG_DIRECTORY_MAX);
+  std::memcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
+}
+
+[[noreturn]] void memlgqk_destroy() { fatalError("LOGGER:  tried to delete a shared memory object"); }

@@ -1,0 +1,287 @@
+// The shared log block: its layout as other programs write it, the filter table, the
+// choice of the log directory, and its mutex. The block is made once per process, so each
+// creation runs in a child copy of this program (the disabled suite MemlgqkChild).
+#include "log/memlgqk.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "log/logger.h"
+#include "platform/process.h"
+#include "tests/support/testsupport.h"
+
+namespace {
+
+using testsupport::ScopedEnv;
+using testsupport::TempDir;
+
+const int kFatalExit = testsupport::observed_exit_code(999);
+
+// --- Children --------------------------------------------------------------------------
+
+void printBlock(const MEMORY_LGQK* block) {
+  char dir[LOG_DIRECTORY_MAX + 1];
+  std::printf("shared=%d dir=%s marker=%s\n", memlgqk_shared() ? 1 : 0,
+              memlgqk_log_directory(block, dir), block->marker);
+  std::fflush(stdout);
+}
+
+TEST(DISABLED_MemlgqkChild, Standard) { printBlock(memlgqk_create(MEMLGQK_MODE_STANDARD)); }
+TEST(DISABLED_MemlgqkChild, Bootstrap) { printBlock(memlgqk_create(MEMLGQK_MODE_BOOTSTRAP)); }
+TEST(DISABLED_MemlgqkChild, StderrOnly) { printBlock(memlgqk_create(MEMLGQK_MODE_STDERR_ONLY)); }
+
+TEST(DISABLED_MemlgqkChild, DieHoldingTheMutex) {
+  memlgqk_create(MEMLGQK_MODE_STANDARD);
+  memlgqk_lock();
+  platform::exit_process_now(0);
+}
+
+TEST(DISABLED_MemlgqkChild, LockAndCount) {
+  MEMORY_LGQK* block = memlgqk_create(MEMLGQK_MODE_STANDARD);
+  memlgqk_lock();
+  std::printf("locked %d\n", ++block->files[0].records);
+  memlgqk_unlock();
+}
+
+testsupport::Run runChild(const std::string& scenario) {
+  return testsupport::run(testsupport::quote_arg(platform::program_path()) +
+                          " --gtest_also_run_disabled_tests --gtest_filter=DISABLED_MemlgqkChild." +
+                          scenario);
+}
+
+// --- The layout as another program writes it -------------------------------------------
+
+template <typename T>
+void put(std::vector<unsigned char>& bytes, std::size_t offset, T value) {
+  for (std::size_t i = 0; i < sizeof value; ++i)  // little-endian, as the block is
+    bytes[offset + i] = static_cast<unsigned char>(static_cast<unsigned long long>(value) >> (8 * i));
+}
+void putText(std::vector<unsigned char>& bytes, std::size_t offset, const char* text) {
+  std::memcpy(&bytes[offset], text, std::strlen(text) + 1);
+}
+
+class BlockBytes : public ::testing::Test {
+ protected:
+  std::vector<unsigned char> bytes = std::vector<unsigned char>(sizeof(MEMORY_LGQK));
+  MEMORY_LGQK* block() { return reinterpret_cast<MEMORY_LGQK*>(bytes.data()); }
+  void putFilter(int index, std::uint32_t kind, std::int32_t level, std::int32_t pid, const char* name) {
+    std::size_t at = 8164 + 116 * index;
+    put(bytes, at, kind);
+    put(bytes, at + 4, level);
+    put(bytes, at + 8, pid);
+    putText(bytes, at + 12, name);
+  }
+};
+
+TEST_F(BlockBytes, EveryFieldSitsAtItsOffset) {
+  ASSERT_EQ(bytes.size(), 10776u);
+  std::size_t entry = 7 * 204;
+  putText(bytes, entry, "logs");
+  putText(bytes, entry + 64, "stdlog.%1");
+  put<std::uint32_t>(bytes, entry + 128, 0x1234);
+  put<std::int32_t>(bytes, entry + 132, 3);
+  put<std::int32_t>(bytes, entry + 136, -5);
+  put<std::int32_t>(bytes, entry + 140, 1700000000);
+  put<std::int32_t>(bytes, entry + 144, 42);
+  put<std::int32_t>(bytes, entry + 148, 9);
+  put<std::int32_t>(bytes, entry + 152, 100000);
+  put<std::int32_t>(bytes, entry + 156, -1);
+  put<std::int32_t>(bytes, entry + 160, 30);
+  put<unsigned char>(bytes, entry + 164, 0x5A);
+  put<std::uint32_t>(bytes, 8160, 1);
+  putFilter(19, 2, 91, 4711, "Brimvale");
+  putText(bytes, 10484, "/var/log/qk");
+  put<std::int32_t>(bytes, 10760, -3600);
+  put<std::int32_t>(bytes, 10764, 250);
+  putText(bytes, 10768, "LOGMEM");
+
+  const LogFileTableEntry& e = block()->files[7];
+  EXPECT_STREQ(e.directory, "logs");
+  EXPECT_STREQ(e.pattern, "stdlog.%1");
+  EXPECT_EQ(e.options, 0x1234u);
+  EXPECT_EQ(e.open_count, 3);
+  EXPECT_EQ(e.file_number, -5);
+  EXPECT_EQ(e.start_time, 1700000000);
+  EXPECT_EQ(e.records, 42);
+  EXPECT_EQ(e.reserved1, 9);
+  EXPECT_EQ(e.size_limit, 100000);
+  EXPECT_EQ(e.max_records, -1);
+  EXPECT_EQ(e.file_days, 30);
+  EXPECT_EQ(static_cast<unsigned char>(e.reserved2[0]), 0x5A);
+  EXPECT_EQ(block()->filter_busy, 1u);
+  const LogFilterEntry& f = block()->filters[19];
+  EXPECT_EQ(f.kind, 2u);
+  EXPECT_EQ(f.level, 91);
+  EXPECT_EQ(f.process_id, 4711);
+  EXPECT_STREQ(f.name, "Brimvale");
+  EXPECT_STREQ(block()->log_directory, "/var/log/qk");
+  EXPECT_EQ(block()->time_offset_seconds, -3600);
+  EXPECT_EQ(block()->time_offset_milliseconds, 250);
+  EXPECT_STREQ(block()->marker, "LOGMEM");
+}
+
+TEST_F(BlockBytes, SourceFileFilterPassesRanksBelowItsLevel) {
+  putFilter(4, LOG_FILTER_SOURCE_FILE, 91, 0, "Brimvale");
+  EXPECT_TRUE(memlgqk_filter_passes(block(), "Brimvale", MILESTONE & 0x7FFF, 1, "proc"));
+  EXPECT_FALSE(memlgqk_filter_passes(block(), "Brimvale", TRACE, 1, "proc"));
+  EXPECT_FALSE(memlgqk_filter_passes(block(), "brimvale", MILESTONE, 1, "proc")) << "exact case";
+  EXPECT_FALSE(memlgqk_filter_passes(block(), "Brimvale.cpp", MILESTONE, 1, "proc"));
+  putFilter(4, LOG_FILTER_SOURCE_FILE, 90, 0, "Brimvale");
+  EXPECT_FALSE(memlgqk_filter_passes(block(), "Brimvale", MILESTONE, 1, "proc"));
+}
+
+TEST_F(BlockBytes, ProcessFiltersAndCatchAll) {
+  putFilter(0, LOG_FILTER_PROCESS_ID, 201, 4711, "");
+  putFilter(1, LOG_FILTER_PROCESS_NAME, 251, 0, "Loader");
+  EXPECT_TRUE(memlgqk_filter_passes(block(), "x", TRACE, 4711, "other"));
+  EXPECT_FALSE(memlgqk_filter_passes(block(), "x", TRACE, 4712, "other"));
+  EXPECT_TRUE(memlgqk_filter_passes(block(), "x", VERBOSE, 4712, "Loader"));
+  EXPECT_FALSE(memlgqk_filter_passes(block(), "x", VERBOSE, 4712, "Loader2"));
+  putFilter(2, 77, 100, 0, "");
+  EXPECT_TRUE(memlgqk_filter_passes(block(), "y", MILESTONE, 1, "z")) << "kinds above 3 match all";
+  EXPECT_FALSE(memlgqk_filter_passes(block(), "y", 100, 1, "z"));
+}
+
+TEST_F(BlockBytes, BusyWordPassesWithoutReadingTheTable) {
+  put<std::uint32_t>(bytes, 8160, 0xFFFFFFFFu);
+  EXPECT_TRUE(memlgqk_filter_passes(block(), "x", VERBOSE, 1, "p"));
+  EXPECT_FALSE(memlgqk_filter_matches(block(), "x", VERBOSE, 1, "p"));
+}
+
+TEST_F(BlockBytes, NamesWithoutZeroByteAreReadWithinTheirField) {
+  std::string full(104, 'n');
+  putFilter(0, LOG_FILTER_SOURCE_FILE, 1000, 0, "");
+  std::memset(&bytes[8164 + 12], 'n', 104);  // no zero byte; the next entry's kind follows
+  putFilter(1, 0x6E6E6E6Eu, 0, 0, "");         // "nnnn" as a kind, level 0: passes nothing
+  EXPECT_TRUE(memlgqk_filter_passes(block(), full.c_str(), VERBOSE, 1, "p"));
+  EXPECT_FALSE(memlgqk_filter_passes(block(), (full + "n").c_str(), VERBOSE, 1, "p"));
+
+  std::memset(&bytes[10484], 'd', 276);
+  char dir[LOG_DIRECTORY_MAX + 1];
+  EXPECT_EQ(std::string(memlgqk_log_directory(block(), dir)), std::string(259, 'd'));
+}
+
+TEST_F(BlockBytes, RemovingAFileFilterClearsTheFirstMatch) {
+  putFilter(3, LOG_FILTER_PROCESS_NAME, 300, 0, "Brimvale");
+  putFilter(5, LOG_FILTER_SOURCE_FILE, 300, 12, "Brimvale");
+  putFilter(6, LOG_FILTER_SOURCE_FILE, 300, 0, "Brimvale");
+  EXPECT_TRUE(memlgqk_remove_file_filter(block(), "Brimvale"));
+  EXPECT_EQ(block()->filters[3].kind, 2u);
+  EXPECT_EQ(block()->filters[5].kind, 0u);
+  EXPECT_EQ(block()->filters[5].process_id, 0);
+  EXPECT_STREQ(block()->filters[5].name, "");
+  EXPECT_EQ(block()->filters[6].kind, 3u);
+  EXPECT_EQ(block()->filter_busy, 0u);
+  EXPECT_TRUE(memlgqk_remove_file_filter(block(), "Brimvale"));
+  EXPECT_FALSE(memlgqk_remove_file_filter(block(), "Brimvale"));
+  EXPECT_EQ(block()->filter_busy, 0u);
+}
+
+// --- Creation and the log directory, one child per process ------------------------------
+
+int freshKey() {
+  static int counter = 0;
+  return static_cast<int>(0x20000000 + (platform::process_id() % 100000) * 100 + ++counter);
+}
+
+class BlockCreation : public ::testing::Test {
+ protected:
+  TempDir dir;
+  ScopedEnv root{"QK_ROOT", (dir / "root").c_str()};
+  ScopedEnv local{"QK_LOCAL", dir.path().c_str()};
+  ScopedEnv site{"QK_SITE", (dir / "site").c_str()};
+  ScopedEnv key{"QK_KEY", std::to_string(freshKey()).c_str()};
+  ScopedEnv log{"QK_LOG", nullptr};
+  ScopedEnv nokey{"QK_LOG_NOKEY", nullptr};
+  ScopedEnv trace{"QK_LOGGER_TRACE", nullptr};
+};
+
+TEST_F(BlockCreation, LogFolderIsCreatedAndKeptForLaterProcesses) {
+  std::string first = dir / "logs";
+  {
+    ScopedEnv log_dir("QK_LOG", first.c_str());
+    testsupport::Run r = runChild("Standard");
+    EXPECT_EQ(r.exit_code, 0u) << r.err;
+    EXPECT_NE(r.out.find("shared=1 dir=" + first + " marker=LOGMEM\n"), std::string::npos) << r.out;
+  }
+  ScopedEnv other("QK_LOG", (dir / "other").c_str());
+  testsupport::Run later = runChild("Standard");
+  EXPECT_NE(later.out.find("shared=1 dir=" + first + " "), std::string::npos) << later.out;
+  EXPECT_FALSE(testsupport::file_exists(dir / "other"));
+}
+
+TEST_F(BlockCreation, RootLogFolderWhenNoLogVariable) {
+  testsupport::make_dirs(dir / "root");
+  testsupport::Run r = runChild("Standard");
+  EXPECT_NE(r.out.find("dir=" + dir / "root/log "), std::string::npos) << r.out << r.err;
+}
+
+TEST_F(BlockCreation, BackslashesBecomeSlashesAndTheTrailingOneGoes) {
+  std::string windows_form = dir / "a/b/";
+  for (char& c : windows_form)
+    if (c == '/') c = '\\';
+  testsupport::make_dirs(dir / "a");
+  ScopedEnv log_dir("QK_LOG", windows_form.c_str());
+  testsupport::Run r = runChild("Standard");
+  EXPECT_NE(r.out.find("dir=" + dir / "a/b "), std::string::npos) << r.out << r.err;
+}
+
+TEST_F(BlockCreation, UnusableLogFolderIsFatalAndLeavesTheBlockUninitialised) {
+  testsupport::write_file(dir / "plain", "x");
+  {
+    ScopedEnv log_dir("QK_LOG", (dir / "plain").c_str());
+    testsupport::Run r = runChild("Standard");
+    EXPECT_EQ(r.exit_code, static_cast<unsigned long>(kFatalExit));
+    EXPECT_NE(r.err.find("LOGGER:  " + dir / "plain" +
+                         "  QK_LOG path is invalid or inaccessible  log library can't function"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("MEMORY_LGQK"), std::string::npos) << "no trace without QK_LOGGER_TRACE";
+  }
+  ScopedEnv log_dir("QK_LOG", (dir / "good").c_str());
+  testsupport::Run next = runChild("Standard");
+  EXPECT_NE(next.out.find("dir=" + dir / "good "), std::string::npos) << "the next one starts over";
+}
+
+TEST_F(BlockCreation, TraceTellsWhyAFolderFailed) {
+  testsupport::write_file(dir / "plain", "x");
+  ScopedEnv t("QK_LOGGER_TRACE", "1");
+  ScopedEnv log_dir("QK_LOG", (dir / "plain").c_str());
+  testsupport::Run r = runChild("Bootstrap");  // private: falls back to "."
+  EXPECT_NE(r.err.find("MEMORY_LGQK: " + dir / "plain" + " is not a directory.\n"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.out.find("shared=0 dir=. "), std::string::npos) << r.out;
+
+  ScopedEnv below_file("QK_LOG", (dir / "plain/sub").c_str());
+  r = runChild("Standard");
+  EXPECT_NE(r.err.find("MEMORY_LGQK: Directory " + dir / "plain/sub" +
+                       " does not exist, and cannot create\n"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(BlockCreation, NoKeyGivesAPrivateBlock) {
+  ScopedEnv no_key("QK_KEY", nullptr);
+  ScopedEnv nokey_set("QK_LOG_NOKEY", "1");
+  testsupport::make_dirs(dir / "root");
+  testsupport::Run r = runChild("Standard");
+  EXPECT_NE(r.out.find("shared=0 dir=" + dir / "root/log marker=LOGMEM"), std::string::npos) << r.out << r.err;
+  r = runChild("StderrOnly");
+  EXPECT_NE(r.out.find("shared=0 dir= marker=LOGMEM"), std::string::npos) << r.out << r.err;
+}
+
+TEST_F(BlockCreation, MutexOfADeadHolderIsTakenOver) {
+  ScopedEnv log_dir("QK_LOG", (dir / "logs").c_str());
+  EXPECT_EQ(runChild("DieHoldingTheMutex").exit_code, 0u);
+  testsupport::Run r = runChild("LockAndCount");
+  EXPECT_EQ(r.exit_code, 0u) << r.err;
+  EXPECT_NE(r.out.find("locked 1\n"), std::string::npos) << r.out;
+  r = runChild("LockAndCount");
+  EXPECT_NE(r.out.find("locked 2\n"), std::string::npos) << "one block for both" << r.out;
+}
+
+}  // namespace
