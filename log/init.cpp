@@ -45,9 +45,9 @@ void startLogProcess() {
   logimpl::copyText(s.host, sizeof s.host, host);
 
   // A private block without a log directory: records go to standard error.
-  static unsigned char private_block[logimpl::kBlockSize];
+  static MEMORY_LGQK private_block;
   s.mode = LOG_MODE_STDERR_ONLY;
-  logimpl::attachLogBlock(private_block, nullptr, nullptr, false);
+  logimpl::attachLogBlock(&private_block, nullptr, nullptr, false);
 
   if (!s.process_name[0] && !s.identity[0])
     std::snprintf(s.identity, sizeof s.identity, "ProcID_%d", s.pid);

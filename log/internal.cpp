@@ -50,58 +50,50 @@ int formatPrefix(char* out, const platform::ClockReading& now, const char* host,
 
 namespace {
 
-std::uint32_t blockWord(const unsigned char* at) {
-  std::uint32_t value;
-  std::memcpy(&value, at, sizeof value);
-  return value;
-}
-
-// A filter entry's name equals the text: compared within its 104 bytes.
-bool filterNameIs(const unsigned char* entry, const char* text) {
-  const char* name = reinterpret_cast<const char*>(entry + 12);
-  const std::size_t n = strnlen(name, 104);
-  return n == std::strlen(text) && std::memcmp(name, text, n) == 0;
+// A filter entry's name equals the text: compared within its field.
+bool filterNameIs(const LogFilterEntry& entry, const char* text) {
+  const std::size_t n = strnlen(entry.name, sizeof entry.name);
+  return n == std::strlen(text) && std::memcmp(entry.name, text, n) == 0;
 }
 
 }  // namespace
 
 bool filterPasses(const char* source_file, int, int rank) {
-  const unsigned char* block = logBlock();
+  const MEMORY_LGQK* block = logBlock();
   if (!block) return false;
-  if (blockWord(block + kFilterBusyOffset) != 0) return true;
-  for (int i = 0; i < kFilterEntries; ++i) {
-    const unsigned char* entry = block + kFilterTableOffset + i * kFilterEntrySize;
-    const std::uint32_t kind = blockWord(entry);
-    if (kind == 0) continue;
+  if (block->filter_busy != 0) return true;
+  for (const LogFilterEntry& entry : block->filters) {
+    const std::uint32_t kind = entry.kind;
+    if (kind == LOG_FILTER_FREE) continue;
     bool match;
-    if (kind == 1)
-      match = static_cast<std::int32_t>(blockWord(entry + 8)) == log_process.pid;
-    else if (kind == 2)
+    if (kind == LOG_FILTER_PROCESS_ID)
+      match = entry.process_id == log_process.pid;
+    else if (kind == LOG_FILTER_PROCESS_NAME)
       match = filterNameIs(entry, shownProcessName());
-    else if (kind == 3)
+    else if (kind == LOG_FILTER_SOURCE_FILE)
       match = filterNameIs(entry, baseName(source_file));
     else
       match = true;
-    if (match && rank < static_cast<std::int32_t>(blockWord(entry + 4))) return true;
+    if (match && rank < entry.level) return true;
   }
   return false;
 }
 
 bool removeSourceFilter(const char* source_file) {
-  unsigned char* block = logBlock();
+  MEMORY_LGQK* block = logBlock();
   if (!block || !source_file) return false;
-  const std::uint32_t busy = 1, idle = 0;
-  std::memcpy(block + kFilterBusyOffset, &busy, sizeof busy);
+  block->filter_busy = 1;
   bool removed = false;
-  for (int i = 0; i < kFilterEntries && !removed; ++i) {
-    unsigned char* entry = block + kFilterTableOffset + i * kFilterEntrySize;
-    if (blockWord(entry) == 3 && filterNameIs(entry, source_file)) {
-      std::memset(entry, 0, 4);        // kind: free
-      std::memset(entry + 8, 0, 108);  // process id and name
+  for (LogFilterEntry& entry : block->filters) {
+    if (entry.kind == LOG_FILTER_SOURCE_FILE && filterNameIs(entry, source_file)) {
+      entry.kind = LOG_FILTER_FREE;
+      entry.process_id = 0;
+      std::memset(entry.name, 0, sizeof entry.name);
       removed = true;
+      break;
     }
   }
-  std::memcpy(block + kFilterBusyOffset, &idle, sizeof idle);
+  block->filter_busy = 0;
   return removed;
 }
 
