@@ -8,58 +8,78 @@
 // with J the Java runtime's directory (QK_JRE_INSTALL_DIR) and R the installation root
 // (QK_ROOT); it always ends with a space. "-V" prints it instead of running it.
 #include <iostream>
-#include <string>
 
 #include "env/env.h"
 #include "log/logger.h"
 #include "platform/process.h"
+#include "string/String.h"
 
 namespace {
 
 LoggerGuard logger_guard;
 
 const char* const java_heap_option = "-Xmx512M";
-const std::string class_path_separator(";");
+const String class_path_separator(";");
 
-// A missing variable stands as the empty text.
-std::string setting(const char* name) {
-  const char* value = env_lookup(name, 0);
-  return std::string(value ? value : "");
+// A missing variable stands as the empty text; QK_ROOT is looked up afresh each time.
+String setting(const char* name) { return String(env_lookup(name, 0)); }
+
+void append_java_path(String& executable) {
+  executable += "\"";
+  executable += setting("QK_JRE_INSTALL_DIR");
+  executable += "/bin/java";
+  executable += ".exe";
+  executable += "\"";
 }
 
-void append_java_path(std::string& executable) {
-  executable += "\"" + setting("QK_JRE_INSTALL_DIR") + "/bin/java" + ".exe" + "\"";
+void append_java_options(String& arguments) {
+  arguments += java_heap_option;
+  arguments += " ";
+  arguments += "-cp .";
+  arguments += class_path_separator;
+  arguments += "\"";
+  arguments += setting("QK_ROOT");
+  arguments += "/java/lib";
+  arguments += "\"";
+  arguments += " ";
 }
 
-void append_java_options(std::string& arguments) {
-  arguments += std::string(java_heap_option) + " " + "-cp ." + class_path_separator + "\"" +
-               setting("QK_ROOT") + "/java/lib" + "\"" + " ";
+void append_jar_option(String& arguments) {
+  arguments += "-jar ";
+  arguments += "\"";
+  arguments += setting("QK_ROOT");
+  arguments += "/java/lib/";
+  arguments += "Brimvale.jar";
+  arguments += "\"";
+  arguments += " ";
 }
 
-void append_jar_option(std::string& arguments) {
-  arguments += std::string("-jar ") + "\"" + setting("QK_ROOT") + "/java/lib/" + "Brimvale.jar" + "\"" + " ";
-}
-
-// Appends the caller's arguments up to a "-V" and then the root argument; 1 when "-V" was met.
-int append_user_arguments(std::string& arguments, char** argv) {
+// Appends the caller's arguments up to a "-V", then the root argument; 1 when "-V" was met.
+// Only a space makes an argument quoted; nothing inside it is escaped.
+int append_user_arguments(String& arguments, char** argv) {
   int print_only = 0;
   for (char** arg = argv + 1; *arg; ++arg) {
-    if (std::string(*arg) == "-V") {
+    if (String(*arg) == "-V") {
       print_only = 1;
       break;
     }
-    std::string text(*arg);
-    if (text.find(' ') != std::string::npos) text = "\"" + text + "\"";
-    arguments += text + " ";
+    String text(*arg);
+    if (text.contains(" ")) text = "\"" + text + "\"";
+    arguments += text;
+    arguments += " ";
   }
-  arguments += "-N \"" + setting("QK_ROOT") + "\" ";
+  arguments += "-N \"";
+  arguments += setting("QK_ROOT");
+  arguments += "\" ";
   return print_only;
 }
 
-int run_command(std::string executable, std::string arguments) {
-  const std::string command = executable + " " + arguments;
+// Runs the command line and waits for it; the result is the child's exit code, the system
+// error code when it could not start, or 77 when its exit code could not be read.
+unsigned long run_command(String executable, String arguments) {
+  const String command = executable + " " + arguments;
   unsigned long result = 77;
-  platform::CommandResult child = platform::run_command_line(command);
+  const platform::CommandResult child = platform::run_command_line(static_cast<const char*>(command));
   if (!child.started) {
     result = child.error;
     if (stdlog && stdlog->isOn("Brimvale", __LINE__, ERROR)) {
@@ -74,14 +94,14 @@ int run_command(std::string executable, std::string arguments) {
       stdlog->commit();
     }
   }
-  return static_cast<int>(result);
+  return result;
 }
 
 }  // namespace
 
 int main(int, char** argv) {
-  std::string executable;
-  std::string arguments;
+  String executable;
+  String arguments;
   append_java_path(executable);
   append_java_options(arguments);
   append_jar_option(arguments);
@@ -94,5 +114,5 @@ int main(int, char** argv) {
     stdlog->stream() << "Invocation Command Line:" << executable << " " << arguments;
     stdlog->commit();
   }
-  return run_command(executable, arguments);
+  return static_cast<int>(run_command(executable, arguments));
 }

@@ -1,11 +1,343 @@
+// End-to-end tests of the launcher: Brimvale runs as a child process with a stand-in Java
+// runtime (fakejava) that reports the arguments and environment it received.
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
 
 #include "tests/support/testsupport.h"
 
-TEST(LauncherSkeleton, PrintsCommandLineForV) {
-  testsupport::ScopedEnv root("QK_ROOT", "D:/svc");
-  testsupport::ScopedEnv local("QK_LOCAL", "D:/svc");
-  testsupport::ScopedEnv jre("QK_JRE_INSTALL_DIR", "C:/jre");
-  auto r = testsupport::run(testsupport::quote_arg(testsupport::sibling_program("Brimvale")) + " -V");
-  EXPECT_EQ(r.exit_code, 9u);
+namespace fs = std::filesystem;
+using testsupport::quote_arg;
+
+namespace {
+
+// Windows writes CR LF on its text-mode standard error.
+std::string unix_lines(std::string s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i)
+    if (!(s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')) out.push_back(s[i]);
+  return out;
 }
+
+struct Received {
+  std::vector<std::string> args;  // without argv[0]
+  std::map<std::string, std::string> env;
+};
+
+Received parse_report(const std::string& text) {
+  Received r;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("arg ", 0) == 0) {
+      size_t open = line.find('[');
+      std::string value = line.substr(open + 1, line.size() - open - 2);
+      if (line.rfind("arg 0 ", 0) != 0) r.args.push_back(value);
+    } else if (line.rfind("env ", 0) == 0) {
+      size_t eq = line.find('=', 4);
+      r.env[line.substr(4, eq - 4)] = line.substr(eq + 1);
+    }
+  }
+  return r;
+}
+
+class Launcher : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = dir_ / "root";
+    jre_ = dir_ / "jre";
+    testsupport::make_dirs(root_ + "/java/lib");
+    testsupport::make_dirs(jre_ + "/bin");
+    install_java(jre_);
+    report_ = dir_ / "report.txt";
+    set("QK_ROOT", root_.c_str());
+    set("QK_LOCAL", root_.c_str());
+    set("QK_JRE_INSTALL_DIR", jre_.c_str());
+    set("FAKEJAVA_REPORT", report_.c_str());
+    set("FAKEJAVA_EXIT", nullptr);
+    set("QK_NAMESPACE", nullptr);
+    set("QK_SITE", nullptr);
+  }
+
+  void install_java(const std::string& jre) {
+#ifdef _WIN32
+    const std::string java = jre + "/bin/java.exe";
+#else
+    const std::string java = jre + "/bin/java";
+#endif
+    fs::copy_file(testsupport::sibling_program("fakejava"), java,
+                  fs::copy_options::overwrite_existing);
+  }
+
+  void set(const std::string& name, const char* value) {
+    env_.emplace_back(new testsupport::ScopedEnv(name, value));
+  }
+
+  testsupport::Run brimvale(const std::vector<std::string>& args, const std::string& input = "") {
+    std::string line = quote_arg(testsupport::sibling_program("Brimvale"));
+    for (const auto& a : args) line += " " + quote_arg(a);
+    testsupport::Run r = testsupport::run(line, input);
+    r.err = unix_lines(r.err);
+    r.out = unix_lines(r.out);
+    return r;
+  }
+
+  Received received() { return parse_report(testsupport::read_file(report_)); }
+
+  std::string expected_line(const std::string& jre, const std::string& root,
+                            const std::string& user_args) {
+    return "\"" + jre + "/bin/java.exe\" -Xmx512M -cp .;\"" + root + "/java/lib\" -jar \"" +
+           root + "/java/lib/Brimvale.jar\" " + user_args + "-N \"" + root + "\" ";
+  }
+
+  testsupport::TempDir dir_;
+  std::string root_, jre_, report_;
+  std::vector<std::unique_ptr<testsupport::ScopedEnv>> env_;
+};
+
+TEST_F(Launcher, PrintsTheCommandLineByteForByteWithV) {
+  set("QK_JRE_INSTALL_DIR", "C:/jre");
+  set("QK_ROOT", "D:/svc");
+  auto r = brimvale({"x y", "z", "-V"});
+  EXPECT_EQ(r.exit_code, 9u);
+  EXPECT_EQ(r.err,
+            "Invocation Command Line:\n"
+            "\"C:/jre/bin/java.exe\" -Xmx512M -cp .;\"D:/svc/java/lib\" -jar "
+            "\"D:/svc/java/lib/Brimvale.jar\" \"x y\" z -N \"D:/svc\" \n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(testsupport::file_exists(report_)) << "-V must not start the runtime";
+}
+
+TEST_F(Launcher, VStopsTheArgumentsWhereverItStands) {
+  auto alone = brimvale({"-V"});
+  EXPECT_EQ(alone.exit_code, 9u);
+  EXPECT_EQ(alone.err, "Invocation Command Line:\n" + expected_line(jre_, root_, "") + "\n");
+
+  auto middle = brimvale({"a", "-V", "b"});
+  EXPECT_EQ(middle.exit_code, 9u);
+  EXPECT_EQ(middle.err, "Invocation Command Line:\n" + expected_line(jre_, root_, "a ") + "\n");
+  EXPECT_FALSE(testsupport::file_exists(report_));
+}
+
+TEST_F(Launcher, OnlyAnExactVIsTheFlag) {
+  auto r = brimvale({"-v", "--V", "-V2", "-V"});
+  EXPECT_EQ(r.exit_code, 9u);
+  EXPECT_EQ(r.err,
+            "Invocation Command Line:\n" + expected_line(jre_, root_, "-v --V -V2 ") + "\n");
+}
+
+TEST_F(Launcher, QuotesOnlyArgumentsWithASpace) {
+  auto r = brimvale({"", "tab\there", "say \"hi there\"", "back\\slash", "-V"});
+  EXPECT_EQ(r.exit_code, 9u);
+  // The empty argument adds only its space; the tab is not quoted; inner quotes stay and
+  // get one more pair around them; nothing is escaped.
+  EXPECT_EQ(r.err, "Invocation Command Line:\n" +
+                       expected_line(jre_, root_,
+                                     " tab\there \"say \"hi there\"\" back\\slash ") +
+                       "\n");
+}
+
+TEST_F(Launcher, RunsTheRuntimeWithTheExactArguments) {
+  // Only a space causes quoting, so the runtime splits an argument at its tab; the empty
+  // argument does not reach it.
+  auto r = brimvale({"a", "b c", "", "tab\there", "-v"});
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  Received got = received();
+  std::vector<std::string> want = {"-Xmx512M", "-cp", ".;" + root_ + "/java/lib", "-jar",
+                                   root_ + "/java/lib/Brimvale.jar", "a", "b c", "tab", "here",
+                                   "-v", "-N", root_};
+  EXPECT_EQ(got.args, want);
+  EXPECT_EQ(got.env["QK_ROOT"], root_);
+}
+
+TEST_F(Launcher, NoCallerArgumentsGiveOnlyTheRootArgument) {
+  auto r = brimvale({});
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  std::vector<std::string> want = {"-Xmx512M", "-cp", ".;" + root_ + "/java/lib", "-jar",
+                                   root_ + "/java/lib/Brimvale.jar", "-N", root_};
+  EXPECT_EQ(received().args, want);
+}
+
+TEST_F(Launcher, SharesTheStandardStreams) {
+  set("FAKEJAVA_ECHO_STDIN", "1");
+  auto r = brimvale({}, "typed line\n");
+  EXPECT_EQ(r.exit_code, 0u);
+  EXPECT_EQ(r.out, "fakejava out\ntyped line\n");
+  EXPECT_EQ(r.err, "fakejava err\n");
+}
+
+TEST_F(Launcher, ReturnsTheChildsExitCode) {
+  for (const char* code : {"0", "5", "255"}) {
+    set("FAKEJAVA_EXIT", code);
+    auto r = brimvale({"x"});
+    EXPECT_EQ(r.exit_code, std::stoul(code)) << r.err;
+  }
+}
+
+TEST_F(Launcher, RuntimePathWithSpacesStaysInsideTheQuotes) {
+  std::string spaced = dir_ / "java runtime";
+  testsupport::make_dirs(spaced + "/bin");
+  install_java(spaced);
+  set("QK_JRE_INSTALL_DIR", spaced.c_str());
+  auto printed = brimvale({"-V"});
+  EXPECT_EQ(printed.err, "Invocation Command Line:\n" + expected_line(spaced, root_, "") + "\n");
+  set("FAKEJAVA_EXIT", "4");
+  auto r = brimvale({"q"});
+  EXPECT_EQ(r.exit_code, 4u) << r.err;
+  EXPECT_EQ(received().args.back(), root_);
+}
+
+TEST_F(Launcher, MissingRuntimeReportsTheSystemErrorCode) {
+  std::string missing = dir_ / "nojre";
+  set("QK_JRE_INSTALL_DIR", missing.c_str());
+  auto r = brimvale({"a"});
+  EXPECT_EQ(r.exit_code, 2u);
+  // The message always ends standard error; the ERROR record before it appears there
+  // only when the logger has no log file to write to.
+  const std::string message =
+      "Error returned from command. Command: " + expected_line(missing, root_, "a ") + ". Exit Code:2";
+  ASSERT_GE(r.err.size(), message.size() + 1) << r.err;
+  EXPECT_EQ(r.err.substr(r.err.size() - message.size() - 1), message + "\n");
+  std::string before = r.err.substr(0, r.err.size() - message.size() - 1);
+  if (!before.empty()) {
+    EXPECT_EQ(before.rfind("LoggerQK: ", 0), 0u) << before;
+    EXPECT_EQ(before.substr(before.size() - message.size() - 1), message + "\n");
+  }
+}
+
+TEST_F(Launcher, MissingRuntimeSettingLeavesAnEmptyPath) {
+  set("QK_JRE_INSTALL_DIR", nullptr);
+  auto r = brimvale({"-V"});
+  EXPECT_EQ(r.exit_code, 9u);
+  EXPECT_EQ(r.err, "Invocation Command Line:\n" + expected_line("", root_, "") + "\n");
+}
+
+TEST_F(Launcher, PassesQkEnvAssignmentsToTheRuntime) {
+  testsupport::write_file(root_ + "/QK.env", "FROM_QKENV = hello there\r\nQK_ROOT = ignored\n");
+  auto r = brimvale({"a"});
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  Received got = received();
+  EXPECT_EQ(got.env["FROM_QKENV"], "hello there");
+  EXPECT_EQ(got.env["QK_ROOT"], root_) << "the environment wins over QK.env";
+}
+
+TEST_F(Launcher, UsesARootForcedByTheLocalQkEnv) {
+  std::string local = dir_ / "local";
+  std::string forced = dir_ / "forced";
+  testsupport::make_dirs(local);
+  testsupport::write_file(local + "/QK.env", "@QK_ROOT=" + forced + "\n");
+  set("QK_LOCAL", local.c_str());
+  auto r = brimvale({"a"});
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  Received got = received();
+  EXPECT_EQ(got.args.back(), forced);
+  EXPECT_EQ(got.args[4], forced + "/java/lib/Brimvale.jar");
+  EXPECT_EQ(got.env["QK_ROOT"], forced);
+}
+
+TEST_F(Launcher, FindsTheRuntimeThroughTheNamespace) {
+  set("QK_NAMESPACE", "P");
+  set("P___QK_JRE_INSTALL_DIR", "C:/namespaced");
+  auto r = brimvale({"-V"});
+  EXPECT_EQ(r.err, "Invocation Command Line:\n" + expected_line("C:/namespaced", root_, "") + "\n");
+}
+
+TEST_F(Launcher, EndsWith999WhenTheInstallationIsNotConfigured) {
+  for (const char* missing : {"QK_ROOT", "QK_LOCAL"}) {
+    set("QK_ROOT", root_.c_str());
+    set("QK_LOCAL", root_.c_str());
+    set(missing, nullptr);
+    auto r = brimvale({"a"});
+    EXPECT_EQ(r.exit_code, static_cast<unsigned long>(testsupport::observed_exit_code(999)));
+    // Before anything else runs: the legacy file is looked for and not found.
+    EXPECT_EQ(r.err.substr(0, 1), "\n") << r.err;
+    const std::string tail = "tallowin.ini -- not found\n";
+    ASSERT_GE(r.err.size(), tail.size()) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail) << r.err;
+    EXPECT_EQ(r.err.find("Invocation"), std::string::npos);
+    EXPECT_FALSE(testsupport::file_exists(report_)) << "the runtime must not start";
+  }
+}
+
+// The launcher's log records: lines behind "LoggerQK: " on standard error when the logger
+// has no log file, else the lines of the log files in the installation's log directory.
+std::vector<std::string> log_records(const std::string& err, const std::string& log_dir) {
+  std::vector<std::string> records;
+  std::istringstream in(err);
+  std::string line;
+  const std::string marker = "LoggerQK: ";
+  while (std::getline(in, line))
+    if (line.rfind(marker, 0) == 0) records.push_back(line.substr(marker.size()));
+  std::error_code ec;
+  if (fs::is_directory(log_dir, ec)) {
+    for (const auto& entry : fs::directory_iterator(log_dir)) {
+      std::istringstream file(testsupport::read_file(entry.path().generic_string()));
+      while (std::getline(file, line)) records.push_back(line);
+    }
+  }
+  return records;
+}
+
+// The record whose text (after the 99-character prefix) starts with the given text.
+std::vector<std::string> records_with(const std::vector<std::string>& records, const std::string& text) {
+  std::vector<std::string> found;
+  for (const auto& r : records)
+    if (r.size() >= 99 && r.compare(99, text.size(), text) == 0) found.push_back(r);
+  return found;
+}
+
+TEST_F(Launcher, LogsInvocationAndCompletionAtMilestone) {
+  set("QK_LOG_LEVEL", "MILESTONE");
+  set("FAKEJAVA_EXIT", "3");
+  auto r = brimvale({"a"});
+  ASSERT_EQ(r.exit_code, 3u) << r.err;
+  auto records = log_records(r.err, root_ + "/log");
+  const std::string command = expected_line(jre_, root_, "a ");
+  auto invocation = records_with(records, "Invocation Command Line:" + command);
+  auto completion = records_with(records, "Error returned from command. Command: " + command + ". Exit Code:3");
+  ASSERT_EQ(invocation.size(), 1u) << r.err;
+  ASSERT_EQ(completion.size(), 1u) << r.err;
+  for (const auto& rec : {invocation[0], completion[0]}) {
+    EXPECT_EQ(rec.substr(59, 13), "MILESTONE    ") << rec;
+    EXPECT_EQ(rec.substr(72, 9), "Brimvale ") << rec;
+    EXPECT_EQ(rec[98], ' ') << rec;
+  }
+  EXPECT_TRUE(records_with(records, "** LOGGER **").empty());
+}
+
+TEST_F(Launcher, LogsTheLoggersLifeAtVerbose) {
+  set("QK_LOG_LEVEL", "verbose");
+  auto r = brimvale({});
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  auto records = log_records(r.err, root_ + "/log");
+  EXPECT_EQ(records_with(records, "** LOGGER ** LOGGER_QK object (stdlog) created.").size(), 1u) << r.err;
+  EXPECT_EQ(records_with(records, "** LOGGER ** LOGGER_QK object (stdlog) being destructed.").size(), 1u) << r.err;
+  EXPECT_EQ(records_with(records, "Invocation Command Line:").size(), 1u);
+}
+
+TEST_F(Launcher, LogsNothingAtTheDefaultThreshold) {
+  auto r = brimvale({"a"});
+  ASSERT_EQ(r.exit_code, 0u);
+  EXPECT_TRUE(log_records(r.err, root_ + "/log").empty()) << r.err;
+}
+
+#ifdef QK_TEST_JAVA_HOME
+TEST_F(Launcher, RunsTheDemoLoaderOnTheRealJdk) {
+  set("QK_ROOT", QK_TEST_DEMO_ROOT);
+  set("QK_LOCAL", QK_TEST_DEMO_ROOT);
+  // The demo's QK.env names the runtime and supplies the greeting.
+  set("QK_JRE_INSTALL_DIR", nullptr);
+  auto r = brimvale({"one", "two words", "--exit", "7"});
+  EXPECT_EQ(r.exit_code, 7u) << r.err;
+  EXPECT_NE(r.out.find("  arg 1: [two words]\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Installation root (-N): " QK_TEST_DEMO_ROOT "\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("DEMO_GREETING from QK.env: Hello from QK.env, root " QK_TEST_DEMO_ROOT "\n"),
+            std::string::npos)
+      << r.out;
+}
+#endif
+
+}  // namespace

@@ -7,7 +7,9 @@
 //     stdlog->commit();
 //   }
 //
-// The source-file name is the module's source file without extension.
+// The source-file name is the module's source file without extension. A message is
+// written when its rank (level & 0x7FFF) is at most the threshold's rank; the default
+// threshold is MINIMUM (60), so FATAL to ERROR are written and WARNING and below are not.
 #ifndef QK_LOG_LOGGER_H
 #define QK_LOG_LOGGER_H
 
@@ -31,9 +33,16 @@ enum LogLevel : int {
   VERBOSE = 250,
 };
 
+class LogFrame;
+class LogSink;
+
 class LOGGER_QK {
  public:
+  // A logger sharing stdlog's sink (threshold and file); sets the locale to the user's.
   LOGGER_QK();
+  // A logger with a sink and log file of its own (file options as LogFile takes them);
+  // sets the locale to the user's.
+  LOGGER_QK(const char* directory, const char* pattern, int options);
   ~LOGGER_QK();
   LOGGER_QK(const LOGGER_QK&) = delete;
   LOGGER_QK& operator=(const LOGGER_QK&) = delete;
@@ -44,6 +53,41 @@ class LOGGER_QK {
   std::ostream& stream();
   // Turns the open message into one record.
   void commit();
+
+  // The message buffer size kept for callers (the stream grows as needed); refused while a
+  // message is open.
+  void setBufsize(int size);
+  int bufsize() const { return bufsize_; }
+
+  // The sink's threshold, stored as given.
+  void setLevel(int level);
+  int level() const;
+
+  // Settings of the sink's log file; the readers answer -1 (texts: nullptr) without one.
+  void setFileLimit(int bytes);
+  void setMaxRecords(int count);
+  void setFileDays(int days);
+  int fileLimit() const;
+  int maxRecords() const;
+  int fileDays() const;
+  const char* fileDirectory() const;
+  const char* filePattern() const;
+
+  // Clears the shared filter-table entry of kind 3 for the source file; kind must be 0 or 3.
+  bool removeFileFilter(const char* source_file, int kind);
+
+ private:
+  friend class LoggerGuard;
+  struct StdlogTag {};
+  explicit LOGGER_QK(StdlogTag);
+
+  int magic_;
+  LogSink* sink_;
+  LogFrame* frame_;
+  int bufsize_;
+  int echo_fd_;
+  std::ostream* echo_stream_;
+  int echo_flags_;
 };
 
 extern LOGGER_QK* stdlog;
@@ -57,5 +101,17 @@ class LoggerGuard {
   LoggerGuard(const LoggerGuard&) = delete;
   LoggerGuard& operator=(const LoggerGuard&) = delete;
 };
+
+// The rank of a level given by name (any case: "warning", "MINIMUM") or as a decimal
+// number; 0 for no text.
+int parseLevel(const char* text);
+// The level's name, or its number in decimal (a buffer that the next call overwrites).
+const char* levelName(int level);
+// Makes the name the process name of the records and the program name.
+void setProcessName(const char* name);
+
+// The program's name, read by the logger's start-up ("Brimvale"; forms beginning with
+// "BSTRAP:" choose the bootstrap log mode).
+extern char program_name[64];
 
 #endif

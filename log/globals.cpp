@@ -1,0 +1,73 @@
+// Process-wide state of the logger: the process settings, the sink list, the level table
+// with its names, and the program name.
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "log/internal/record.h"
+#include "log/logfile.h"
+
+// Constant-initialised, so that modules logging during static initialisation find them
+// ready whatever order the modules start in.
+char program_name[64] = "Brimvale";
+LogProcessSettings log_process = {};
+LogSink* log_sinks = nullptr;
+
+namespace {
+
+struct LevelEntry {
+  const char* name;
+  int level;
+};
+
+// Parsed in this order; named in any order (the names are unique).
+const LevelEntry level_table[] = {
+    {"VERBOSE", VERBOSE},         {"TRACE", TRACE},
+    {"MILESTONE", MILESTONE},     {"INFORMATION", INFORMATION},
+    {"WARNING", WARNING},         {"ERROR", ERROR},
+    {"SEVERE_ERROR", SEVERE_ERROR}, {"SIGNIFICANT", SIGNIFICANT},
+    {"RESTART", RESTART},         {"EXIT", EXIT},
+    {"FATAL", FATAL},             {"MINIMUM", MINIMUM},
+    {"ABS_MINIMUM", ABS_MINIMUM},
+};
+
+// The threshold names are no message levels and are written as numbers.
+bool isThresholdName(int level) { return level == MINIMUM || level == ABS_MINIMUM; }
+
+char level_number_text[16];
+
+}  // namespace
+
+int parseLevel(const char* text) {
+  if (!text) return 0;
+  char upper[16];
+  std::size_t n = std::strlen(text);
+  if (n < sizeof upper) {
+    for (std::size_t i = 0; i <= n; ++i)
+      upper[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
+    for (const LevelEntry& e : level_table)
+      if (std::strcmp(upper, e.name) == 0) return e.level & 0x7FFF;
+  }
+  long value = std::strtol(text, nullptr, 10);
+  return static_cast<int>(value & 0x7FFF);
+}
+
+const char* levelName(int level) {
+  if (!isThresholdName(level))
+    for (const LevelEntry& e : level_table)
+      if (e.level == level) return e.name;
+  std::snprintf(level_number_text, sizeof level_number_text, "%d", level);
+  return level_number_text;
+}
+
+const char* shownProcessName() {
+  return log_process.process_name[0] ? log_process.process_name : log_process.identity;
+}
+
+void logimpl::copyText(char* to, std::size_t size, const char* from) {
+  if (size == 0) return;
+  std::size_t n = from ? strnlen(from, size - 1) : 0;
+  std::memmove(to, from ? from : "", n);
+  to[n] = '\0';
+}

@@ -1,0 +1,109 @@
+// The logger's start-up: stdlog from the first LoggerGuard on, the process settings and the
+// default sink on the first level test, and the allocation-failure handler.
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "env/env.h"
+#include "env/qkos.h"
+#include "log/internal/record.h"
+#include "log/logfile.h"
+#include "platform/process.h"
+
+LOGGER_QK* stdlog = nullptr;
+
+namespace {
+
+LoggerGuard logger_guard;
+
+int guard_count = 0;
+LogSink* default_sink = nullptr;
+bool making_default_sink = false;
+
+char allocation_message[64];
+
+}  // namespace
+
+int environmentThreshold(int mode) {
+  int level = parseLevel(
+      env_lookup(mode == LOG_MODE_STANDARD ? "QK_LOG_LEVEL_STD" : "QK_LOG_LEVEL_BSTRAP", 0));
+  if (level == 0) level = parseLevel(env_lookup("QK_LOG_LEVEL", 0));
+  return level >= ABS_MINIMUM ? level : 0;
+}
+
+void startLogProcess() {
+  if (log_process.started) return;
+  LogProcessSettings& s = log_process;
+  const long full_pid = static_cast<long>(platform::process_id());
+  applyProgramName(s, program_name, full_pid);
+  logimpl::copyText(program_name, sizeof program_name, s.process_name);
+  s.pid = static_cast<int>(full_pid % 100000);
+  if (s.pid < 0) s.pid = -s.pid;
+
+  const char* host = local_host_name();
+  logimpl::copyText(s.host, sizeof s.host, host);
+
+  // Without a shared block with a log directory, records go to standard error.
+  s.mode = LOG_MODE_STDERR_ONLY;
+
+  if (!s.process_name[0] && !s.identity[0])
+    std::snprintf(s.identity, sizeof s.identity, "ProcID_%d", s.pid);
+  s.default_level = environmentThreshold(s.mode);
+  s.started = true;
+}
+
+LogSink* existingDefaultSink() { return default_sink; }
+
+LogSink* defaultLogSink() {
+  if (default_sink) return default_sink;
+  // A module that logs while the start-up runs (the settings lookup, say) finds no sink
+  // yet and is refused, rather than starting the start-up again.
+  if (making_default_sink) return nullptr;
+  making_default_sink = true;
+  startLogProcess();
+  const char* pattern = log_process.file_override[0] ? log_process.file_override : "stdlog.%1";
+  default_sink = new LogSink(".", pattern, 0x10000);
+  std::set_new_handler(logNewHandler);
+  making_default_sink = false;
+  return default_sink;
+}
+
+int allocationFailure(std::size_t size) {
+  std::snprintf(allocation_message, sizeof allocation_message,
+                "Operator ::new cannot allocate %d bytes", static_cast<int>(size));
+  std::fputs(allocation_message, stderr);
+  std::fputs("\n", stderr);
+  std::fflush(stderr);
+  if (!stdlog || !default_sink) return 0;
+  writeRecord(default_sink, FATAL, "init", 363, allocation_message,
+              std::strlen(allocation_message), -1, nullptr, 0);
+  return 0;
+}
+
+void logNewHandler() {
+  // std::set_new_handler does not pass the size. Returning without stdlog must not make
+  // operator new try again for ever: the handler steps aside and the allocation throws.
+  if (allocationFailure(0) == 0) std::set_new_handler(nullptr);
+}
+
+LoggerGuard::LoggerGuard() {
+  if (!stdlog) {
+    guard_count = 0;
+    stdlog = new LOGGER_QK(LOGGER_QK::StdlogTag{});
+    if (stdlog->isOn("init", 400, VERBOSE)) {
+      stdlog->stream() << "** LOGGER ** LOGGER_QK object (stdlog) created.";
+      stdlog->commit();
+    }
+  }
+  ++guard_count;
+}
+
+LoggerGuard::~LoggerGuard() {
+  if (guard_count-- != 1) return;
+  if (stdlog && stdlog->isOn("init", 421, VERBOSE)) {
+    stdlog->stream() << "** LOGGER ** LOGGER_QK object (stdlog) being destructed.";
+    stdlog->commit();
+  }
+  delete stdlog;
+  stdlog = nullptr;
+}

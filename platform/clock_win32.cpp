@@ -1,0 +1,34 @@
+// Windows backend of the clock: _ftime and localtime of the C runtime.
+#include "platform/clock.h"
+
+#include <sys/timeb.h>
+#include <time.h>
+
+namespace platform {
+
+ClockReading clock_now() {
+  struct _timeb tb;
+  _ftime(&tb);
+  ClockReading r;
+  r.seconds = static_cast<long long>(tb.time);
+  r.milliseconds = tb.millitm;
+  r.timezone_minutes = tb.timezone;
+  r.daylight = tb.dstflag ? 1 : 0;
+  return r;
+}
+
+CalendarTime local_calendar(long long seconds) {
+  time_t t = static_cast<time_t>(seconds);
+  CalendarTime c;
+  struct tm* local = localtime(&t);
+  if (!local) return c;
+  c.year = local->tm_year + 1900;
+  c.month = local->tm_mon + 1;
+  c.day = local->tm_mday;
+  c.hour = local->tm_hour;
+  c.minute = local->tm_min;
+  c.second = local->tm_sec;
+  return c;
+}
+
+}  // namespace platform

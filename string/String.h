@@ -1,0 +1,176 @@
+// String: the framework's text value.
+//
+// A String is one pointer to a shared, reference-counted StringRep holding a counted,
+// NUL-terminated run of bytes (UTF-8 by convention). Copies share the representation;
+// every change first makes it private to the changing handle (copy on write).
+//
+//   String path("R");
+//   path += "/java/lib";
+//   String jar = path + "/Brimvale.jar";   // path is left as it was
+//   if (jar.contains("java")) ...
+//
+// A handle can be corrupt (overwritten, never constructed). Every operation checks its
+// handle first; a bad one is reported through stdlog and treated as an empty string, and
+// the program goes on. QK_FATAL_STRING_ERROR raises these reports to FATAL.
+#ifndef QK_STRING_STRING_H
+#define QK_STRING_STRING_H
+
+#include <iosfwd>
+
+#include "log/logger.h"
+#include "string/StringRep.h"
+
+class SubString;
+
+namespace string_internal {
+// Module switches, set by string_debug_switches.
+extern bool trace_switch;
+extern bool no_sharing_switch;
+}  // namespace string_internal
+
+class String {
+ public:
+  // Refers to the empty representation.
+  String();
+  // len bytes of text (len -1: strlen(text)); a null text gives the empty text. Always
+  // takes a block of its own, even for an empty text.
+  String(const char* text, int len = -1);
+  inline String(const String& other);
+  // The window's bytes.
+  String(const SubString& window);
+  inline ~String();
+
+  String& operator=(const String& other);
+  String& operator=(const char* text);
+  String& operator=(const SubString& window);
+
+  String& operator+=(const String& other);
+  String& operator+=(const char* text);
+  // Appends one byte; the byte 0 leaves the text unchanged.
+  String& operator+=(char c);
+
+  // The text, valid until the string changes; "" for a bad handle.
+  operator const char*() const;
+  int length() const;
+  // 1 when s occurs anywhere in the text, else 0.
+  int contains(const char* s) const;
+  int contains(const String& s) const;
+  // 1 when s occurs at or after startpos (counted from the end when negative).
+  int contains(const char* s, int startpos) const;
+  // Position of s searching forward from startpos, or backward from length + startpos
+  // when startpos is negative (-1 lets the match end on the last byte); -1 when absent.
+  int index(const char* s, int startpos = 0) const;
+  // 1 when s occurs exactly at pos (counted from the end when negative), else 0.
+  int matches(const char* s, int pos = 0) const;
+  // The text's hash reduced to its low bits bits (0 to 31).
+  int hash(int bits) const;
+
+  // The first and last byte (0 for an empty or bad string).
+  char firstchar() const;
+  char lastchar() const;
+  // Bytes of text the representation can hold.
+  int allocation() const;
+  // 1 when the text is empty (or the handle bad).
+  int empty() const;
+  // The byte at i (0 when i lies outside the text, after a report).
+  char operator[](int i) const;
+  char elem(int i) const;
+
+  // Windows on this string; each makes the representation private first. A window that
+  // does not fit the text is the not-found window on the null string.
+  SubString at(int pos, int len);
+  SubString at(const char* s, int startpos = 0);
+  SubString after(int pos);
+
+  // The process-wide null string, target of every not-found window.
+  static String& nullString();
+
+  // The representation, for the string module's other parts and for checks.
+  StringRep* rep() const { return rep_; }
+
+ private:
+  friend class SubString;
+  bool valid() const { return StringRep::valid(rep_); }
+  // Takes rep as this handle's (counted; a copy of its own under no-sharing).
+  void share(StringRep* rep);
+  void copy_slow(const String& other);
+  void release_slow();
+  // Leaves a corrupt representation alone and starts over with the empty text.
+  void drop_bad_rep();
+  // A String holding rep, already counted for it.
+  static String adopt(StringRep* rep);
+  // The two texts one after the other, in one new representation.
+  static String concatenate(const char* left, int left_length, const char* right, int right_length);
+  friend String operator+(const String& left, const String& right);
+  friend String operator+(const String& left, const char* right);
+  friend String operator+(const char* left, const String& right);
+  String& append_slow(char c);
+
+  StringRep* rep_;
+};
+
+String operator+(const String& left, const String& right);
+String operator+(const String& left, const char* right);
+String operator+(const char* left, const String& right);
+
+// Byte comparison (strcmp); a null text compares as "".
+bool operator==(const String& left, const char* right);
+bool operator==(const String& left, const String& right);
+inline bool operator!=(const String& left, const char* right) { return !(left == right); }
+inline bool operator!=(const String& left, const String& right) { return !(left == right); }
+
+std::ostream& operator<<(std::ostream& out, const String& s);
+
+// value in base 2 to 36 (digits above 9 in lower case), a minus sign for negative values.
+// Not re-entrant: the digits are built in a module buffer. Another base gives "" after a
+// warning.
+String inttostr(int value, int base = 10);
+String uinttostr(unsigned value, int base = 10);
+
+// The three-record error report: a line of stars at ERROR, "* STRING ERROR: " with the
+// message, a space and number at level (FATAL when QK_FATAL_STRING_ERROR is set), and a
+// closing line of stars.
+void string_error(int number, const char* message, int level);
+// One record at WARNING: "String warning:  " and the message (and the number).
+void string_warning(const char* message);
+void string_warning(const char* message, int number);
+// Sets the trace and no-sharing switches (non-zero is on).
+void string_debug_switches(int trace, int no_sharing);
+
+// Copying and destroying are a count increment and decrement on the common path.
+inline String::String(const String& other) : rep_(other.rep_) {
+  StringRep* r = rep_;
+  if (r != StringRep::empty_instance && StringRep::valid(r) && !string_internal::no_sharing_switch) {
+    ++r->references;
+    return;
+  }
+  copy_slow(other);
+}
+
+inline String::~String() {
+  StringRep* r = rep_;
+  if (StringRep::valid(r) && r->references > 1) {  // never the empty representation: it counts 0
+    --r->references;
+    return;
+  }
+  release_slow();
+}
+
+inline String& String::operator+=(char c) {
+  StringRep* r = rep_;
+  if (c != 0 && StringRep::valid(r) && r->references <= 1 && r->length < r->capacity &&
+      !string_internal::trace_switch) {
+    char* text = r->text();
+    const std::int32_t n = r->length;
+    text[n] = c;
+    text[n + 1] = 0;
+    r->length = n + 1;
+    r->state = 0;
+    return *this;
+  }
+  return append_slow(c);
+}
+
+#include "string/SubString.h"
+
+#endif

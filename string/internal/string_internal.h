@@ -1,0 +1,45 @@
+// Internals shared by the string module's source files and its tests.
+#ifndef QK_STRING_INTERNAL_STRING_INTERNAL_H
+#define QK_STRING_INTERNAL_STRING_INTERNAL_H
+
+#include <cstdint>
+
+#include "memory/allocator.h"
+#include "string/StringRep.h"
+
+namespace string_internal {
+
+// The pool of a size class (0: 32 bytes ... 6: 2048 bytes), made on first request.
+ALLOCATOR_QK& pool(int size_class);
+// The pool a representation of this capacity came from and goes back to, or nullptr
+// for the C heap (and for pools not made yet).
+ALLOCATOR_QK* pool_for_capacity(std::int32_t capacity);
+extern const char* const pool_names[StringRep::pooled_classes];
+
+// After every change of a representation while the trace switch is on.
+void trace_check(StringRep* rep);
+// The trace pattern glob: "?" takes one byte, "*" a run of bytes (no backtracking). A
+// mismatching byte, or text left over, stops the whole check; a text used up before the
+// pattern is no match (the slot's record is emptied).
+enum TraceMatch { TRACE_STOP, TRACE_NO_MATCH, TRACE_MATCH };
+TraceMatch trace_pattern_match(const char* pattern, const char* text, int length);
+// Stores text in the trace slot's record, reusing the record when it is big enough.
+void store_trace(void*& slot, const char* text);
+// Empties the trace slot's record, if there is one.
+void clear_trace(void* slot);
+
+// Hands out the caller's stack as text for trace records ("%f:%l;" frames); none is
+// installed until the stack-trace engine is linked in.
+typedef const char* (*StackSource)();
+void set_stack_source(StackSource source);
+
+// Sees every record the module makes, whether or not stdlog takes it.
+typedef void (*ReportObserver)(int level, const char* text);
+void set_report_observer(ReportObserver observer);
+
+// Bob Jenkins' 1996 hash of length bytes with the initial value initval.
+std::uint32_t jenkins_hash(const unsigned char* bytes, std::uint32_t length, std::uint32_t initval);
+
+}  // namespace string_internal
+
+#endif

@@ -1,0 +1,20 @@
+// Uses the framework through its installed headers, with the same include lines as the
+// framework's own code.
+#include <iostream>
+
+#include "env/env.h"
+#include "log/logger.h"
+
+namespace {
+LoggerGuard logger_guard;
+}
+
+int main() {
+  const char* root = env_lookup("QK_ROOT", 0);
+  std::cout << "root=" << (root ? root : "") << std::endl;
+  if (stdlog && stdlog->isOn("consumer", __LINE__, MILESTONE)) {
+    stdlog->stream() << "consumer ran";
+    stdlog->commit();
+  }
+  return 0;
+}

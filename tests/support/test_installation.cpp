@@ -1,0 +1,26 @@
+// Every test program runs inside an installation: the framework's static initialisation
+// reads QK_ROOT and QK_LOCAL before any test starts, and ends the process without them.
+// When the caller gives none, a scratch installation in the temporary directory is used.
+// This object is initialised before every other module-level object of the program.
+#include <filesystem>
+#include <string>
+
+#include "platform/environment.h"
+
+namespace {
+
+struct TestInstallation {
+  TestInstallation() {
+    if (platform::get_env("QK_ROOT") && platform::get_env("QK_LOCAL")) return;
+    std::error_code ec;
+    std::filesystem::path root = std::filesystem::temp_directory_path(ec) / "qk_test_installation";
+    std::filesystem::create_directories(root, ec);
+    const std::string dir = root.generic_string();
+    if (!platform::get_env("QK_ROOT")) platform::put_env("QK_ROOT=" + dir);
+    if (!platform::get_env("QK_LOCAL")) platform::put_env("QK_LOCAL=" + dir);
+  }
+};
+
+__attribute__((init_priority(101))) TestInstallation installation;
+
+}  // namespace
