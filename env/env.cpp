@@ -36,19 +36,8 @@ bool config_loaded = false;
 
 enum class Namespace { undetermined, none, present };
 Namespace namespace_state = Namespace::undetermined;
-
-std::string& namespace_prefix_1() {  // the namespace and "___"
-  static std::string* prefix = new std::string;
-  return *prefix;
-}
-std::string& namespace_prefix_2() {  // the namespace and ":"
-  static std::string* prefix = new std::string;
-  return *prefix;
-}
-std::string& env_path_buffer() {
-  static std::string* buffer = new std::string;
-  return *buffer;
-}
+char namespace_prefix_1[100];  // namespace (up to 96 characters) + "___"
+char namespace_prefix_2[100];  // namespace + ":"
 
 void use_user_locale() { setlocale(LC_ALL, ""); }
 
@@ -179,8 +168,8 @@ const char* env_lookup(const char* name, short complain) {
   if (namespace_state == Namespace::undetermined) {
     const char* ns = platform::get_env("QK_NAMESPACE");
     if (ns) {
-      namespace_prefix_1() = std::string(ns) + "___";
-      namespace_prefix_2() = std::string(ns) + ":";
+      snprintf(namespace_prefix_1, sizeof namespace_prefix_1, "%.96s___", ns);
+      snprintf(namespace_prefix_2, sizeof namespace_prefix_2, "%.96s:", ns);
       namespace_state = Namespace::present;
     } else {
       namespace_state = Namespace::none;
@@ -188,8 +177,8 @@ const char* env_lookup(const char* name, short complain) {
   }
   if (!name) name = "";
   if (namespace_state == Namespace::present) {
-    if (const char* v = platform::get_env((namespace_prefix_1() + name).c_str())) return v;
-    if (const char* v = platform::get_env((namespace_prefix_2() + name).c_str())) return v;
+    if (const char* v = platform::get_env((std::string(namespace_prefix_1) + name).c_str())) return v;
+    if (const char* v = platform::get_env((std::string(namespace_prefix_2) + name).c_str())) return v;
   }
   const char* value = platform::get_env(name);
   if (!value && complain == 1)
@@ -271,15 +260,16 @@ const char* env_path(const char* name, const char* suffix) {
   const char* value = env_lookup(name, 1);
   std::string v = value ? value : "";
   const char sep = platform::path_separator();
+  static std::string& env_path_buffer = *new std::string;  // made on first use, never freed
   if (platform::is_absolute_path(v)) {
-    env_path_buffer() = v;
+    env_path_buffer = v;
   } else {
     const char* root = env_lookup("QK_ROOT", 1);
-    env_path_buffer() = std::string(root ? root : "") + sep + v;
+    env_path_buffer = std::string(root ? root : "") + sep + v;
   }
-  env_path_buffer() += sep;
-  if (suffix) env_path_buffer() += suffix;
-  return env_path_buffer().c_str();
+  env_path_buffer += sep;
+  if (suffix) env_path_buffer += suffix;
+  return env_path_buffer.c_str();
 }
 
 void load_program_dir_config() {
@@ -304,6 +294,6 @@ void load_program_dir_config() {
 void env_testing_reset() {
   config_loaded = false;
   namespace_state = Namespace::undetermined;
-  namespace_prefix_1().clear();
-  namespace_prefix_2().clear();
+  namespace_prefix_1[0] = '\0';
+  namespace_prefix_2[0] = '\0';
 }
