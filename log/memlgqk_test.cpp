@@ -47,10 +47,21 @@ TEST(DISABLED_MemlgqkChild, LockAndCount) {
   memlgqk_unlock();
 }
 
+// Windows' CR LF read as LF.
+std::string withoutCarriageReturns(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    if (c != '\r') out += c;
+  return out;
+}
+
 testsupport::Run runChild(const std::string& scenario) {
-  return testsupport::run(testsupport::quote_arg(platform::program_path()) +
-                          " --gtest_also_run_disabled_tests --gtest_filter=DISABLED_MemlgqkChild." +
-                          scenario);
+  testsupport::Run r = testsupport::run(testsupport::quote_arg(platform::program_path()) +
+                                        " --gtest_also_run_disabled_tests --gtest_filter=DISABLED_MemlgqkChild." +
+                                        scenario);
+  r.out = withoutCarriageReturns(r.out);
+  r.err = withoutCarriageReturns(r.err);
+  return r;
 }
 
 // --- The layout as another program writes it -------------------------------------------
