@@ -53,14 +53,14 @@ void writeTagged(char* line, std::size_t length) {
 }
 
 
-using logimpl::FileEntry;
+using FileEntry = LogFileTableEntry;
 
 // The attached block and the process's writer state.
-unsigned char* block_base = nullptr;
+MEMORY_LGQK* block_base = nullptr;
 void (*block_lock)() = nullptr;
 void (*block_unlock)() = nullptr;
 bool file_output = false;
-char log_directory[logimpl::kLogDirectoryMax + 1];
+char log_directory[LOG_DIRECTORY_MAX + 1];
 
 bool header_wanted = false;
 bool force_switch = false;
@@ -77,7 +77,7 @@ void unlockBlock() {
   if (block_unlock) block_unlock();
 }
 
-FileEntry* entryAt(int index) { return reinterpret_cast<FileEntry*>(block_base) + index; }
+FileEntry* entryAt(int index) { return &block_base->files[index]; }
 
 // A text field of the block equals the text: compared within the field only.
 bool fieldEquals(const char* field, std::size_t size, const char* text) {
@@ -221,28 +221,28 @@ void probeFile(const char* path) {
 
 // First open of an entry: its numbering and limits.
 void initialiseEntry(FileEntry* e, const LogFile::Names& names, int options) {
-  e->options = options & 0xFFFF;
-  e->number = file_output ? initialNumber(names) : 0;
+  e->options = static_cast<std::uint32_t>(options) & 0xFFFF;
+  e->file_number = file_output ? initialNumber(names) : 0;
   e->records = 0;
-  e->reserved = 0;
-  e->limit = 100000;
+  e->reserved1 = 0;
+  e->size_limit = 100000;
   e->max_records = -1;
-  e->days = -1;
+  e->file_days = -1;
   if (options & 0x10000)
-    e->limit = 100000;
+    e->size_limit = 100000;
   else if (options & 0x20000)
-    e->limit = 1000000;
+    e->size_limit = 1000000;
   if (options & 0x40000)
-    e->days = 2;
+    e->file_days = 2;
   else if (options & 0x80000)
-    e->days = 30;
+    e->file_days = 30;
   if (const char* limit = env_lookup("QK_LOGFILE_LIMIT", 0)) {
     long value = std::strtol(limit, nullptr, 10);
-    if (value > 500) e->limit = static_cast<std::int32_t>(value > 0x7FFFFFFFL ? 0x7FFFFFFFL : value);
+    if (value > 500) e->size_limit = static_cast<std::int32_t>(value > 0x7FFFFFFFL ? 0x7FFFFFFFL : value);
   }
   if (file_output) {
     char path[kPathSize];
-    buildPath(names.directory, names.pattern, e->number, path);
+    buildPath(names.directory, names.pattern, e->file_number, path);
     ensureDirectory(names.directory);
     probeFile(path);
   }
@@ -259,48 +259,42 @@ void chooseFile(FileEntry* e, const LogFile::Names& names, char* path) {
     next = true;
   } else if (e->max_records > 0 && e->records > e->max_records) {
     next = true;
-  } else if (e->days >= 1) {
-    next = now - e->start_time > static_cast<long long>(e->days) * 86400;
-  } else if (e->limit > 0) {
-    buildPath(names.directory, names.pattern, e->number, path);
+  } else if (e->file_days >= 1) {
+    next = now - e->start_time > static_cast<long long>(e->file_days) * 86400;
+  } else if (e->size_limit > 0) {
+    buildPath(names.directory, names.pattern, e->file_number, path);
     platform::FileStatus st;
     if (platform::file_status(path, &st) != 0)
       header_wanted = true;
-    else if (st.size > e->limit)
+    else if (st.size > e->size_limit)
       next = true;
     else if (st.size == 0)
       header_wanted = true;
   }
   if (next) {
-    e->number = nextNumber(e->number);
+    e->file_number = nextNumber(e->file_number);
     e->records = 0;
     e->start_time = static_cast<std::int32_t>(now);
     header_wanted = true;
-    buildPath(names.directory, names.pattern, e->number, path);
+    buildPath(names.directory, names.pattern, e->file_number, path);
     std::remove(path);
     for (int attempt = 0; attempt < kRetries; ++attempt) {
       if (std::FILE* f = std::fopen(path, "w")) {
         std::fclose(f);
         break;
       }
-      e->number = nextNumber(e->number);
-      buildPath(names.directory, names.pattern, e->number, path);
+      e->file_number = nextNumber(e->file_number);
+      buildPath(names.directory, names.pattern, e->file_number, path);
     }
   }
-  buildPath(names.directory, names.pattern, e->number, path);
-}
-
-std::int32_t blockInt(std::size_t offset) {
-  std::int32_t value;
-  std::memcpy(&value, block_base + offset, sizeof value);
-  return value;
+  buildPath(names.directory, names.pattern, e->file_number, path);
 }
 
 // The header line, when the block carries a time offset: the offset, the host, the clock
 // and the time zone, so that records can be set against another clock.
 bool writeHeader(int fd) {
-  const long long s = blockInt(logimpl::kTimeOffsetOffset);
-  const long long m = blockInt(logimpl::kTimeOffsetOffset + 4);
+  const long long s = block_base->time_offset_seconds;
+  const long long m = block_base->time_offset_milliseconds;
   long long h = ((m < 0 ? -m : m) + 5) / 10;
   if (h > 99) h = 99;
   if (s == 0 && h < 2) return true;
@@ -369,23 +363,24 @@ void writeUnwritable(const char* line, std::size_t length) {
 
 namespace logimpl {
 
-void attachLogBlock(unsigned char* base, void (*lock)(), void (*unlock)(), bool with_files) {
-  block_base = base;
+void* (*allocateLine)(std::size_t size) = std::malloc;
+
+void attachLogBlock(MEMORY_LGQK* block, void (*lock)(), void (*unlock)(), bool with_files) {
+  block_base = block;
   block_lock = lock;
   block_unlock = unlock;
   log_directory[0] = '\0';
-  if (base)
-    copyText(log_directory, sizeof log_directory,
-             std::string(reinterpret_cast<const char*>(base + kLogDirectoryOffset),
-                          strnlen(reinterpret_cast<const char*>(base + kLogDirectoryOffset),
-                                  kLogDirectoryMax))
-                 .c_str());
-  file_output = with_files && base && log_directory[0];
+  if (block) {
+    const std::size_t n = strnlen(block->log_directory, LOG_DIRECTORY_MAX);
+    std::memcpy(log_directory, block->log_directory, n);
+    log_directory[n] = '\0';
+  }
+  file_output = with_files && block && log_directory[0];
   header_wanted = force_switch = false;
   lost_records = last_error = 0;
 }
 
-unsigned char* logBlock() { return block_base; }
+MEMORY_LGQK* logBlock() { return block_base; }
 
 void writeLine(LogFile* file, const char* prefix, const char* text, std::size_t text_length) {
   const std::size_t n = text_length ? text_length : 1;
@@ -393,7 +388,7 @@ void writeLine(LogFile* file, const char* prefix, const char* text, std::size_t 
   char* owned = nullptr;
   char truncated[kNomemTextLength];
   if (n + 104 > kLineBuffer) {
-    owned = static_cast<char*>(std::malloc(kTagRoom + n + 104));
+    owned = static_cast<char*>(allocateLine(kTagRoom + n + 104));
     if (owned) {
       buffer = owned;
     } else {
@@ -443,7 +438,7 @@ LogFile* LogFile::open(const char* directory, const char* pattern, int options) 
   lockBlock();
   int index = -1;
   int free_index = -1;
-  for (int i = 0; i < logimpl::kFileEntries; ++i) {
+  for (int i = 0; i < LOG_FILE_TABLE_ENTRIES; ++i) {
     FileEntry* e = entryAt(i);
     if (!e->pattern[0]) {
       if (free_index < 0) free_index = i;
@@ -489,17 +484,17 @@ void LogFile::close() {
 
 void LogFile::setFileLimit(int bytes) {
   lockBlock();
-  entry()->limit = bytes;
+  entry()->size_limit = bytes;
   entry()->open_count =
       static_cast<std::int32_t>(static_cast<std::uint32_t>(entry()->open_count) + 10000u);
   unlockBlock();
 }
 
 void LogFile::setMaxRecords(int count) { entry()->max_records = count; }
-void LogFile::setFileDays(int days) { entry()->days = days; }
-int LogFile::fileLimit() const { return entry()->limit; }
+void LogFile::setFileDays(int days) { entry()->file_days = days; }
+int LogFile::fileLimit() const { return entry()->size_limit; }
 int LogFile::maxRecords() const { return entry()->max_records; }
-int LogFile::fileDays() const { return entry()->days; }
+int LogFile::fileDays() const { return entry()->file_days; }
 const char* LogFile::directory() const { return names_->directory; }
 const char* LogFile::pattern() const { return names_->pattern; }
 
@@ -507,6 +502,6 @@ void requestHeader() { header_wanted = true; }
 
 void setTimeOffset(int seconds, int milliseconds) {
   if (!block_base) return;
-  const std::int32_t values[2] = {seconds, milliseconds};
-  std::memcpy(block_base + logimpl::kTimeOffsetOffset, values, sizeof values);
+  block_base->time_offset_seconds = seconds;
+  block_base->time_offset_milliseconds = milliseconds;
 }

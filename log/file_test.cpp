@@ -15,13 +15,14 @@
 #include "log/internal/record.h"
 #include "log/logfile.h"
 #include "platform/environment.h"
+#include "platform/fileio.h"
 #include "platform/process.h"
 #include "log/test_child.h"
 #include "tests/support/testsupport.h"
 
 namespace {
 
-using logimpl::FileEntry;
+using FileEntry = LogFileTableEntry;
 using testsupport::ScopedEnv;
 namespace fs = std::filesystem;
 
@@ -44,9 +45,9 @@ class LogFileTest : public ::testing::Test {
     saved_clock_ = logimpl::clock;
     logimpl::clock = testClock;
     fixed_seconds = 1800000000;
-    block_.assign(logimpl::kBlockSize, 0);
+    block_ = MEMORY_LGQK();
     setLogDirectory(dir_.path());
-    logimpl::attachLogBlock(block_.data(), nullptr, nullptr, true);
+    logimpl::attachLogBlock(&block_, nullptr, nullptr, true);
   }
   void TearDown() override {
     for (LogFile* f : open_) f->close();
@@ -54,15 +55,15 @@ class LogFileTest : public ::testing::Test {
     logimpl::clock = saved_clock_;
   }
   void setLogDirectory(const std::string& path) {
-    std::memset(&block_[logimpl::kLogDirectoryOffset], 0, logimpl::kLogDirectorySize);
-    std::memcpy(&block_[logimpl::kLogDirectoryOffset], path.data(), path.size());
+    std::memset(block_.log_directory, 0, sizeof block_.log_directory);
+    std::memcpy(block_.log_directory, path.data(), path.size());
   }
   LogFile* open(const char* pattern, int options = 0x10000, const char* directory = ".") {
     LogFile* f = LogFile::open(directory, pattern, options);
     if (f) open_.push_back(f);
     return f;
   }
-  FileEntry& entry(int index) { return reinterpret_cast<FileEntry*>(block_.data())[index]; }
+  FileEntry& entry(int index) { return block_.files[index]; }
   void write(LogFile* f, const std::string& text) {
     logimpl::writeLine(f, kPrefix.c_str(), text.c_str(), text.size());
   }
@@ -70,11 +71,11 @@ class LogFileTest : public ::testing::Test {
   static std::string line(const std::string& text) { return kPrefix + text + "\n"; }
 
   testsupport::TempDir dir_;
-  std::vector<unsigned char> block_;
+  MEMORY_LGQK block_;
   std::vector<LogFile*> open_;
 
  private:
-  unsigned char* saved_block_ = nullptr;
+  MEMORY_LGQK* saved_block_ = nullptr;
   platform::ClockReading (*saved_clock_)() = nullptr;
 };
 
@@ -85,21 +86,21 @@ TEST_F(LogFileTest, FirstOpenSetsUpTheEntryLaterOpensShareIt) {
   FileEntry& e = entry(0);
   EXPECT_STREQ(".", e.directory);
   EXPECT_STREQ("app.%1", e.pattern);
-  EXPECT_EQ(0x1234, e.options);
+  EXPECT_EQ(0x1234u, e.options);
   EXPECT_EQ(1, e.open_count);
-  EXPECT_EQ(0, e.number);
-  EXPECT_EQ(100000, e.limit);
+  EXPECT_EQ(0, e.file_number);
+  EXPECT_EQ(100000, e.size_limit);
   EXPECT_EQ(-1, e.max_records);
-  EXPECT_EQ(-1, e.days);
+  EXPECT_EQ(-1, e.file_days);
   EXPECT_EQ(1800000000, e.start_time);
   EXPECT_FALSE(testsupport::file_exists(dir_ / "app.0"));  // the probe leaves nothing
 
-  e.number = 7;
+  e.file_number = 7;
   e.records = 3;
   LogFile* b = open("app.%1", 0x20000);
   EXPECT_EQ(2, e.open_count);
-  EXPECT_EQ(0, e.options);
-  EXPECT_EQ(7, e.number);  // a later open keeps the shared state
+  EXPECT_EQ(0u, e.options);
+  EXPECT_EQ(7, e.file_number);  // a later open keeps the shared state
   EXPECT_EQ(3, e.records);
   EXPECT_EQ(100000, b->fileLimit());
 
@@ -136,18 +137,18 @@ TEST_F(LogFileTest, SizeLimitFromTheEnvironmentAbove500) {
 }
 
 TEST_F(LogFileTest, FirstOpenStartsAtTheNewestFile) {
-  EXPECT_EQ(0, entry(0).number + (open("none.%1") ? 0 : 1));
+  EXPECT_EQ(0, entry(0).file_number + (open("none.%1") ? 0 : 1));
   const auto now = fs::file_time_type::clock::now();
   for (int n : {2, 5, 8}) testsupport::write_file(dir_ / ("app." + std::to_string(n)), "x");
   fs::last_write_time(dir_ / "app.2", now - std::chrono::hours(3));
   fs::last_write_time(dir_ / "app.5", now - std::chrono::hours(1));
   fs::last_write_time(dir_ / "app.8", now - std::chrono::hours(2));
   open("app.%1");
-  EXPECT_EQ(5, entry(1).number);
+  EXPECT_EQ(5, entry(1).file_number);
   // On a tie the highest number wins.
   fs::last_write_time(dir_ / "app.8", now - std::chrono::hours(1));
   open("app.%1", 0x10000, "./");
-  EXPECT_EQ(8, entry(2).number);
+  EXPECT_EQ(8, entry(2).file_number);
 }
 
 TEST_F(LogFileTest, SizeRuleRotatesThroughTheRingAndBack) {
@@ -161,7 +162,7 @@ TEST_F(LogFileTest, SizeRuleRotatesThroughTheRingAndBack) {
         << n;
   // After number 9 comes number 0, begun anew.
   EXPECT_EQ(line(text + "0"), contents("app.0"));
-  EXPECT_EQ(10, entry(0).number);
+  EXPECT_EQ(10, entry(0).file_number);
   EXPECT_EQ(1, entry(0).records);
 }
 
@@ -215,11 +216,11 @@ TEST_F(LogFileTest, UnwritableFilesAreRetriedThenLostAndCounted) {
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ("LoggerQK: Unable to write following to logfile: " + line("lost"), err);
   // The first attempt and ten retries, each retry on a later number.
-  EXPECT_GE(entry(0).number, 10);
+  EXPECT_GE(entry(0).file_number, 10);
 
   for (int n = 0; n < 10; ++n) fs::remove_all(dir_ / ("u." + std::to_string(n)));
   write(f, "back");
-  const std::string name = "u." + std::to_string(entry(0).number % 10);
+  const std::string name = "u." + std::to_string(entry(0).file_number % 10);
   const std::string text = contents(name);
   const std::string lost_line = kPrefix.substr(0, 51) + "==========> Was unable to write the last 1 messages. Last reason was: ";
   ASSERT_EQ(lost_line, text.substr(0, lost_line.size())) << text;
@@ -235,11 +236,11 @@ TEST_F(LogFileTest, AFailedWriteGoesToTheNextFile) {
   fs::create_symlink("/dev/full", dir_ / "w.0");
   write(f, "moved");
   EXPECT_EQ(line("moved"), contents("w.1"));
-  EXPECT_EQ(1, entry(0).number);
+  EXPECT_EQ(1, entry(0).file_number);
 }
 
 TEST_F(LogFileTest, StandardErrorOnlyTouchesNoFile) {
-  logimpl::attachLogBlock(block_.data(), nullptr, nullptr, false);
+  logimpl::attachLogBlock(&block_, nullptr, nullptr, false);
   LogFile* f = open("s.%1");
   testing::internal::CaptureStderr();
   write(f, "to stderr");
@@ -252,20 +253,20 @@ TEST_F(LogFileTest, NumbersAndTextsFromOtherProcessesAreChecked) {
   std::memset(entry(0).directory, 'x', 128);
   LogFile* f = open("n.%1");
   ASSERT_STREQ("n.%1", entry(1).pattern);
-  entry(1).limit = -1;  // no size rule
+  entry(1).size_limit = -1;  // no size rule
   for (std::int32_t number : {INT_MAX, INT_MIN, -7}) {
-    entry(1).number = number;
+    entry(1).file_number = number;
     write(f, std::to_string(number));
   }
   EXPECT_EQ(line(std::to_string(INT_MAX)), contents("n.7"));
   EXPECT_EQ(line(std::to_string(INT_MIN)), contents("n.2"));
   EXPECT_EQ(line("-7"), contents("n.3"));
   // The count wraps rather than overflows when a rule switches past the largest number.
-  entry(1).number = INT_MAX;
+  entry(1).file_number = INT_MAX;
   entry(1).max_records = 1;
   entry(1).records = 5;
   write(f, "wrapped");
-  EXPECT_EQ(INT_MIN, entry(1).number);
+  EXPECT_EQ(INT_MIN, entry(1).file_number);
   EXPECT_EQ(line("wrapped"), contents("n.2"));
   for (const auto& item : fs::directory_iterator(dir_.path())) {
     const std::string name = item.path().filename().string();
@@ -273,22 +274,53 @@ TEST_F(LogFileTest, NumbersAndTextsFromOtherProcessesAreChecked) {
   }
 }
 
+void* noMemory(std::size_t) { return nullptr; }
+
+TEST_F(LogFileTest, LongLinesWithoutMemoryAreCut) {
+  LogFile* f = open("m.%1");
+  const std::string text(300, 'm');
+  write(f, text);  // allocated
+  void* (*saved)(std::size_t) = logimpl::allocateLine;
+  logimpl::allocateLine = noMemory;
+  write(f, text);
+  write(f, std::string(152, 'k'));  // the longest text that fits the static buffer
+  logimpl::allocateLine = saved;
+  EXPECT_EQ(line(text) + line(std::string(132, 'm') + "...TRUNCATED - NOMEM") +
+                line(std::string(152, 'k')),
+            contents("m.0"));
+}
+
+TEST_F(LogFileTest, EchoDescriptorGetsPrefixSpaceTextInOneLine) {
+  const std::string echo_path = dir_ / "echo";
+  const int fd = platform::open_append(echo_path.c_str());
+  ASSERT_GE(fd, 0);
+  LogSink* sink = existingDefaultSink();
+  ASSERT_NE(nullptr, sink);
+  logimpl::attachLogBlock(&block_, nullptr, nullptr, false);  // the record to stderr
+  testing::internal::CaptureStderr();
+  writeRecord(sink, ERROR, "dir/echoer", 31, "echo me", 7, fd, nullptr, 0);
+  const std::string err = testing::internal::GetCapturedStderr();
+  platform::close_fd(fd);
+  ASSERT_GT(err.size(), 10u + 99u);
+  const std::string prefix = err.substr(10, 99);
+  EXPECT_EQ(prefix + " echo me\n", contents("echo"));
+}
+
 // --- Fatal errors of the file side, each in a child process ---------------------------------
 
-std::vector<unsigned char> child_block;
+MEMORY_LGQK child_block;
 
 // The child's block has the log directory named by QK_TEST_LOG_DIR.
 void attachChildBlock() {
   const char* env_dir = platform::get_env("QK_TEST_LOG_DIR");
   const std::string dir = env_dir ? env_dir : ".";
-  child_block.assign(logimpl::kBlockSize, 0);
-  std::memcpy(&child_block[logimpl::kLogDirectoryOffset], dir.data(), dir.size());
-  logimpl::attachLogBlock(child_block.data(), nullptr, nullptr, true);
+  std::memcpy(child_block.log_directory, dir.data(), dir.size());
+  logimpl::attachLogBlock(&child_block, nullptr, nullptr, true);
 }
 
 TEST(DISABLED_ChildScenario, FileTableFull) {
   attachChildBlock();
-  for (int i = 0; i <= logimpl::kFileEntries; ++i)
+  for (int i = 0; i <= LOG_FILE_TABLE_ENTRIES; ++i)
     LogFile::open(".", ("f" + std::to_string(i) + ".%1").c_str(), 0);
 }
 

@@ -48,61 +48,13 @@ int formatPrefix(char* out, const platform::ClockReading& now, const char* host,
   return n < static_cast<int>(kPrefixBuffer) ? n : static_cast<int>(kPrefixBuffer) - 1;
 }
 
-namespace {
-
-std::uint32_t blockWord(const unsigned char* at) {
-  std::uint32_t value;
-  std::memcpy(&value, at, sizeof value);
-  return value;
-}
-
-// A filter entry's name equals the text: compared within its 104 bytes.
-bool filterNameIs(const unsigned char* entry, const char* text) {
-  const char* name = reinterpret_cast<const char*>(entry + 12);
-  const std::size_t n = strnlen(name, 104);
-  return n == std::strlen(text) && std::memcmp(name, text, n) == 0;
-}
-
-}  // namespace
-
 bool filterPasses(const char* source_file, int, int rank) {
-  const unsigned char* block = logBlock();
-  if (!block) return false;
-  if (blockWord(block + kFilterBusyOffset) != 0) return true;
-  for (int i = 0; i < kFilterEntries; ++i) {
-    const unsigned char* entry = block + kFilterTableOffset + i * kFilterEntrySize;
-    const std::uint32_t kind = blockWord(entry);
-    if (kind == 0) continue;
-    bool match;
-    if (kind == 1)
-      match = static_cast<std::int32_t>(blockWord(entry + 8)) == log_process.pid;
-    else if (kind == 2)
-      match = filterNameIs(entry, shownProcessName());
-    else if (kind == 3)
-      match = filterNameIs(entry, baseName(source_file));
-    else
-      match = true;
-    if (match && rank < static_cast<std::int32_t>(blockWord(entry + 4))) return true;
-  }
-  return false;
+  return memlgqk_filter_passes(logBlock(), baseName(source_file), rank, log_process.pid,
+                               shownProcessName());
 }
 
 bool removeSourceFilter(const char* source_file) {
-  unsigned char* block = logBlock();
-  if (!block || !source_file) return false;
-  const std::uint32_t busy = 1, idle = 0;
-  std::memcpy(block + kFilterBusyOffset, &busy, sizeof busy);
-  bool removed = false;
-  for (int i = 0; i < kFilterEntries && !removed; ++i) {
-    unsigned char* entry = block + kFilterTableOffset + i * kFilterEntrySize;
-    if (blockWord(entry) == 3 && filterNameIs(entry, source_file)) {
-      std::memset(entry, 0, 4);        // kind: free
-      std::memset(entry + 8, 0, 108);  // process id and name
-      removed = true;
-    }
-  }
-  std::memcpy(block + kFilterBusyOffset, &idle, sizeof idle);
-  return removed;
+  return memlgqk_remove_file_filter(logBlock(), source_file);
 }
 
 }  // namespace logimpl

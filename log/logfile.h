@@ -31,9 +31,7 @@ class LogFrame {
   int level = 0;
 };
 
-namespace logimpl {
-struct FileEntry;
-}
+struct LogFileTableEntry;
 
 // One reference to an entry of the shared file table: a directory and a numbered file
 // pattern ("stdlog.%1") whose numbering, record count and limits all processes share.
@@ -63,7 +61,7 @@ class LogFile {
     char directory[64];
     char pattern[64];
   };
-  logimpl::FileEntry* entry() const;
+  LogFileTableEntry* entry() const;
   const Names& names() const { return *names_; }
 
  private:

@@ -262,6 +262,8 @@ TEST_F(BlockCreation, TraceTellsWhyAFolderFailed) {
   testsupport::write_file(dir / "plain", "x");
   ScopedEnv t("QK_LOGGER_TRACE", "1");
   ScopedEnv log_dir("QK_LOG", (dir / "plain").c_str());
+  // The logger makes the block at start-up, in the mode its program name asks for.
+  ScopedEnv bootstrap("QK_TEST_PROGRAM_NAME", "BSTRAP:child");
   testsupport::Run r = runChild("Bootstrap");  // private: falls back to "."
   EXPECT_NE(r.err.find("MEMORY_LGQK: " + dir / "plain" + " is not a directory.\n"), std::string::npos)
       << r.err;
@@ -281,6 +283,7 @@ TEST_F(BlockCreation, NoKeyGivesAPrivateBlock) {
   testsupport::make_dirs(dir / "root");
   testsupport::Run r = runChild("Standard");
   EXPECT_NE(r.out.find("shared=0 dir=" + dir / "root/log marker=LOGMEM"), std::string::npos) << r.out << r.err;
+  ScopedEnv stderr_only("QK_TEST_PROGRAM_NAME", "BSTRAP:child:stderr");
   r = runChild("StderrOnly");
   EXPECT_NE(r.out.find("shared=0 dir= marker=LOGMEM"), std::string::npos) << r.out << r.err;
 }

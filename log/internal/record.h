@@ -31,6 +31,9 @@ int formatPrefix(char* out, const platform::ClockReading& now, const char* host,
 // The clock the record writer reads; tests put a fixed clock here.
 extern platform::ClockReading (*clock)();
 
+// Where lines longer than the static buffer get their memory (tests make it fail).
+extern void* (*allocateLine)(std::size_t size);
+
 // Writes one record line (prefix forced to 99 characters, text, line feed) to the file, or
 // to standard error behind "LoggerQK: " when there is no file output.
 void writeLine(LogFile* file, const char* prefix, const char* text, std::size_t text_length);
