@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::memset(block.log_directory, 0, sizeof block.log_directory);
   std::memcpy(block.log_directory, log_folder.data(), log_folder.size());
   block.files[LOG_FILE_TABLE_ENTRIES - 1].pattern[0] = '\0';
-  logimpl::attachLogBlock(reinterpret_cast<unsigned char*>(&block), nullptr, nullptr, true);
+  logimpl::attachLogBlock(&block, nullptr, nullptr, true);
   {
     LogSink sink(".", "stdlog.%1", 0x10000);
     writeRecord(&sink, ERROR, "memlgqk_fuzz", 1, "record", 6, -1, nullptr, 0);
