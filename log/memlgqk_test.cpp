@@ -288,6 +288,16 @@ TEST_F(BlockCreation, NoKeyGivesAPrivateBlock) {
   EXPECT_NE(r.out.find("shared=0 dir= marker=LOGMEM"), std::string::npos) << r.out << r.err;
 }
 
+TEST_F(BlockCreation, SegmentThatCannotBeHadIsFatal) {
+  testsupport::write_file(dir / "site", "a file where the site folder should be");
+  testsupport::Run r = runChild("Standard");
+  EXPECT_EQ(r.exit_code, static_cast<unsigned long>(kFatalExit));
+  EXPECT_NE(r.err.find("LOGGER: Couldn't get my memory - most common problem is shared memory "
+                       "exists but wrong size "),
+            std::string::npos)
+      << r.err;
+}
+
 TEST_F(BlockCreation, MutexOfADeadHolderIsTakenOver) {
   ScopedEnv log_dir("QK_LOG", (dir / "logs").c_str());
   EXPECT_EQ(runChild("DieHoldingTheMutex").exit_code, 0u);
