@@ -34,6 +34,11 @@ TEST(DISABLED_MemlgqkChild, Standard) { printBlock(memlgqk_create(MEMLGQK_MODE_S
 TEST(DISABLED_MemlgqkChild, Bootstrap) { printBlock(memlgqk_create(MEMLGQK_MODE_BOOTSTRAP)); }
 TEST(DISABLED_MemlgqkChild, StderrOnly) { printBlock(memlgqk_create(MEMLGQK_MODE_STDERR_ONLY)); }
 
+TEST(DISABLED_MemlgqkChild, Destroy) {
+  memlgqk_create(MEMLGQK_MODE_STANDARD);
+  memlgqk_destroy();
+}
+
 TEST(DISABLED_MemlgqkChild, DieHoldingTheMutex) {
   memlgqk_create(MEMLGQK_MODE_STANDARD);
   memlgqk_lock();
@@ -296,6 +301,13 @@ TEST_F(BlockCreation, SegmentThatCannotBeHadIsFatal) {
                        "exists but wrong size "),
             std::string::npos)
       << r.err;
+}
+
+TEST_F(BlockCreation, DestroyingTheBlockIsFatal) {
+  ScopedEnv log_dir("QK_LOG", (dir / "logs").c_str());
+  testsupport::Run r = runChild("Destroy");
+  EXPECT_EQ(r.exit_code, static_cast<unsigned long>(kFatalExit));
+  EXPECT_NE(r.err.find("\nLOGGER:  tried to delete a shared memory object"), std::string::npos) << r.err;
 }
 
 TEST_F(BlockCreation, MutexOfADeadHolderIsTakenOver) {
