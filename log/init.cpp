@@ -41,13 +41,17 @@ void startLogProcess() {
   s.pid = static_cast<int>(full_pid % 100000);
   if (s.pid < 0) s.pid = -s.pid;
 
+  MEMORY_LGQK* block = memlgqk_create(s.mode);
+
   const char* host = local_host_name();
   logimpl::copyText(s.host, sizeof s.host, host);
 
-  // A private block without a log directory: records go to standard error.
-  static MEMORY_LGQK private_block;
-  s.mode = LOG_MODE_STDERR_ONLY;
-  logimpl::attachLogBlock(&private_block, nullptr, nullptr, false);
+  // Records go to standard error when the block is not shared in standard mode, or when it
+  // has no log directory.
+  char directory[LOG_DIRECTORY_MAX + 1];
+  if (s.mode == LOG_MODE_STANDARD && !memlgqk_shared()) s.mode = LOG_MODE_STDERR_ONLY;
+  if (!memlgqk_log_directory(block, directory)[0]) s.mode = LOG_MODE_STDERR_ONLY;
+  logimpl::attachLogBlock(block, memlgqk_lock, memlgqk_unlock, s.mode != LOG_MODE_STDERR_ONLY);
 
   if (!s.process_name[0] && !s.identity[0])
     std::snprintf(s.identity, sizeof s.identity, "ProcID_%d", s.pid);

@@ -2,7 +2,9 @@
 // first settings lookup needs an installation root and a local folder, so this object is
 // made before every other (init_priority) and the children of the tests inherit it. Without
 // an installation key the logger's block is private, and records go to standard error
-// unless a test attaches a block of its own.
+// unless a test attaches a block of its own. A child that is to start in another log mode
+// names its program in QK_TEST_PROGRAM_NAME ("BSTRAP:name:file").
+#include "log/logger.h"
 #include "platform/environment.h"
 #include "tests/support/testsupport.h"
 
@@ -17,6 +19,7 @@ struct TestInstallation {
       testsupport::set_env("QK_LOCAL", (dir.path() + "/local").c_str());
     }
     if (!platform::get_env("QK_KEY")) testsupport::set_env("QK_LOG_NOKEY", "1");
+    if (const char* name = platform::get_env("QK_TEST_PROGRAM_NAME")) setProcessName(name);
   }
   testsupport::TempDir dir;
 };

@@ -48,53 +48,13 @@ int formatPrefix(char* out, const platform::ClockReading& now, const char* host,
   return n < static_cast<int>(kPrefixBuffer) ? n : static_cast<int>(kPrefixBuffer) - 1;
 }
 
-namespace {
-
-// A filter entry's name equals the text: compared within its field.
-bool filterNameIs(const LogFilterEntry& entry, const char* text) {
-  const std::size_t n = strnlen(entry.name, sizeof entry.name);
-  return n == std::strlen(text) && std::memcmp(entry.name, text, n) == 0;
-}
-
-}  // namespace
-
 bool filterPasses(const char* source_file, int, int rank) {
-  const MEMORY_LGQK* block = logBlock();
-  if (!block) return false;
-  if (block->filter_busy != 0) return true;
-  for (const LogFilterEntry& entry : block->filters) {
-    const std::uint32_t kind = entry.kind;
-    if (kind == LOG_FILTER_FREE) continue;
-    bool match;
-    if (kind == LOG_FILTER_PROCESS_ID)
-      match = entry.process_id == log_process.pid;
-    else if (kind == LOG_FILTER_PROCESS_NAME)
-      match = filterNameIs(entry, shownProcessName());
-    else if (kind == LOG_FILTER_SOURCE_FILE)
-      match = filterNameIs(entry, baseName(source_file));
-    else
-      match = true;
-    if (match && rank < entry.level) return true;
-  }
-  return false;
+  return memlgqk_filter_passes(logBlock(), baseName(source_file), rank, log_process.pid,
+                               shownProcessName());
 }
 
 bool removeSourceFilter(const char* source_file) {
-  MEMORY_LGQK* block = logBlock();
-  if (!block || !source_file) return false;
-  block->filter_busy = 1;
-  bool removed = false;
-  for (LogFilterEntry& entry : block->filters) {
-    if (entry.kind == LOG_FILTER_SOURCE_FILE && filterNameIs(entry, source_file)) {
-      entry.kind = LOG_FILTER_FREE;
-      entry.process_id = 0;
-      std::memset(entry.name, 0, sizeof entry.name);
-      removed = true;
-      break;
-    }
-  }
-  block->filter_busy = 0;
-  return removed;
+  return memlgqk_remove_file_filter(logBlock(), source_file);
 }
 
 }  // namespace logimpl

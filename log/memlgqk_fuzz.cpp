@@ -2,6 +2,9 @@
 // level test's filter reading, the log-directory reading, the removal of a source-file
 // filter, and a record written through a file table made of those bytes. Only the log
 // directory is set to a folder of the fuzzer's own, so that every file stays inside it.
+//
+// The logger starts before the fuzzer does, so run it inside an installation without a
+// key:  QK_ROOT=<folder> QK_LOCAL=<folder> QK_LOG_NOKEY=1 memlgqk_fuzz corpus
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -60,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::memset(block.log_directory, 0, sizeof block.log_directory);
   std::memcpy(block.log_directory, log_folder.data(), log_folder.size());
   block.files[LOG_FILE_TABLE_ENTRIES - 1].pattern[0] = '\0';
-  logimpl::attachLogBlock(reinterpret_cast<unsigned char*>(&block), nullptr, nullptr, true);
+  logimpl::attachLogBlock(&block, nullptr, nullptr, true);
   {
     LogSink sink(".", "stdlog.%1", 0x10000);
     writeRecord(&sink, ERROR, "memlgqk_fuzz", 1, "record", 6, -1, nullptr, 0);

@@ -1,0 +1,125 @@
+// Many processes logging into one installation at once: every record arrives exactly once,
+// whole, and in its process's order, with and without file switching.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log/logger.h"
+#include "log/test_child.h"
+#include "platform/environment.h"
+#include "platform/process.h"
+#include "tests/support/testsupport.h"
+
+namespace {
+
+using testsupport::ScopedEnv;
+namespace fs = std::filesystem;
+
+constexpr int kProcesses = 16;
+constexpr int kRecords = 2000;
+
+// Writes the records "stress <process id> <sequence>" through stdlog, or through a logger
+// of its own over "stress.%3" when QK_STRESS_OWN_FILE is set.
+TEST(DISABLED_ChildScenario, WriteRecords) {
+  const char* count_text = platform::get_env("QK_STRESS_RECORDS");
+  const int count = count_text ? std::atoi(count_text) : 0;
+  const unsigned long pid = platform::process_id();
+  LOGGER_QK* own = platform::get_env("QK_STRESS_OWN_FILE") ? new LOGGER_QK(".", "stress.%3", 0) : nullptr;
+  LOGGER_QK* log = own ? own : stdlog;
+  for (int i = 0; i < count; ++i) {
+    ASSERT_TRUE(log->isOn("stress_test", __LINE__, ERROR));
+    log->stream() << "stress " << pid << " " << i;
+    log->commit();
+  }
+  delete own;
+}
+
+struct Seen {
+  std::vector<std::string> bad;
+  std::map<unsigned long, std::vector<int>> sequences;  // process: sequences in file order
+};
+
+// Reads the files "<stem><number>" in number order, the order they were begun in.
+Seen readRecords(const std::string& dir, const std::string& stem) {
+  std::vector<std::pair<int, std::string>> files;
+  for (const auto& item : fs::directory_iterator(dir)) {
+    const std::string name = item.path().filename().string();
+    if (name.compare(0, stem.size(), stem) == 0)
+      files.emplace_back(std::atoi(name.c_str() + stem.size()), name);
+  }
+  std::sort(files.begin(), files.end());
+  Seen seen;
+  for (const auto& file : files) {
+    std::istringstream in(testsupport::read_file(dir + "/" + file.second));
+    std::string line;
+    while (std::getline(in, line)) {
+      unsigned long pid = 0;
+      int sequence = -1;
+      char tail = 0;
+      if (line.size() < 100 || line.compare(72, 21, "stress_test          ") != 0 ||
+          std::sscanf(line.c_str() + 99, "stress %lu %d%c", &pid, &sequence, &tail) != 2) {
+        seen.bad.push_back(file.second + ": " + line);
+        continue;
+      }
+      seen.sequences[pid].push_back(sequence);
+    }
+  }
+  return seen;
+}
+
+class LogStress : public ::testing::Test {
+ protected:
+  // Runs the writers at once and checks what the files hold.
+  void runWriters(bool own_file, const char* limit, const std::string& stem) {
+    ScopedEnv root("QK_ROOT", root_.path().c_str());
+    ScopedEnv key("QK_KEY", std::to_string(1000 + platform::process_id() % 100000).c_str());
+    ScopedEnv log("QK_LOG", nullptr);
+    ScopedEnv nokey("QK_LOG_NOKEY", nullptr);
+    ScopedEnv file_limit("QK_LOGFILE_LIMIT", limit);
+    ScopedEnv records("QK_STRESS_RECORDS", std::to_string(kRecords).c_str());
+    ScopedEnv own("QK_STRESS_OWN_FILE", own_file ? "1" : nullptr);
+    std::vector<testsupport::Run> runs(kProcesses);
+    std::vector<std::thread> threads;
+    for (int w = 0; w < kProcesses; ++w)
+      threads.emplace_back([w, &runs] { runs[w] = logtest::runChild("WriteRecords"); });
+    for (auto& t : threads) t.join();
+    for (const auto& r : runs) ASSERT_EQ(0u, r.exit_code) << r.err;
+
+    const Seen seen = readRecords(root_ / "log", stem);
+    EXPECT_TRUE(seen.bad.empty()) << seen.bad.size() << " broken lines, first: " << seen.bad[0];
+    EXPECT_EQ(static_cast<std::size_t>(kProcesses), seen.sequences.size());
+    for (const auto& process : seen.sequences) {
+      std::vector<int> expected(kRecords);
+      for (int i = 0; i < kRecords; ++i) expected[i] = i;
+      EXPECT_TRUE(process.second == expected) << "process " << process.first << " has "
+                                              << process.second.size() << " records out of order or missing";
+    }
+  }
+  testsupport::TempDir root_;
+};
+
+TEST_F(LogStress, SixteenProcessesIntoOneFile) {
+  runWriters(false, "100000000", "stdlog.");
+  // With no switching, everything went into the one file the first process began.
+  int files = 0;
+  for (const auto& item : fs::directory_iterator(root_ / "log")) files += item.is_regular_file();
+  EXPECT_EQ(1, files);
+}
+
+TEST_F(LogStress, SixteenProcessesWithA20000ByteLimit) {
+  runWriters(true, "20000", "stress.");
+  std::uintmax_t largest = 0;
+  for (const auto& item : fs::directory_iterator(root_ / "log"))
+    largest = std::max(largest, item.file_size());
+  EXPECT_LE(largest, 20000u + 200u);  // a file switches once it is above the limit
+}
+
+}  // namespace
