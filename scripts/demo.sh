@@ -13,4 +13,6 @@ echo "--- the run:"
 "$build/bin/Brimvale" "$@"
 rc=$?
 echo "--- Brimvale exited with $rc"
+echo "--- the newest records in $QK_ROOT/log:"
+tail -n 4 "$(ls -t "$QK_ROOT"/log/stdlog.* | head -n 1)"
 exit $rc

@@ -22,7 +22,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK}/build RESULT_VARIABLE r
 if(rc)
   message(FATAL_ERROR "building the consumer failed")
 endif()
-execute_process(COMMAND ${CMAKE_COMMAND} -E env QK_ROOT=/r QK_LOCAL=/r ${WORK}/build/consumer
+execute_process(COMMAND ${CMAKE_COMMAND} -E env QK_ROOT=/r QK_LOCAL=/r QK_LOG_NOKEY=1 ${WORK}/build/consumer
                 OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(rc OR NOT out MATCHES "root=/r")
   message(FATAL_ERROR "the consumer ran wrong: ${rc} ${out}")

@@ -114,6 +114,8 @@ std::string sibling_program(const std::string& name) {
 #endif
 }
 
+unsigned long process_id() { return platform::process_id(); }
+
 int observed_exit_code(int code) {
 #ifdef _WIN32
   return code;

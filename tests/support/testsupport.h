@@ -64,6 +64,9 @@ std::string program_dir();
 // A sibling program's path (".exe" added on Windows).
 std::string sibling_program(const std::string& name);
 
+// The calling process's id.
+unsigned long process_id();
+
 // The exit code a process shows after it exited with the code (8 bits on POSIX).
 int observed_exit_code(int code);
 
