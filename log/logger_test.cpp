@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <sstream>
@@ -214,6 +215,31 @@ TEST(RecordPrefix, LevelsWithoutNameAndSourcePaths) {
   EXPECT_EQ(99u, p.size());
   EXPECT_EQ("host-with-a-lo process-with-a-lo   99999 VERBOSE      x                    12345 ",
             p.substr(18));
+}
+
+TEST(RecordPrefix, MatchesTheRecordFormatForAnyValues) {
+  const struct {
+    int ms, level, line, pid;
+    const char *host, *process, *source;
+  } cases[] = {
+      {0, ERROR, 0, 0, "", "", ""},
+      {999, 60, -12, 99999, "h", "p", "s"},
+      {500, VERBOSE, 123456789, 12345678, "host-longer-than-fourteen", "a-process-name-over-17", "source-file-name-over-twenty"},
+      {7, -5, 2147483647, -42, "x", "ProcID_17", "init"},
+  };
+  for (const auto& c : cases) {
+    fixed_milliseconds = c.ms;
+    const platform::ClockReading now = fixedClock();
+    const platform::CalendarTime t = platform::local_calendar(now.seconds);
+    char expected[256];
+    std::snprintf(expected, sizeof expected,
+                  "%02d/%02d %02d:%02d:%02d.%02d %-14.14s %-17.17s %7d %-12.12s %-20.20s %5d ",
+                  t.month, t.day, t.hour, t.minute, t.second, logimpl::hundredths(c.ms), c.host,
+                  c.process, c.pid % 10000000, levelName(c.level), c.source, c.line);
+    char out[logimpl::kPrefixBuffer];
+    const int n = logimpl::formatPrefix(out, now, c.host, c.process, c.pid, c.level, c.source, c.line);
+    EXPECT_EQ(std::string(expected), std::string(out, n));
+  }
 }
 
 TEST_F(LoggerTest, ThresholdComparesRanksLessOrEqual) {
