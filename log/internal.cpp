@@ -109,14 +109,12 @@ int formatPrefix(char* out, const platform::ClockReading& now, const char* host,
 bool filterPasses(const char* source_file, int, int rank) {
   const MEMORY_LGQK* block = logBlock();
   if (!block) return false;
-  // Most blocks carry no filter: a look at the kinds settles it without the table's texts.
-  const volatile std::uint32_t& busy = block->filter_busy;
-  bool any = busy != 0;
-  for (int i = 0; i < LOG_FILTER_ENTRIES && !any; ++i) {
-    const volatile std::uint32_t& kind = block->filters[i].kind;
-    any = kind != LOG_FILTER_FREE;
-  }
-  return any && memlgqk_filter_passes(logBlock(), baseName(source_file), rank, log_process.pid,
+  // Most blocks carry no filter: the kinds, read all at once, settle it without the texts.
+  const volatile MEMORY_LGQK* shared = block;
+  std::uint32_t any = shared->filter_busy;
+#pragma GCC unroll 20
+  for (int i = 0; i < LOG_FILTER_ENTRIES; ++i) any |= shared->filters[i].kind;
+  return any != 0 && memlgqk_filter_passes(block, baseName(source_file), rank, log_process.pid,
                                shownProcessName());
 }
 
