@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -180,6 +181,18 @@ TEST_F(ShmemTest, PrivateKeysInOneSecondAreOneApart) {
     return;
   }
   FAIL() << "the clock kept moving";
+}
+
+TEST_F(ShmemTest, SegmentThatCannotBeMadeGivesMinusOneAndNoMemory) {
+  std::string plain = fresh_folder();
+  testsupport::write_file(plain, "not a folder");
+  ScopedEnv site_is_a_file("QK_SITE", plain.c_str());
+  errno = 0;
+  EXPECT_EQ(shm_get(fresh_key(), 64, 0), -1);
+  EXPECT_EQ(errno, ENOMEM);
+  errno = 0;
+  EXPECT_EQ(shm_get(0, 0, 0), -1) << "a private segment needs a size";
+  EXPECT_EQ(errno, ENOMEM);
 }
 
 TEST_F(ShmemTest, AttachOfUnknownKeyGivesMinusOne) {

@@ -200,9 +200,12 @@ bool memlgqk_filter_matches(const MEMORY_LGQK* b, const char* source_base, int r
                             int process_id, const char* shown_name) {
   if (!b) return false;
   for (int i = 0; i < LOG_FILTER_ENTRIES; ++i) {
-    // A copy, so that an entry that another program changes meanwhile is judged whole.
+    // Free entries, nearly all of them, cost one read; an entry in use is copied, so that
+    // one that another program changes meanwhile is judged whole.
+    const volatile std::uint32_t& kind = b->filters[i].kind;
+    if (kind == LOG_FILTER_FREE) continue;
     LogFilterEntry entry;
-    std::memcpy(&entry, const_cast<const LogFilterEntry*>(&b->filters[i]), sizeof entry);
+    std::memcpy(&entry, &b->filters[i], sizeof entry);
     bool match;
     switch (entry.kind) {
       case LOG_FILTER_FREE: match = false; break;

@@ -2,6 +2,9 @@
 // level test's filter reading, the log-directory reading, the removal of a source-file
 // filter, and a record written through a file table made of those bytes. Only the log
 // directory is set to a folder of the fuzzer's own, so that every file stays inside it.
+//
+// The logger starts before the fuzzer does, so run it inside an installation without a
+// key:  QK_ROOT=<folder> QK_LOCAL=<folder> QK_LOG_NOKEY=1 memlgqk_fuzz corpus
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

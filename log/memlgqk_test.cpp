@@ -34,6 +34,11 @@ TEST(DISABLED_MemlgqkChild, Standard) { printBlock(memlgqk_create(MEMLGQK_MODE_S
 TEST(DISABLED_MemlgqkChild, Bootstrap) { printBlock(memlgqk_create(MEMLGQK_MODE_BOOTSTRAP)); }
 TEST(DISABLED_MemlgqkChild, StderrOnly) { printBlock(memlgqk_create(MEMLGQK_MODE_STDERR_ONLY)); }
 
+TEST(DISABLED_MemlgqkChild, Destroy) {
+  memlgqk_create(MEMLGQK_MODE_STANDARD);
+  memlgqk_destroy();
+}
+
 TEST(DISABLED_MemlgqkChild, DieHoldingTheMutex) {
   memlgqk_create(MEMLGQK_MODE_STANDARD);
   memlgqk_lock();
@@ -47,10 +52,21 @@ TEST(DISABLED_MemlgqkChild, LockAndCount) {
   memlgqk_unlock();
 }
 
+// Windows' CR LF read as LF.
+std::string withoutCarriageReturns(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    if (c != '\r') out += c;
+  return out;
+}
+
 testsupport::Run runChild(const std::string& scenario) {
-  return testsupport::run(testsupport::quote_arg(platform::program_path()) +
-                          " --gtest_also_run_disabled_tests --gtest_filter=DISABLED_MemlgqkChild." +
-                          scenario);
+  testsupport::Run r = testsupport::run(testsupport::quote_arg(platform::program_path()) +
+                                        " --gtest_also_run_disabled_tests --gtest_filter=DISABLED_MemlgqkChild." +
+                                        scenario);
+  r.out = withoutCarriageReturns(r.out);
+  r.err = withoutCarriageReturns(r.err);
+  return r;
 }
 
 // --- The layout as another program writes it -------------------------------------------
@@ -275,6 +291,23 @@ TEST_F(BlockCreation, NoKeyGivesAPrivateBlock) {
   ScopedEnv stderr_only("QK_TEST_PROGRAM_NAME", "BSTRAP:child:stderr");
   r = runChild("StderrOnly");
   EXPECT_NE(r.out.find("shared=0 dir= marker=LOGMEM"), std::string::npos) << r.out << r.err;
+}
+
+TEST_F(BlockCreation, SegmentThatCannotBeHadIsFatal) {
+  testsupport::write_file(dir / "site", "a file where the site folder should be");
+  testsupport::Run r = runChild("Standard");
+  EXPECT_EQ(r.exit_code, static_cast<unsigned long>(kFatalExit));
+  EXPECT_NE(r.err.find("LOGGER: Couldn't get my memory - most common problem is shared memory "
+                       "exists but wrong size "),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(BlockCreation, DestroyingTheBlockIsFatal) {
+  ScopedEnv log_dir("QK_LOG", (dir / "logs").c_str());
+  testsupport::Run r = runChild("Destroy");
+  EXPECT_EQ(r.exit_code, static_cast<unsigned long>(kFatalExit));
+  EXPECT_NE(r.err.find("\nLOGGER:  tried to delete a shared memory object"), std::string::npos) << r.err;
 }
 
 TEST_F(BlockCreation, MutexOfADeadHolderIsTakenOver) {
