@@ -11,6 +11,7 @@
 
 #include "log/internal/record.h"
 #include "log/logfile.h"
+#include "log/test_child.h"
 #include "tests/support/testsupport.h"
 
 namespace {
@@ -182,6 +183,26 @@ TEST(LogProcessName, ASetNameComesBeforeTheProgramName) {
   LogProcessSettings longer = {};
   applyProgramName(longer, ("BSTRAP::" + std::string(80, 'f')).c_str(), 1);
   EXPECT_EQ(std::string(55, 'f') + ".%0", longer.file_override);
+}
+
+// A child started under a bootstrap program name writes one record (the stress writer).
+std::string bootstrapChildRecord(const char* program) {
+  ScopedEnv name("QK_TEST_PROGRAM_NAME", program);
+  ScopedEnv records("QK_STRESS_RECORDS", "1");
+  testsupport::Run r = logtest::runChild("WriteRecords");
+  EXPECT_EQ(0u, r.exit_code) << r.err;
+  const std::size_t at = r.err.find("LoggerQK: ");
+  return at == std::string::npos ? r.err : r.err.substr(at + 10);
+}
+
+TEST(LogProcessName, BootstrapStderrFormsWriteToStandardError) {
+  std::string record = bootstrapChildRecord("bstrap:Loader:stderr");
+  EXPECT_EQ("Loader            ", record.substr(33, 18)) << record;
+  EXPECT_EQ("stress ", record.substr(99, 7)) << record;
+  record = bootstrapChildRecord("BSTRAP::stderr");
+  const std::string shown = record.substr(33, 17);
+  const std::string pid = record.substr(51, 7);
+  EXPECT_EQ("ProcID_" + std::to_string(std::stoi(pid)), shown.substr(0, shown.find(' '))) << record;
 }
 
 TEST(RecordPrefix, FieldsAndWidths) {
