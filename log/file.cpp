@@ -120,6 +120,12 @@ long long nowSeconds() { return logimpl::clock().seconds; }
 
 namespace {
 
+// A name put into a file name: its path separators become '_', so that a host or process
+// name cannot lead the file out of its directory.
+void appendName(std::string& text, const char* name) {
+  for (const char* c = name; *c; ++c) text += (*c == '/' || *c == '\\') ? '_' : *c;
+}
+
 // Expands %p (process id), %n (process name) and %h (host name); any other "%x" stays and
 // a '%' at the very end is dropped. At most 63 characters.
 void expandPattern(const char* pattern, char* out, std::size_t size) {
@@ -134,9 +140,9 @@ void expandPattern(const char* pattern, char* out, std::size_t size) {
     if (*p == 'p')
       text += std::to_string(log_process.pid);
     else if (*p == 'n')
-      text += shownProcessName();
+      appendName(text, shownProcessName());
     else if (*p == 'h')
-      text += log_process.host;
+      appendName(text, log_process.host);
     else
       (text += '%') += *p;
   }

@@ -125,6 +125,14 @@ TEST_F(LogFileTest, PatternExpansion) {
                                std::to_string(log_process.pid) + "-" + log_process.host + ".%x.%2";
   EXPECT_EQ(expected.substr(0, 63), f->pattern());
   EXPECT_EQ(expected.substr(0, 63), std::string(entry(0).pattern));
+
+  // Names cannot lead a file out of its directory.
+  char saved_host[sizeof log_process.host];
+  std::memcpy(saved_host, log_process.host, sizeof saved_host);
+  std::strcpy(log_process.host, "../up\\side");
+  LogFile* named = open("%h.%1");
+  std::memcpy(log_process.host, saved_host, sizeof saved_host);
+  EXPECT_STREQ(".._up_side.%1", named->pattern());
 }
 
 TEST_F(LogFileTest, SizeLimitFromTheEnvironmentAbove500) {
