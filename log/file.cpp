@@ -120,6 +120,12 @@ long long nowSeconds() { return logimpl::clock().seconds; }
 
 namespace {
 
+// A name put into a file name: its path separators become '_', so that a host or process
+// name cannot lead the file out of its directory.
+void appendName(std::string& text, const char* name) {
+  for (const char* c = name; *c; ++c) text += (*c == '/' || *c == '\\') ? '_' : *c;
+}
+
 // Expands %p (process id), %n (process name) and %h (host name); any other "%x" stays and
 // a '%' at the very end is dropped. At most 63 characters.
 void expandPattern(const char* pattern, char* out, std::size_t size) {
@@ -134,33 +140,47 @@ void expandPattern(const char* pattern, char* out, std::size_t size) {
     if (*p == 'p')
       text += std::to_string(log_process.pid);
     else if (*p == 'n')
-      text += shownProcessName();
+      appendName(text, shownProcessName());
     else if (*p == 'h')
-      text += log_process.host;
+      appendName(text, log_process.host);
     else
       (text += '%') += *p;
   }
   logimpl::copyText(out, size, text.c_str());
 }
 
+// Appends the text to out (holding n characters) within kPathSize.
+void appendText(char* out, std::size_t& n, const char* text) {
+  while (*text && n < kPathSize - 1) out[n++] = *text++;
+}
+
 // The path of the number: log directory, directory, pattern with "%d" as the number.
 void buildPath(const char* directory, const char* pattern, std::int32_t number, char* out) {
-  int used = std::snprintf(out, kPathSize, "%s/%s/", log_directory, directory);
-  std::size_t n = used < 0 ? 0 : static_cast<std::size_t>(used);
+  std::size_t n = 0;
+  appendText(out, n, log_directory);
+  appendText(out, n, "/");
+  appendText(out, n, directory);
+  appendText(out, n, "/");
   for (const char* p = pattern; *p && n < kPathSize - 1; ++p) {
     if (p[0] == '%' && p[1] >= '0' && p[1] <= '9') {
       const int digit = p[1] - '0';
       const int ring = ringSize(digit);
       int value = static_cast<int>(number % ring);
       if (value < 0) value += ring;
-      int w = std::snprintf(out + n, kPathSize - n, "%0*d", digit, value);
-      n = w < 0 ? n : std::min(kPathSize - 1, n + static_cast<std::size_t>(w));
+      char digits[12];
+      int width = 0;
+      do {
+        digits[width++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+      } while (value > 0);
+      while (width < digit) digits[width++] = '0';
+      while (width > 0 && n < kPathSize - 1) out[n++] = digits[--width];
       ++p;
     } else {
       out[n++] = *p;
     }
   }
-  out[n < kPathSize ? n : kPathSize - 1] = '\0';
+  out[n] = '\0';
 }
 
 // The number of the most recently modified existing file (the highest on a tie), or 0.
@@ -249,11 +269,24 @@ void initialiseEntry(FileEntry* e, const LogFile::Names& names, int options) {
   e->start_time = static_cast<std::int32_t>(nowSeconds());
 }
 
-// Which file the next record goes to (under the lock); switches to the next number when
-// asked to or when a rule says so.
-void chooseFile(FileEntry* e, const LogFile::Names& names, char* path) {
+// Creates an empty file open to every user; false when it cannot be made.
+bool createEmpty(const char* path) {
+  const int old_mask = platform::set_umask(0);
+  std::FILE* f = std::fopen(path, "w");
+  platform::set_umask(old_mask);
+  if (!f) return false;
+  std::fclose(f);
+  return true;
+}
+
+// Which file the next record goes to (under the lock): the path of the current number,
+// after switching to the next number when asked to or when a rule says so. True when the
+// file is known to exist.
+bool chooseFile(FileEntry* e, const LogFile::Names& names, char* path) {
   bool next = false;
+  bool exists = false;
   const long long now = nowSeconds();
+  buildPath(names.directory, names.pattern, e->file_number, path);
   if (force_switch) {
     force_switch = false;
     next = true;
@@ -262,32 +295,31 @@ void chooseFile(FileEntry* e, const LogFile::Names& names, char* path) {
   } else if (e->file_days >= 1) {
     next = now - e->start_time > static_cast<long long>(e->file_days) * 86400;
   } else if (e->size_limit > 0) {
-    buildPath(names.directory, names.pattern, e->file_number, path);
     platform::FileStatus st;
-    if (platform::file_status(path, &st) != 0)
+    if (platform::file_status(path, &st) != 0) {
       header_wanted = true;
-    else if (st.size > e->size_limit)
-      next = true;
-    else if (st.size == 0)
-      header_wanted = true;
-  }
-  if (next) {
-    e->file_number = nextNumber(e->file_number);
-    e->records = 0;
-    e->start_time = static_cast<std::int32_t>(now);
-    header_wanted = true;
-    buildPath(names.directory, names.pattern, e->file_number, path);
-    std::remove(path);
-    for (int attempt = 0; attempt < kRetries; ++attempt) {
-      if (std::FILE* f = std::fopen(path, "w")) {
-        std::fclose(f);
-        break;
-      }
-      e->file_number = nextNumber(e->file_number);
-      buildPath(names.directory, names.pattern, e->file_number, path);
+    } else {
+      exists = true;
+      if (st.size > e->size_limit)
+        next = true;
+      else if (st.size == 0)
+        header_wanted = true;
     }
   }
+  if (!next) return exists;
+
+  e->file_number = nextNumber(e->file_number);
+  e->records = 0;
+  e->start_time = static_cast<std::int32_t>(now);
+  header_wanted = true;
   buildPath(names.directory, names.pattern, e->file_number, path);
+  std::remove(path);
+  for (int attempt = 0; attempt < kRetries; ++attempt) {
+    if (createEmpty(path)) return true;
+    e->file_number = nextNumber(e->file_number);
+    buildPath(names.directory, names.pattern, e->file_number, path);
+  }
+  return false;
 }
 
 // The header line, when the block carries a time offset: the offset, the host, the clock
@@ -331,8 +363,15 @@ bool writeLostLine(int fd, const char* prefix) {
 bool appendToFile(FileEntry* e, const LogFile::Names& names, const char* prefix,
                   const char* line, std::size_t length) {
   char path[kPathSize];
-  chooseFile(e, names, path);
-  const int fd = platform::open_append(path);
+  int fd;
+  if (chooseFile(e, names, path)) {
+    fd = platform::open_append(path);
+  } else {
+    // A file that may be made here is made open to every user of the installation.
+    const int old_mask = platform::set_umask(0);
+    fd = platform::open_append(path);
+    platform::set_umask(old_mask);
+  }
   if (fd < 0) {
     last_error = errno;
     return false;
@@ -406,7 +445,6 @@ void writeLine(LogFile* file, const char* prefix, const char* text, std::size_t 
   if (!file || !file_output) {
     writeTagged(line, length);
   } else {
-    const int old_mask = platform::set_umask(0);
     for (int failures = 0;;) {
       lockBlock();
       const bool ok = appendToFile(file->entry(), file->names(), prefix, line, length);
@@ -420,7 +458,6 @@ void writeLine(LogFile* file, const char* prefix, const char* text, std::size_t 
       ++lost_records;
       break;
     }
-    platform::set_umask(old_mask);
   }
   std::free(owned);
 }

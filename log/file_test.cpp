@@ -125,6 +125,14 @@ TEST_F(LogFileTest, PatternExpansion) {
                                std::to_string(log_process.pid) + "-" + log_process.host + ".%x.%2";
   EXPECT_EQ(expected.substr(0, 63), f->pattern());
   EXPECT_EQ(expected.substr(0, 63), std::string(entry(0).pattern));
+
+  // Names cannot lead a file out of its directory.
+  char saved_host[sizeof log_process.host];
+  std::memcpy(saved_host, log_process.host, sizeof saved_host);
+  std::strcpy(log_process.host, "../up\\side");
+  LogFile* named = open("%h.%1");
+  std::memcpy(log_process.host, saved_host, sizeof saved_host);
+  EXPECT_STREQ(".._up_side.%1", named->pattern());
 }
 
 TEST_F(LogFileTest, SizeLimitFromTheEnvironmentAbove500) {
@@ -304,6 +312,51 @@ TEST_F(LogFileTest, EchoDescriptorGetsPrefixSpaceTextInOneLine) {
   ASSERT_GT(err.size(), 10u + 99u);
   const std::string prefix = err.substr(10, 99);
   EXPECT_EQ(prefix + " echo me\n", contents("echo"));
+}
+
+void setFilter(LogFilterEntry& entry, std::uint32_t kind, std::int32_t level, std::int32_t pid,
+               const char* name) {
+  entry.kind = kind;
+  entry.level = level;
+  entry.process_id = pid;
+  std::memset(entry.name, 0, sizeof entry.name);
+  std::strncpy(entry.name, name, sizeof entry.name - 1);
+}
+
+TEST_F(LogFileTest, SharedFiltersLetChosenMessagesThrough) {
+  LogSink* sink = existingDefaultSink();
+  ASSERT_NE(nullptr, sink);
+  const int saved = stdlog->level();
+  stdlog->setLevel(MINIMUM);
+  EXPECT_FALSE(sink->wants("src/Brimvale", 1, MILESTONE));
+  setFilter(block_.filters[3], LOG_FILTER_SOURCE_FILE, 91, 0, "Brimvale");
+  EXPECT_TRUE(sink->wants("src/Brimvale", 1, MILESTONE));  // rank 90 below 91
+  EXPECT_FALSE(sink->wants("src/Brimvale", 1, 91));        // strictly below
+  EXPECT_FALSE(sink->wants("src/Other", 1, MILESTONE));
+  block_.filters[3].level = 90;
+  EXPECT_FALSE(sink->wants("src/Brimvale", 1, MILESTONE));
+
+  setFilter(block_.filters[0], LOG_FILTER_PROCESS_ID, 300, log_process.pid, "");
+  EXPECT_TRUE(sink->wants("any", 1, VERBOSE));
+  setFilter(block_.filters[0], LOG_FILTER_PROCESS_NAME, 300, 0, shownProcessName());
+  EXPECT_TRUE(sink->wants("any", 1, VERBOSE));
+  setFilter(block_.filters[0], 9, 100, 0, "");
+  EXPECT_TRUE(sink->wants("any", 1, INFORMATION));
+  EXPECT_FALSE(sink->wants("any", 1, TRACE));
+  block_.filters[0].kind = LOG_FILTER_FREE;
+
+  block_.filter_busy = 1;  // a party is changing the table: everything passes
+  EXPECT_TRUE(sink->wants("any", 1, VERBOSE));
+  block_.filter_busy = 0;
+
+  block_.filters[3].level = 91;
+  EXPECT_FALSE(stdlog->removeFileFilter("Brimvale", 2));
+  EXPECT_TRUE(stdlog->removeFileFilter("Brimvale", 3));
+  EXPECT_EQ(LOG_FILTER_FREE, block_.filters[3].kind);
+  EXPECT_STREQ("", block_.filters[3].name);
+  EXPECT_FALSE(sink->wants("src/Brimvale", 1, MILESTONE));
+  EXPECT_FALSE(stdlog->removeFileFilter("Brimvale", 0));
+  stdlog->setLevel(saved);
 }
 
 // --- Fatal errors of the file side, each in a child process ---------------------------------

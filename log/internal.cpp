@@ -33,23 +33,88 @@ int hundredths(int milliseconds) {
   return h > 99 ? 99 : h;
 }
 
+namespace {
+
+// printf's "%0*d" (zero) or "%*d" (spaces) for one number.
+char* putNumber(char* out, long long value, int width, char pad) {
+  char digits[24];
+  int n = 0;
+  unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
+                                           : static_cast<unsigned long long>(value);
+  do {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude > 0);
+  const int length = n + (value < 0 ? 1 : 0);
+  if (pad == ' ')
+    for (int i = length; i < width; ++i) *out++ = ' ';
+  if (value < 0) *out++ = '-';
+  if (pad == '0')
+    for (int i = length; i < width; ++i) *out++ = '0';
+  while (n > 0) *out++ = digits[--n];
+  return out;
+}
+
+// printf's "%-W.Ws": the text cut at width and padded with spaces to it.
+char* putText(char* out, const char* text, std::size_t width) {
+  const std::size_t n = text ? strnlen(text, width) : 0;
+  std::memcpy(out, text, n);
+  std::memset(out + n, ' ', width - n);
+  return out + width;
+}
+
+}  // namespace
+
+// The prefix is "%02d/%02d %02d:%02d:%02d.%02d %-14.14s %-17.17s %7d %-12.12s %-20.20s %5d ",
+// written out by hand: records come often, and this is most of their formatting.
 int formatPrefix(char* out, const platform::ClockReading& now, const char* host,
                  const char* process, int pid, int level, const char* source_base, int line) {
-  platform::CalendarTime t = platform::local_calendar(now.seconds);
-  int n = std::snprintf(out, kPrefixBuffer,
-                        "%02d/%02d %02d:%02d:%02d.%02d %-14.14s %-17.17s %7d %-12.12s %-20.20s %5d ",
-                        t.month, t.day, t.hour, t.minute, t.second, hundredths(now.milliseconds),
-                        host ? host : "", process ? process : "", pid % 10000000, levelName(level),
-                        source_base ? source_base : "", line);
-  if (n < 0) {
-    out[0] = '\0';
-    return 0;
+  // Records come many to a second: the local time of the last second is kept.
+  static long long last_seconds = -1;
+  static platform::CalendarTime last_time;
+  if (now.seconds != last_seconds) {
+    last_time = platform::local_calendar(now.seconds);
+    last_seconds = now.seconds;
   }
-  return n < static_cast<int>(kPrefixBuffer) ? n : static_cast<int>(kPrefixBuffer) - 1;
+  const platform::CalendarTime& t = last_time;
+  char* p = out;
+  p = putNumber(p, t.month, 2, '0');
+  *p++ = '/';
+  p = putNumber(p, t.day, 2, '0');
+  *p++ = ' ';
+  p = putNumber(p, t.hour, 2, '0');
+  *p++ = ':';
+  p = putNumber(p, t.minute, 2, '0');
+  *p++ = ':';
+  p = putNumber(p, t.second, 2, '0');
+  *p++ = '.';
+  p = putNumber(p, hundredths(now.milliseconds), 2, '0');
+  *p++ = ' ';
+  p = putText(p, host, 14);
+  *p++ = ' ';
+  p = putText(p, process, 17);
+  *p++ = ' ';
+  p = putNumber(p, pid % 10000000, 7, ' ');
+  *p++ = ' ';
+  p = putText(p, levelName(level), 12);
+  *p++ = ' ';
+  p = putText(p, source_base, 20);
+  *p++ = ' ';
+  p = putNumber(p, line, 5, ' ');
+  *p++ = ' ';
+  *p = '\0';
+  return static_cast<int>(p - out);
 }
 
 bool filterPasses(const char* source_file, int, int rank) {
-  return memlgqk_filter_passes(logBlock(), baseName(source_file), rank, log_process.pid,
+  const MEMORY_LGQK* block = logBlock();
+  if (!block) return false;
+  // Most blocks carry no filter: the kinds, read all at once, settle it without the texts.
+  const volatile MEMORY_LGQK* shared = block;
+  std::uint32_t any = shared->filter_busy;
+#pragma GCC unroll 20
+  for (int i = 0; i < LOG_FILTER_ENTRIES; ++i) any |= shared->filters[i].kind;
+  return any != 0 && memlgqk_filter_passes(block, baseName(source_file), rank, log_process.pid,
                                shownProcessName());
 }
 

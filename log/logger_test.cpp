@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <sstream>
@@ -10,6 +11,7 @@
 
 #include "log/internal/record.h"
 #include "log/logfile.h"
+#include "log/test_child.h"
 #include "tests/support/testsupport.h"
 
 namespace {
@@ -183,6 +185,26 @@ TEST(LogProcessName, ASetNameComesBeforeTheProgramName) {
   EXPECT_EQ(std::string(55, 'f') + ".%0", longer.file_override);
 }
 
+// A child started under a bootstrap program name writes one record (the stress writer).
+std::string bootstrapChildRecord(const char* program) {
+  ScopedEnv name("QK_TEST_PROGRAM_NAME", program);
+  ScopedEnv records("QK_STRESS_RECORDS", "1");
+  testsupport::Run r = logtest::runChild("WriteRecords");
+  EXPECT_EQ(0u, r.exit_code) << r.err;
+  const std::size_t at = r.err.find("LoggerQK: ");
+  return at == std::string::npos ? r.err : r.err.substr(at + 10);
+}
+
+TEST(LogProcessName, BootstrapStderrFormsWriteToStandardError) {
+  std::string record = bootstrapChildRecord("bstrap:Loader:stderr");
+  EXPECT_EQ("Loader            ", record.substr(33, 18)) << record;
+  EXPECT_EQ("stress ", record.substr(99, 7)) << record;
+  record = bootstrapChildRecord("BSTRAP::stderr");
+  const std::string shown = record.substr(33, 17);
+  const std::string pid = record.substr(51, 7);
+  EXPECT_EQ("ProcID_" + std::to_string(std::stoi(pid)), shown.substr(0, shown.find(' '))) << record;
+}
+
 TEST(RecordPrefix, FieldsAndWidths) {
   const std::string p = prefixFor(270, ERROR, "src/Brimvale", 88);
   EXPECT_EQ(99u, p.size());
@@ -214,6 +236,31 @@ TEST(RecordPrefix, LevelsWithoutNameAndSourcePaths) {
   EXPECT_EQ(99u, p.size());
   EXPECT_EQ("host-with-a-lo process-with-a-lo   99999 VERBOSE      x                    12345 ",
             p.substr(18));
+}
+
+TEST(RecordPrefix, MatchesTheRecordFormatForAnyValues) {
+  const struct {
+    int ms, level, line, pid;
+    const char *host, *process, *source;
+  } cases[] = {
+      {0, ERROR, 0, 0, "", "", ""},
+      {999, 60, -12, 99999, "h", "p", "s"},
+      {500, VERBOSE, 123456789, 12345678, "host-longer-than-fourteen", "a-process-name-over-17", "source-file-name-over-twenty"},
+      {7, -5, 2147483647, -42, "x", "ProcID_17", "init"},
+  };
+  for (const auto& c : cases) {
+    fixed_milliseconds = c.ms;
+    const platform::ClockReading now = fixedClock();
+    const platform::CalendarTime t = platform::local_calendar(now.seconds);
+    char expected[256];
+    std::snprintf(expected, sizeof expected,
+                  "%02d/%02d %02d:%02d:%02d.%02d %-14.14s %-17.17s %7d %-12.12s %-20.20s %5d ",
+                  t.month, t.day, t.hour, t.minute, t.second, logimpl::hundredths(c.ms), c.host,
+                  c.process, c.pid % 10000000, levelName(c.level), c.source, c.line);
+    char out[logimpl::kPrefixBuffer];
+    const int n = logimpl::formatPrefix(out, now, c.host, c.process, c.pid, c.level, c.source, c.line);
+    EXPECT_EQ(std::string(expected), std::string(out, n));
+  }
 }
 
 TEST_F(LoggerTest, ThresholdComparesRanksLessOrEqual) {

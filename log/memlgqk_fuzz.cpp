@@ -19,8 +19,6 @@
 
 namespace {
 
-std::string log_folder;
-
 int readInt(const std::uint8_t* data, std::size_t size, std::size_t at) {
   std::uint32_t v = 0;
   for (std::size_t i = 0; i < 4 && at + i < size; ++i) v |= std::uint32_t(data[at + i]) << (8 * i);
@@ -29,17 +27,23 @@ int readInt(const std::uint8_t* data, std::size_t size, std::size_t at) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  namespace fs = std::filesystem;
-  fs::path base = fs::temp_directory_path() / ("qk_memlgqk_fuzz_" + std::to_string(platform::process_id()));
-  fs::create_directories(base / "log");
-  log_folder = (base / "log").generic_string();
-  // The settings load needs an installation root and a local folder.
-  platform::put_env("QK_ROOT=" + base.generic_string());
-  platform::put_env("QK_LOCAL=" + base.generic_string());
-  platform::put_env("QK_LOGFILE_LIMIT=");
-  return 0;
-}
+// Made before the logger starts during static initialisation: its settings load needs an
+// installation root and a local folder, and without a key its block stays private.
+struct FuzzInstallation {
+  FuzzInstallation() {
+    namespace fs = std::filesystem;
+    fs::path base = fs::temp_directory_path() / ("qk_memlgqk_fuzz_" + std::to_string(platform::process_id()));
+    fs::create_directories(base / "log");
+    log_folder = (base / "log").generic_string();
+    platform::put_env("QK_ROOT=" + base.generic_string());
+    platform::put_env("QK_LOCAL=" + base.generic_string());
+    platform::put_env("QK_KEY=");
+    platform::put_env("QK_LOG_NOKEY=1");
+    platform::put_env("QK_LOGFILE_LIMIT=");
+  }
+  std::string log_folder;
+};
+__attribute__((init_priority(101))) FuzzInstallation fuzz_installation;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static MEMORY_LGQK block;
@@ -61,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // One record through the file table as the bytes left it. A table without a free entry
   // is the fatal "File table full", so the last entry is kept free.
   std::memset(block.log_directory, 0, sizeof block.log_directory);
+  const std::string& log_folder = fuzz_installation.log_folder;
   std::memcpy(block.log_directory, log_folder.data(), log_folder.size());
   block.files[LOG_FILE_TABLE_ENTRIES - 1].pattern[0] = '\0';
   logimpl::attachLogBlock(&block, nullptr, nullptr, true);

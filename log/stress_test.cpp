@@ -77,15 +77,22 @@ Seen readRecords(const std::string& dir, const std::string& stem) {
 
 class LogStress : public ::testing::Test {
  protected:
+  // The environment of a standard-mode installation in root_ with its own key.
+  struct Installation {
+    Installation(const std::string& root, const char* limit, int records, bool own_file)
+        : root_env("QK_ROOT", root.c_str()),
+          key("QK_KEY", std::to_string(1000 + platform::process_id() % 100000).c_str()),
+          log("QK_LOG", nullptr),
+          nokey("QK_LOG_NOKEY", nullptr),
+          file_limit("QK_LOGFILE_LIMIT", limit),
+          count("QK_STRESS_RECORDS", std::to_string(records).c_str()),
+          own("QK_STRESS_OWN_FILE", own_file ? "1" : nullptr) {}
+    ScopedEnv root_env, key, log, nokey, file_limit, count, own;
+  };
+
   // Runs the writers at once and checks what the files hold.
   void runWriters(bool own_file, const char* limit, const std::string& stem) {
-    ScopedEnv root("QK_ROOT", root_.path().c_str());
-    ScopedEnv key("QK_KEY", std::to_string(1000 + platform::process_id() % 100000).c_str());
-    ScopedEnv log("QK_LOG", nullptr);
-    ScopedEnv nokey("QK_LOG_NOKEY", nullptr);
-    ScopedEnv file_limit("QK_LOGFILE_LIMIT", limit);
-    ScopedEnv records("QK_STRESS_RECORDS", std::to_string(kRecords).c_str());
-    ScopedEnv own("QK_STRESS_OWN_FILE", own_file ? "1" : nullptr);
+    Installation installation(root_.path(), limit, kRecords, own_file);
     std::vector<testsupport::Run> runs(kProcesses);
     std::vector<std::thread> threads;
     for (int w = 0; w < kProcesses; ++w)
@@ -105,6 +112,28 @@ class LogStress : public ::testing::Test {
   }
   testsupport::TempDir root_;
 };
+
+TEST_F(LogStress, StdlogRotatesThroughTenFilesWithTheEnvironmentLimit) {
+  Installation installation(root_.path(), "501", 60, false);
+  testsupport::Run r = logtest::runChild("WriteRecords");
+  ASSERT_EQ(0u, r.exit_code) << r.err;
+  // Lines of about 117 bytes: five to a 501-byte file, so twelve files were begun and the
+  // numbers went round (stdlog.0 and stdlog.1 were begun anew).
+  for (int n = 0; n < 10; ++n) {
+    const std::string path = root_ / ("log/stdlog." + std::to_string(n));
+    ASSERT_TRUE(testsupport::file_exists(path)) << n;
+    EXPECT_LE(testsupport::read_file(path).size(), 501u + 130u) << n;
+  }
+  const Seen seen = readRecords(root_ / "log", "stdlog.");
+  EXPECT_TRUE(seen.bad.empty());
+  ASSERT_EQ(1u, seen.sequences.size());
+  // The ten files hold the newest records without a gap; the oldest went with the wrap.
+  std::vector<int> kept = seen.sequences.begin()->second;
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(59, kept.back());
+  EXPECT_GT(kept.front(), 0);
+  for (std::size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept.front() + static_cast<int>(i), kept[i]);
+}
 
 TEST_F(LogStress, SixteenProcessesIntoOneFile) {
   runWriters(false, "100000000", "stdlog.");
