@@ -1,29 +1,18 @@
-// The log tests' own installation. The logger starts during static initialisation, and its
-// first settings lookup needs an installation root and a local folder, so this object is
-// made before every other (init_priority) and the children of the tests inherit it. Without
-// an installation key the logger's block is private, and records go to standard error
-// unless a test attaches a block of its own. A child that is to start in another log mode
-// names its program in QK_TEST_PROGRAM_NAME ("BSTRAP:name:file").
+// A child of a log test that is to start in another log mode names its program in
+// QK_TEST_PROGRAM_NAME ("BSTRAP:name:file"); the name must be set before the logger starts
+// during static initialisation. (The installation itself comes from the test programs'
+// shared scratch installation.)
 #include "log/logger.h"
 #include "platform/environment.h"
-#include "tests/support/testsupport.h"
 
 namespace {
 
-struct TestInstallation {
-  TestInstallation() {
-    if (!platform::get_env("QK_ROOT")) {
-      testsupport::make_dirs(dir.path() + "/root");
-      testsupport::make_dirs(dir.path() + "/local");
-      testsupport::set_env("QK_ROOT", (dir.path() + "/root").c_str());
-      testsupport::set_env("QK_LOCAL", (dir.path() + "/local").c_str());
-    }
-    if (!platform::get_env("QK_KEY")) testsupport::set_env("QK_LOG_NOKEY", "1");
+struct TestProgramName {
+  TestProgramName() {
     if (const char* name = platform::get_env("QK_TEST_PROGRAM_NAME")) setProcessName(name);
   }
-  testsupport::TempDir dir;
 };
 
-__attribute__((init_priority(101))) TestInstallation test_installation;
+__attribute__((init_priority(101))) TestProgramName test_program_name;
 
 }  // namespace
