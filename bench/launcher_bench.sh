@@ -16,15 +16,35 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/jre/bin" "$work/root/java/lib"
 # The stand-in runtime: a program that exits at once.
 cp /bin/true "$work/jre/bin/java"
-export QK_ROOT=$work/root QK_LOCAL=$work/root QK_JRE_INSTALL_DIR=$work/jre
+# A real installation: its own key, so Brimvale attaches the shared log block and opens
+# the default log file at start-up as it does in the field.
+export QK_ROOT=$work/root QK_LOCAL=$work/root QK_JRE_INSTALL_DIR=$work/jre QK_KEY=$((40000 + RANDOM))
+unset QK_LOG QK_LOG_NOKEY QK_LOG_LEVEL
+# The floor for any launcher: a minimal C program that only spawns the runtime and waits.
+cat > "$work/spawner.c" <<'C'
+#include <spawn.h>
+#include <sys/wait.h>
+extern char **environ;
+int main(int argc, char **argv) {
+  pid_t pid;
+  int status;
+  (void)argc;
+  if (posix_spawn(&pid, argv[1], 0, 0, argv + 1, environ)) return 1;
+  waitpid(pid, &status, 0);
+  return WEXITSTATUS(status);
+}
+C
+cc -O2 "$work/spawner.c" -o "$work/spawner"
 direct=("$work/jre/bin/java" -Xmx512M -cp ".;$work/root/java/lib" -jar "$work/root/java/lib/Brimvale.jar" a "b c" -N "$work/root")
 hyperfine -N --warmup 20 --runs "$runs" --export-json "$work/h.json" \
   -n direct "$(printf '%q ' "${direct[@]}")" \
+  -n minimal-launcher "$work/spawner $(printf '%q ' "${direct[@]}")" \
   -n brimvale "$build/bin/Brimvale a 'b c'"
 python3 - "$work/h.json" <<'PY'
 import json, sys
 r = {x["command"]: x for x in json.load(open(sys.argv[1]))["results"]}
-d, b = r["direct"]["median"], r["brimvale"]["median"]
-print(f"median direct {d*1e3:.3f} ms, brimvale {b*1e3:.3f} ms, overhead {(b-d)*1e3:.3f} ms")
+d, m, b = (r[k]["median"] for k in ("direct", "minimal-launcher", "brimvale"))
+print(f"median direct {d*1e3:.3f} ms, minimal launcher {m*1e3:.3f} ms, brimvale {b*1e3:.3f} ms")
+print(f"overhead: brimvale {(b-d)*1e3:.3f} ms, minimal launcher {(m-d)*1e3:.3f} ms")
 PY
 /usr/bin/time -v "$build/bin/Brimvale" a "b c" 2>&1 >/dev/null | grep -E 'Maximum resident'
