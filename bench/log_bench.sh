@@ -21,9 +21,18 @@ rate() {  # benchmark name, process count: the summed items per second
   rm -f "$root"/out.*
 }
 
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# The two loops alternate, five times each, and the medians are compared: this machine's
+# rate drifts too much between two single runs.
 for count in 1 4; do
-  logger=$(rate BM_RecordToFile $count)
-  bare=$(rate BM_BareSyscalls $count)
-  echo "$count process(es): logger $logger records/s, bare loop $bare lines/s," \
+  : >"$root/logger.rates"; : >"$root/bare.rates"
+  for round in 1 2 3 4 5; do
+    rate BM_RecordToFile $count >>"$root/logger.rates"; echo >>"$root/logger.rates"
+    rate BM_BareSyscalls $count >>"$root/bare.rates"; echo >>"$root/bare.rates"
+  done
+  logger=$(median <"$root/logger.rates")
+  bare=$(median <"$root/bare.rates")
+  echo "$count process(es): logger $logger records/s, bare loop $bare lines/s (medians of 5)," \
        "ratio $(awk -v a="$logger" -v b="$bare" 'BEGIN { printf "%.0f%%", 100 * a / b }')"
 done

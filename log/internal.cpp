@@ -70,8 +70,8 @@ char* putText(char* out, const char* text, std::size_t width) {
 int formatPrefix(char* out, const platform::ClockReading& now, const char* host,
                  const char* process, int pid, int level, const char* source_base, int line) {
   // Records come many to a second: the local time of the last second is kept.
-  static long long last_seconds = -1;
-  static platform::CalendarTime last_time;
+  thread_local long long last_seconds = -1;
+  thread_local platform::CalendarTime last_time;
   if (now.seconds != last_seconds) {
     last_time = platform::local_calendar(now.seconds);
     last_seconds = now.seconds;
