@@ -2,10 +2,15 @@
 // runtime (fakejava) that reports the arguments and environment it received.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
 
+#include "env/shmem.h"
+#include "log/memlgqk.h"
+#include "log/test_child.h"
+#include "platform/environment.h"
 #include "tests/support/testsupport.h"
 
 namespace fs = std::filesystem;
@@ -330,6 +335,49 @@ TEST_F(Launcher, LogsNothingAtTheDefaultThreshold) {
   auto r = brimvale({"a"});
   ASSERT_EQ(r.exit_code, 0u);
   EXPECT_TRUE(log_records(r.err, root_ + "/log").empty()) << r.err;
+}
+
+// Another program of the installation writes a filter entry into the shared log block:
+// kind 3 (a source file), the name and the level in FILTER_NAME and FILTER_LEVEL. It runs
+// as a child so that the block's mapping goes with it.
+TEST(DISABLED_ChildScenario, WriteFilter) {
+  const int key = std::atoi(platform::get_env("QK_KEY")) + 1;
+  const int id = shm_get(key, sizeof(MEMORY_LGQK), 0);
+  ASSERT_NE(id, -1);
+  auto* block = static_cast<MEMORY_LGQK*>(shm_attach(id, nullptr, 0));
+  ASSERT_NE(static_cast<void*>(block), SHM_ATTACH_FAILED);
+  ASSERT_STREQ(block->marker, "LOGMEM") << "the launcher made and initialised the block";
+  LogFilterEntry& entry = block->filters[0];
+  std::memset(&entry, 0, sizeof entry);
+  std::strncpy(entry.name, platform::get_env("FILTER_NAME"), sizeof entry.name - 1);
+  entry.level = std::atoi(platform::get_env("FILTER_LEVEL"));
+  entry.kind = LOG_FILTER_SOURCE_FILE;
+  shm_detach(block);
+}
+
+TEST_F(Launcher, AFilterInTheSharedBlockLetsItsRecordsThrough) {
+  ASSERT_EQ(brimvale({"first"}).exit_code, 0u);  // makes the installation's block
+  set("FILTER_NAME", "Brimvale");
+  struct Case {
+    const char* level;
+    size_t records;
+  };
+  // A filter lets a message through when its rank is below the filter's level: MILESTONE
+  // (90) passes a level of 91, not one of 90.
+  for (const Case& c : {Case{"90", 0}, Case{"91", 2}}) {
+    set("FILTER_LEVEL", c.level);
+    ASSERT_EQ(logtest::runChild("WriteFilter").exit_code, 0u);
+    const std::string marker = std::string("level-") + c.level;
+    auto r = brimvale({marker});
+    ASSERT_EQ(r.exit_code, 0u) << r.err;
+    size_t found = 0;
+    for (const auto& record : log_records("", root_ + "/log"))
+      if (record.find(marker + " -N") != std::string::npos) {
+        ++found;
+        EXPECT_EQ(record.substr(59, 13), "MILESTONE    ");
+      }
+    EXPECT_EQ(found, c.records) << "filter level " << c.level;
+  }
 }
 
 #ifdef QK_TEST_JAVA_HOME
