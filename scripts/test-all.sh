@@ -39,7 +39,7 @@ run_ctest() {  # run_ctest NAME [ctest args]
   local rc=$?
   # Failures only; disabled tests are the child halves of process-level tests.
   grep -E '\*\*\*(Failed|Timeout|Exception)|Failed  |\(Failed\)|\(Timeout\)' "$dir.test.log" | head -n 200
-  tail -n 3 "$dir.test.log"
+  grep -E 'tests passed, [0-9]+ tests? failed out of' "$dir.test.log" | tail -n 1
   if ! count "$dir.test.log"; then broken+=("$name: ctest gave no summary"); fi
   [ $rc -eq 0 ] || broken+=("$name: tests")
 }
