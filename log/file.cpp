@@ -324,6 +324,28 @@ bool chooseFile(FileEntry* e, const LogFile::Names& names, char* path) {
 
 // The header line, when the block carries a time offset: the offset, the host, the clock
 // and the time zone, so that records can be set against another clock.
+// Writes all the bytes or none: a write that stops short (a full disk, a file-size limit)
+// is taken back, so a log file never holds a torn line. errno tells why it stopped.
+bool writeWhole(int fd, const char* data, std::size_t length) {
+  std::size_t done = 0;
+  while (done < length) {
+    errno = 0;
+    const long n = platform::write_fd(fd, data + done, length - done);
+    if (n <= 0) {
+      if (errno == 0) errno = EIO;
+      const int reason = errno;
+      if (done > 0) {
+        const long long size = platform::file_size_fd(fd);
+        if (size >= static_cast<long long>(done)) platform::truncate_fd(fd, size - static_cast<long long>(done));
+      }
+      errno = reason;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 bool writeHeader(int fd) {
   const long long s = block_base->time_offset_seconds;
   const long long m = block_base->time_offset_milliseconds;
@@ -343,7 +365,7 @@ bool writeHeader(int fd) {
                       logimpl::hundredths(now.milliseconds), now.timezone_minutes, now.daylight);
   if (n < 0) return false;
   const std::size_t length = std::min(static_cast<std::size_t>(n), sizeof line - 1);
-  return platform::write_fd(fd, line, length) == static_cast<long>(length);
+  return writeWhole(fd, line, length);
 }
 
 // "<first 51 characters of the prefix>==========> Was unable to write the last N messages.
@@ -355,7 +377,7 @@ bool writeLostLine(int fd, const char* prefix) {
                         prefix, lost_records, error_text(last_error));
   if (n < 0) return false;
   const std::size_t length = std::min(static_cast<std::size_t>(n), sizeof line - 1);
-  return platform::write_fd(fd, line, length) == static_cast<long>(length);
+  return writeWhole(fd, line, length);
 }
 
 // One attempt at appending the line to the current numbered file; false with last_error
@@ -379,7 +401,7 @@ bool appendToFile(FileEntry* e, const LogFile::Names& names, const char* prefix,
   bool ok = true;
   if (header_wanted) ok = writeHeader(fd);
   if (ok && lost_records > 0) ok = writeLostLine(fd, prefix);
-  if (ok) ok = platform::write_fd(fd, line, length) == static_cast<long>(length);
+  if (ok) ok = writeWhole(fd, line, length);
   if (!ok) last_error = errno;
   platform::close_fd(fd);
   if (ok) {

@@ -3,6 +3,7 @@
 // whose log directory is a fresh temporary folder.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -16,6 +17,7 @@
 #include "log/logfile.h"
 #include "platform/environment.h"
 #include "platform/fileio.h"
+#include "platform/internal/file_limit_testing.h"
 #include "platform/process.h"
 #include "log/test_child.h"
 #include "tests/support/testsupport.h"
@@ -245,6 +247,46 @@ TEST_F(LogFileTest, AFailedWriteGoesToTheNextFile) {
   write(f, "moved");
   EXPECT_EQ(line("moved"), contents("w.1"));
   EXPECT_EQ(1, entry(0).file_number);
+}
+
+// Lifts the test's file-size limit when the test ends, however it ends.
+struct FileSizeLimit {
+  ~FileSizeLimit() { platform::testing::set_file_size_limit(-1); }
+};
+
+TEST_F(LogFileTest, AFileSizeLimitMovesRecordsOnAndNeverTearsALine) {
+  FileSizeLimit lifted_at_end;
+  if (!platform::testing::set_file_size_limit(-1)) GTEST_SKIP() << "no file-size limit here";
+  LogFile* f = open("r.%1");
+  entry(0).size_limit = 0;  // no size rule: only the system's limit stops a write
+  // Room for the first record and part of the second: the part is taken back and the
+  // second record goes whole to the next file.
+  platform::testing::set_file_size_limit(static_cast<long long>(line("first").size()) + 40);
+  write(f, "first");
+  write(f, "second");
+  EXPECT_EQ(line("first"), contents("r.0"));
+  EXPECT_EQ(line("second"), contents("r.1"));
+  EXPECT_EQ(1, entry(0).file_number);
+
+  // Room for no whole record: the first attempt and ten retries fail, each on the next
+  // file, and the record is lost. (Its line goes to standard error, which the limit would
+  // cut here too; the unwritable-files test reads it.)
+  platform::testing::set_file_size_limit(10);
+  write(f, "lost");
+  EXPECT_EQ(11, entry(0).file_number);
+  for (int n = 0; n < 10; ++n) {
+    const std::string text = contents("r." + std::to_string(n));
+    EXPECT_TRUE(text.empty() || text == line("first") || text == line("second"))
+        << "r." << n << " holds a torn line: " << text;
+  }
+
+  // Without the limit the next record comes after the lost-record line and its reason.
+  platform::testing::set_file_size_limit(-1);
+  write(f, "back");
+  const std::string text = contents("r." + std::to_string(entry(0).file_number % 10));
+  EXPECT_EQ(kPrefix.substr(0, 51) + "==========> Was unable to write the last 1 messages. Last reason was: " +
+                error_text(EFBIG) + "\n" + line("back"),
+            text);
 }
 
 TEST_F(LogFileTest, StandardErrorOnlyTouchesNoFile) {

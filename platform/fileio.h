@@ -15,6 +15,10 @@ long write_fd(int fd, const void* data, std::size_t size);
 // (less the file-permission mask); the descriptor or -1. Bytes are written unchanged.
 int open_append(const char* path);
 int close_fd(int fd);
+// The size of the open file, or -1.
+long long file_size_fd(int fd);
+// Cuts the open file to the size; 0, or -1.
+int truncate_fd(int fd, long long size);
 
 struct FileStatus {
   bool is_directory = false;

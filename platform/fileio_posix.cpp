@@ -17,6 +17,14 @@ int open_append(const char* path) {
 
 int close_fd(int fd) { return ::close(fd); }
 
+long long file_size_fd(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return -1;
+  return static_cast<long long>(st.st_size);
+}
+
+int truncate_fd(int fd, long long size) { return ::ftruncate(fd, static_cast<off_t>(size)); }
+
 int file_status(const char* path, FileStatus* status) {
   struct stat st;
   if (::stat(path, &st) != 0) return -1;

@@ -21,6 +21,10 @@ int open_append(const char* path) {
 
 int close_fd(int fd) { return _close(fd); }
 
+long long file_size_fd(int fd) { return _filelengthi64(fd); }
+
+int truncate_fd(int fd, long long size) { return _chsize_s(fd, size) == 0 ? 0 : -1; }
+
 int file_status(const char* path, FileStatus* status) {
   struct _stat64 st;
   if (_stat64(path, &st) != 0) return -1;

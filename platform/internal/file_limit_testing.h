@@ -1,0 +1,16 @@
+// Test seam: a limit on the size of files this process writes (RLIMIT_FSIZE), so tests can
+// make writes fail part-way. Never used by shipped code.
+#ifndef QK_PLATFORM_INTERNAL_FILE_LIMIT_TESTING_H
+#define QK_PLATFORM_INTERNAL_FILE_LIMIT_TESTING_H
+
+namespace platform {
+namespace testing {
+
+// Limits files to the size (a negative size lifts the limit); a write past it fails with
+// EFBIG instead of ending the process. False where the system has no such limit.
+bool set_file_size_limit(long long bytes);
+
+}  // namespace testing
+}  // namespace platform
+
+#endif
