@@ -15,16 +15,9 @@
 
 namespace fs = std::filesystem;
 using testsupport::quote_arg;
+using testsupport::unix_lines;
 
 namespace {
-
-// Windows writes CR LF on its text-mode standard error.
-std::string unix_lines(std::string s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i)
-    if (!(s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')) out.push_back(s[i]);
-  return out;
-}
 
 struct Received {
   std::vector<std::string> args;  // without argv[0]

@@ -15,10 +15,7 @@ inline testsupport::Run runChild(const std::string& scenario) {
   testsupport::Run r = testsupport::run(
       testsupport::quote_arg(platform::program_path()) +
       " --gtest_also_run_disabled_tests --gtest_filter=DISABLED_ChildScenario." + scenario);
-  std::string err;
-  for (std::size_t i = 0; i < r.err.size(); ++i)
-    if (!(r.err[i] == '\r' && i + 1 < r.err.size() && r.err[i + 1] == '\n')) err += r.err[i];
-  r.err = err;
+  r.err = testsupport::unix_lines(r.err);
   return r;
 }
 

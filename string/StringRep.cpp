@@ -199,36 +199,40 @@ StringRep* StringRep::grow(StringRep* rep, std::int64_t extra) {
   return bigger;
 }
 
-StringRep* StringRep::append(StringRep* rep, const char* text, int n) {
+namespace {
+
+// Adds n bytes of text at the start or at the end of the representation, copying a text
+// that lies inside it aside first; a request that is too big leaves it unchanged.
+StringRep* add_at_edge(StringRep* rep, const char* text, int n, bool at_start) {
   n = normalised_length(text, n);
-  if (!valid(rep)) rep = empty();
+  if (!StringRep::valid(rep)) rep = StringRep::empty();
   if (n == 0) return rep;
   std::string aside;
   text = outside_of(rep, text, n, aside);
-  rep = grow(rep, n);
+  rep = StringRep::grow(rep, n);
   if (shared(rep) || rep->length + static_cast<std::int64_t>(n) > rep->capacity) return rep;  // too big
-  std::memcpy(rep->text() + rep->length, text, static_cast<std::size_t>(n));
-  rep->length += n;
-  rep->text()[rep->length] = 0;
+  if (at_start) {
+    std::memmove(rep->text() + n, rep->text(), static_cast<std::size_t>(rep->length) + 1);
+    std::memcpy(rep->text(), text, static_cast<std::size_t>(n));
+    rep->length += n;
+  } else {
+    std::memcpy(rep->text() + rep->length, text, static_cast<std::size_t>(n));
+    rep->length += n;
+    rep->text()[rep->length] = 0;
+  }
   rep->state = 0;
   traced(rep);
   return rep;
 }
 
+}  // namespace
+
+StringRep* StringRep::append(StringRep* rep, const char* text, int n) {
+  return add_at_edge(rep, text, n, false);
+}
+
 StringRep* StringRep::prepend(StringRep* rep, const char* text, int n) {
-  n = normalised_length(text, n);
-  if (!valid(rep)) rep = empty();
-  if (n == 0) return rep;
-  std::string aside;
-  text = outside_of(rep, text, n, aside);
-  rep = grow(rep, n);
-  if (shared(rep) || rep->length + static_cast<std::int64_t>(n) > rep->capacity) return rep;  // too big
-  std::memmove(rep->text() + n, rep->text(), static_cast<std::size_t>(rep->length) + 1);
-  std::memcpy(rep->text(), text, static_cast<std::size_t>(n));
-  rep->length += n;
-  rep->state = 0;
-  traced(rep);
-  return rep;
+  return add_at_edge(rep, text, n, true);
 }
 
 StringRep* StringRep::splice(StringRep* rep, int pos, int oldlen, const char* text, int n) {

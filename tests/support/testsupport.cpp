@@ -80,6 +80,13 @@ Run run(const std::string& command_line, const std::string& stdin_text) {
   return result;
 }
 
+std::string unix_lines(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out.push_back(text[i]);
+  return out;
+}
+
 std::string quote_arg(const std::string& arg) {
   if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
   std::string q = "\"";

@@ -56,6 +56,9 @@ struct Run {
 // standard output and standard error captured; stdin_text, when given, is its input.
 Run run(const std::string& command_line, const std::string& stdin_text = std::string());
 
+// The text with each CR LF pair read as LF (Windows writes CR LF on text-mode streams).
+std::string unix_lines(const std::string& text);
+
 // Quotes one argument for a command line so that split_command_line gives it back.
 std::string quote_arg(const std::string& arg);
 
