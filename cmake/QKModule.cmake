@@ -1,7 +1,8 @@
 # qk_module(NAME [DEPS lib...]): the static library qk_<NAME> built from every .cpp in the
-# calling folder except tests (*_test.cpp) and fuzz targets (*_fuzz.cpp). Modules may
-# depend on each other in a cycle (the logger uses strings, strings report through the
-# logger); CMake repeats cyclic static libraries on the link line.
+# calling folder except tests (*_test.cpp) and fuzz targets (*_fuzz.cpp). DEPS names the
+# modules of the layers below (platform <- env <- log <- memory <- string <- diag); the
+# layering check (cmake/check_layering.cmake) keeps every include pointing downwards, so
+# no module needs a cycle on the link line.
 set(QK_MODULES "" CACHE INTERNAL "")
 function(qk_module name)
   cmake_parse_arguments(M "" "" "DEPS" ${ARGN})
@@ -11,19 +12,21 @@ function(qk_module name)
   target_include_directories(qk_${name} PUBLIC
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
   target_link_libraries(qk_${name} PUBLIC qk_platform ${M_DEPS})
-  set_target_properties(qk_${name} PROPERTIES LINK_INTERFACE_MULTIPLICITY 3)
   set(QK_MODULES ${QK_MODULES} qk_${name} CACHE INTERNAL "")
 endfunction()
 
-# qk_module_tests(NAME [DEPS lib...]): the test program <NAME>_tests from every *_test.cpp
-# beside the module's code, registered with CTest test by test.
+# qk_module_tests(NAME [DEPS lib...] [SUPPORT file...]): the test program <NAME>_tests from
+# every *_test.cpp beside the module's code (and the named support files of tests/support),
+# registered with CTest test by test.
 function(qk_module_tests name)
-  cmake_parse_arguments(M "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(M "" "" "DEPS;SUPPORT" ${ARGN})
   file(GLOB tsrcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   if(NOT QK_TESTS OR NOT tsrcs)
     return()
   endif()
-  add_executable(${name}_tests ${tsrcs} ${PROJECT_SOURCE_DIR}/tests/support/test_installation.cpp)
+  list(TRANSFORM M_SUPPORT PREPEND ${PROJECT_SOURCE_DIR}/tests/support/)
+  add_executable(${name}_tests ${tsrcs} ${PROJECT_SOURCE_DIR}/tests/support/test_installation.cpp
+                 ${M_SUPPORT})
   target_link_libraries(${name}_tests PRIVATE qk_testsupport ${M_DEPS} GTest::gtest_main)
   qk_discover_tests(${name}_tests)
 endfunction()

@@ -1,10 +1,12 @@
 # GoogleTest for every build: the system's library natively, the Debian source package
-# (/usr/src/googletest) compiled with the cross compiler for Windows.
+# (QK_GTEST_SOURCE_DIR, /usr/src/googletest by default) compiled with the cross compiler for
+# Windows.
+set(QK_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest's sources, for the Windows builds")
 if(WIN32)
   set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_subdirectory(${QK_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   foreach(t gtest gtest_main)
     target_compile_options(${t} PRIVATE -w)
     if(NOT TARGET GTest::${t})

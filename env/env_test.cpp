@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "env/internal/test_installation.h"
+#include "tests/support/env_installation.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "tests/support/testsupport.h"

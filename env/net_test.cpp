@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "env/internal/test_installation.h"
+#include "tests/support/env_installation.h"
 #include "env/qkos.h"
 #include "platform/internal/sockets_testing.h"
 #include "platform/sockets.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "env/internal/test_installation.h"
+#include "tests/support/env_installation.h"
 #include "platform/internal/eventlog_testing.h"
 #include "platform/syserror.h"
 #include "tests/support/testsupport.h"

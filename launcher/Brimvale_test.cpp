@@ -9,7 +9,7 @@
 
 #include "env/shmem.h"
 #include "log/memlgqk.h"
-#include "log/test_child.h"
+#include "tests/support/test_child.h"
 #include "platform/environment.h"
 #include "tests/support/testsupport.h"
 

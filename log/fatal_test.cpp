@@ -10,7 +10,7 @@
 #include "log/logfile.h"
 #include "log/logger.h"
 #include "platform/process.h"
-#include "log/test_child.h"
+#include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include "platform/fileio.h"
 #include "platform/internal/file_limit_testing.h"
 #include "platform/process.h"
-#include "log/test_child.h"
+#include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 
 namespace {

@@ -17,6 +17,11 @@
 
 // Log levels. The low 15 bits are the rank (smaller is more important); bit 15 marks
 // warnings and worse and takes no part in threshold comparisons.
+// <windows.h> (wingdi.h) defines ERROR as a macro; the level is declared with the macro
+// set aside, so this header and <windows.h> may come in either order. Code that includes
+// <windows.h> and names the level defines NOGDI first or writes #undef ERROR.
+#pragma push_macro("ERROR")
+#undef ERROR
 enum LogLevel : int {
   FATAL = 32768,
   EXIT = 32778,
@@ -32,6 +37,7 @@ enum LogLevel : int {
   TRACE = 200,
   VERBOSE = 250,
 };
+#pragma pop_macro("ERROR")
 
 class LogFrame;
 class LogSink;

@@ -11,7 +11,7 @@
 
 #include "log/internal/record.h"
 #include "log/logfile.h"
-#include "log/test_child.h"
+#include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 
 namespace {

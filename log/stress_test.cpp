@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "log/logger.h"
-#include "log/test_child.h"
+#include "tests/support/test_child.h"
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "tests/support/testsupport.h"

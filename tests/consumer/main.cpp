@@ -9,9 +9,17 @@ namespace {
 LoggerGuard logger_guard;
 }
 
+#ifdef QK_CONSUMER_WINDOWS
+int windows_first_level();
+int windows_last_level();
+#endif
+
 int main() {
   const char* root = env_lookup("QK_ROOT", 0);
   std::cout << "root=" << (root ? root : "") << std::endl;
+#ifdef QK_CONSUMER_WINDOWS
+  if (windows_first_level() != SEVERE_ERROR || windows_last_level() != MILESTONE) return 3;
+#endif
   if (stdlog && stdlog->isOn("consumer", __LINE__, MILESTONE)) {
     stdlog->stream() << "consumer ran";
     stdlog->commit();

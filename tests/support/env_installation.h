@@ -2,8 +2,8 @@
 // settings that locate it, the system directories pointed into it and the settings load
 // forgotten, so that the next env_lookup reads its files. Everything is restored when the
 // object goes.
-#ifndef QK_ENV_INTERNAL_TEST_INSTALLATION_H
-#define QK_ENV_INTERNAL_TEST_INSTALLATION_H
+#ifndef QK_TESTS_SUPPORT_ENV_INSTALLATION_H
+#define QK_TESTS_SUPPORT_ENV_INSTALLATION_H
 
 #include <memory>
 #include <string>

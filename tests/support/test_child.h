@@ -1,7 +1,7 @@
 // Runs one scenario of the disabled suite ChildScenario in a child copy of the running test
 // program: the way the log tests check paths that end the process.
-#ifndef QK_LOG_TEST_CHILD_H
-#define QK_LOG_TEST_CHILD_H
+#ifndef QK_TESTS_SUPPORT_TEST_CHILD_H
+#define QK_TESTS_SUPPORT_TEST_CHILD_H
 
 #include <string>
 
