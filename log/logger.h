@@ -98,6 +98,19 @@ class LOGGER_QK {
 
 extern LOGGER_QK* stdlog;
 
+// The one logging pattern of the framework's modules. A module names its source once,
+//   #define QK_LOG_SOURCE "allocator"
+// and writes
+//   QK_LOG(ERROR) << "Free called befor alloc";
+// which is exactly
+//   if (stdlog && stdlog->isOn("allocator", __LINE__, ERROR)) { stdlog->stream() << ...; stdlog->commit(); }
+// The message's operands are evaluated only when the level test passes.
+#define QK_LOG_AT(source, line, level)                                                  \
+  for (bool qk_log_open_ = stdlog && stdlog->isOn((source), (line), (level)); qk_log_open_; \
+       qk_log_open_ = false, stdlog->commit())                                          \
+  stdlog->stream()
+#define QK_LOG(level) QK_LOG_AT(QK_LOG_SOURCE, __LINE__, level)
+
 // One per module that logs, as a module-level object: the first creates stdlog, the last
 // destroys it at exit.
 class LoggerGuard {

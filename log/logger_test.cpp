@@ -291,6 +291,18 @@ TEST_F(LoggerTest, ARecordIsOneLineOnStandardError) {
   EXPECT_EQ(recordLine(ERROR, "logger_test", 42, "two  words 17"), testing::internal::GetCapturedStderr());
 }
 
+TEST_F(LoggerTest, TheModuleLoggingHelperIsTheLevelTestAndCommit) {
+  stdlog->setLevel(MINIMUM);
+  int evaluated = 0;
+  auto count = [&evaluated] { return ++evaluated; };
+  testing::internal::CaptureStderr();
+  QK_LOG_AT("logger_test", 10, MILESTONE) << "below the threshold " << count();
+  if (evaluated == 0) QK_LOG_AT("logger_test", 11, ERROR) << "written " << count();
+  else QK_LOG_AT("logger_test", 12, ERROR) << "the else branch";
+  EXPECT_EQ(recordLine(ERROR, "logger_test", 11, "written 1"), testing::internal::GetCapturedStderr());
+  EXPECT_EQ(1, evaluated);
+}
+
 TEST_F(LoggerTest, EmptyAndLongTexts) {
   stdlog->setLevel(MINIMUM);
   const std::string long_text(200, 'L');
