@@ -4,24 +4,15 @@
 
 #include <windows.h>
 
+#include "platform/internal/win32_security.h"
+
 namespace platform {
 
 namespace {
 
 thread_local unsigned long last_error_code = 0;
 
-// A descriptor with a present but null access list (no restriction), handles not inherited.
-struct OpenToEveryone {
-  SECURITY_DESCRIPTOR sd;
-  SECURITY_ATTRIBUTES sa;
-  OpenToEveryone() {
-    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
-    sa.nLength = sizeof sa;
-    sa.lpSecurityDescriptor = &sd;
-    sa.bInheritHandle = FALSE;
-  }
-};
+using win32::OpenToEveryone;
 
 HANDLE handle_of(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 

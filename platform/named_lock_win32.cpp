@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "platform/internal/win32_security.h"
+
 namespace platform {
 
 struct NamedLock::State {
@@ -15,17 +17,8 @@ struct NamedLock::State {
 std::string NamedLock::lock_directory() { return std::string(); }
 
 NamedLock::NamedLock(const std::string& name, Access access) {
-  SECURITY_DESCRIPTOR sd;
-  SECURITY_ATTRIBUTES sa;
-  SECURITY_ATTRIBUTES* attributes = nullptr;
-  if (access == everyone) {
-    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
-    sa.nLength = sizeof sa;
-    sa.lpSecurityDescriptor = &sd;
-    sa.bInheritHandle = FALSE;
-    attributes = &sa;
-  }
+  win32::OpenToEveryone open_to_everyone;
+  SECURITY_ATTRIBUTES* attributes = access == everyone ? &open_to_everyone.sa : nullptr;
   HANDLE h = CreateMutexA(attributes, FALSE, name.c_str());
   if (!h) {
     error_ = GetLastError();

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "platform/internal/win32_security.h"
+
 namespace platform {
 
 namespace {
@@ -23,13 +25,7 @@ CommandResult create_and_wait(const std::string& command_line, const std::string
 
   // The child's process attributes: a descriptor with a present but null access list
   // (no restriction), and a process handle that is not inherited.
-  SECURITY_DESCRIPTOR sd;
-  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-  SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
-  SECURITY_ATTRIBUTES process_attributes;
-  process_attributes.nLength = sizeof process_attributes;
-  process_attributes.lpSecurityDescriptor = &sd;
-  process_attributes.bInheritHandle = FALSE;
+  win32::OpenToEveryone process_attributes;
 
   STARTUPINFOA si;
   ZeroMemory(&si, sizeof si);
@@ -55,7 +51,7 @@ CommandResult create_and_wait(const std::string& command_line, const std::string
   PROCESS_INFORMATION pi;
   ZeroMemory(&pi, sizeof pi);
   std::string mutable_line = command_line;  // CreateProcessA may write into it
-  BOOL ok = CreateProcessA(nullptr, &mutable_line[0], &process_attributes, nullptr, TRUE,
+  BOOL ok = CreateProcessA(nullptr, &mutable_line[0], &process_attributes.sa, nullptr, TRUE,
                            NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si, &pi);
   if (!ok) {
     result.error = GetLastError();
