@@ -37,11 +37,9 @@ namespace {
 const int exit_ok = 0;
 const int exit_refused = 1;     // the change cannot be made: a full table, no such entry
 const int exit_usage = 2;       // a bad command, option or value
-const int exit_no_block = 3;    // no installation, no key, no block, or its mutex stays busy
+const int exit_no_block = 3;    // no installation, no key, no block, or its mutex cannot be had
 const int exit_no_file = 4;     // tail: no current log file
 
-// How long a change waits for the block's mutex (writers hold it for one record at a time).
-const unsigned long mutex_wait_ms = 10000;
 
 // The logger of this program starts before main: in stderr-only mode it never attaches
 // the installation's block nor opens its log files. Without an installation the settings
@@ -232,12 +230,14 @@ class Installation : public qklog::BlockLock {
 
   bool lock() override {
     if (!mutex_ || !mutex_->ok()) return false;
-    const platform::LockWait waited = mutex_->wait(mutex_wait_ms);
+    // Without time limit, as the framework's writers wait: a bounded wait polls, and the
+    // writers of a busy installation, queued in the kernel, would always come first.
+    const platform::LockWait waited = mutex_->wait(platform::NamedLock::forever);
     return waited == platform::LockWait::acquired || waited == platform::LockWait::abandoned;
   }
   void unlock() override { mutex_->release(); }
 
-  // A copy of the block, taken under the mutex when it can be had.
+  // A copy of the block, taken under the mutex when it can be had (else as it is).
   MEMORY_LGQK snapshot() {
     MEMORY_LGQK copy;
     const bool locked = lock();
@@ -245,7 +245,7 @@ class Installation : public qklog::BlockLock {
     if (locked) {
       unlock();
     } else {
-      std::fprintf(stderr, "qklog: the log block's mutex stays busy; showing it as it is\n");
+      std::fprintf(stderr, "qklog: the log block's mutex cannot be had; showing it as it is\n");
     }
     return copy;
   }
@@ -277,7 +277,7 @@ class Installation : public qklog::BlockLock {
 template <typename Change>
 int under_mutex(Installation& installation, Change change) {
   if (!installation.lock()) {
-    std::fprintf(stderr, "qklog: the log block's mutex stays busy; nothing changed\n");
+    std::fprintf(stderr, "qklog: the log block's mutex cannot be had; nothing changed\n");
     return exit_no_block;
   }
   const int code = change(installation.block());
