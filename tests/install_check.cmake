@@ -7,7 +7,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${WORK}/pre
 if(rc)
   message(FATAL_ERROR "install failed")
 endif()
-foreach(f bin/Brimvale include/env/env.h include/log/logger.h include/string/String.h
+foreach(f bin/Brimvale bin/qklog include/env/getopt.h include/env/env.h include/log/logger.h include/string/String.h
           include/platform/process.h lib/cmake/QK/QKConfig.cmake)
   if(NOT EXISTS ${WORK}/prefix/${f})
     message(FATAL_ERROR "not installed: ${f}")
