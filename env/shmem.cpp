@@ -13,6 +13,7 @@
 #include "env/qkos.h"
 #include "platform/directory.h"
 #include "platform/file_mapping.h"
+#include "platform/fileio.h"
 #include "platform/named_lock.h"
 
 namespace {
@@ -124,6 +125,28 @@ int get_private(std::uint32_t size, bool read_only) {
 
 int shm_get(int key, std::uint32_t size, int flags) {
   return key == 0 ? get_private(size, is_read_only(flags)) : get_keyed(key, size, is_read_only(flags));
+}
+
+int shm_get_existing(int key, std::uint32_t size, int flags) {
+  std::string site;
+  if (const char* named = env_lookup("QK_SITE", 0)) {
+    site = named;
+  } else if (const char* root = env_lookup("QK_ROOT", 0)) {
+    site = std::string(root) + "/site";
+  }
+  char digits[9];
+  std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(key));
+  platform::FileStatus status;
+  if (key == 0 || site.empty() || platform::file_status((site + "/shm/" + digits).c_str(), &status) != 0 ||
+      status.is_directory) {
+    errno = ENOENT;
+    return -1;
+  }
+  if (status.size < static_cast<long long>(size)) {
+    errno = EINVAL;
+    return -1;
+  }
+  return get_keyed(key, size, is_read_only(flags));
 }
 
 void* shm_attach(int id, const void* address, int flags) {

@@ -25,6 +25,12 @@ inline void* const SHM_ATTACH_FAILED = reinterpret_cast<void*>(static_cast<std::
 // be neither opened nor created. A keyed request without QK_SITE and QK_ROOT is fatal.
 int shm_get(int key, std::uint32_t size, int flags);
 
+// shm_get for a program that looks at an installation from outside: the segment of the
+// key (not 0) only when its backing file exists already with at least size bytes.
+// Nothing is created, neither a folder nor a file. -1 with errno ENOENT when there is no
+// such segment, EINVAL when its file is shorter than size (shm_get would grow it).
+int shm_get_existing(int key, std::uint32_t size, int flags);
+
 // Maps the whole segment (at address when it is not null); its address, or
 // SHM_ATTACH_FAILED when the segment does not exist or cannot be mapped.
 void* shm_attach(int id, const void* address, int flags);

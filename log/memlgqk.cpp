@@ -254,3 +254,25 @@ const char* memlgqk_log_directory(const MEMORY_LGQK* b, char (&copy)[LOG_DIRECTO
 }
 
 [[noreturn]] void memlgqk_destroy() { fatalError("LOGGER:  tried to delete a shared memory object"); }
+
+MemlgqkAttachResult memlgqk_attach_existing(int key, MEMORY_LGQK** result) {
+  *result = nullptr;
+  if (key == -1 || key == 0) return MEMLGQK_NO_BLOCK;
+  if (shm_get_existing(key, sizeof(MEMORY_LGQK), 0) < 0)
+    return errno == EINVAL ? MEMLGQK_WRONG_SIZE : MEMLGQK_NO_BLOCK;
+  void* address = shm_attach(key, nullptr, 0);
+  if (address == SHM_ATTACH_FAILED) return MEMLGQK_NOT_ATTACHED;
+  auto* b = static_cast<MEMORY_LGQK*>(address);
+  if (!marker_set(b)) {
+    shm_detach(address);
+    return MEMLGQK_NOT_INITIALISED;
+  }
+  *result = b;
+  return MEMLGQK_ATTACHED;
+}
+
+std::string memlgqk_mutex_name(int key) {
+  char name[32];
+  std::snprintf(name, sizeof name, "QK_SEM%08x", static_cast<unsigned>(key));
+  return name;
+}

@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // One entry of the file table, 204 bytes: a directory and a numbered file pattern that
 // every process of the block shares.
@@ -138,6 +139,25 @@ bool memlgqk_remove_file_filter(MEMORY_LGQK* block, const char* source_file);
 // The log directory as a zero-terminated copy (at most 259 characters, cut at the field's
 // end when another program left it without its zero byte); "" when none was chosen.
 const char* memlgqk_log_directory(const MEMORY_LGQK* block, char (&copy)[LOG_DIRECTORY_MAX + 1]);
+
+// --- For programs that look at an installation's block from outside (qklog) -----------------
+
+enum MemlgqkAttachResult {
+  MEMLGQK_ATTACHED = 0,
+  MEMLGQK_NO_BLOCK,          // no segment of the key exists
+  MEMLGQK_WRONG_SIZE,        // its backing file is shorter than a block
+  MEMLGQK_NOT_ATTACHED,      // the segment exists but cannot be mapped
+  MEMLGQK_NOT_INITIALISED,   // no process has initialised it (no marker)
+};
+
+// The installation's existing block for the key (env_key with base 1, as the logger forms
+// it), attached read and write beside this process's own block, which stays as it is.
+// Nothing is created: no segment, backing file, folder or mutex. *block is the block when
+// the result is MEMLGQK_ATTACHED, else nullptr.
+MemlgqkAttachResult memlgqk_attach_existing(int key, MEMORY_LGQK** block);
+
+// The name of the block's mutex for the key: "QK_SEM%08x".
+std::string memlgqk_mutex_name(int key);
 
 // The block is never destroyed: asking for it is the fatal error
 // "LOGGER:  tried to delete a shared memory object".

@@ -12,7 +12,7 @@ set(exe "")
 if(TOOLCHAIN)
   set(exe ".exe")
 endif()
-foreach(f bin/Brimvale${exe} include/env/env.h include/log/logger.h include/string/String.h
+foreach(f bin/Brimvale${exe} bin/qklog${exe} include/env/getopt.h include/env/env.h include/log/logger.h include/string/String.h
           include/platform/process.h lib/cmake/QK/QKConfig.cmake)
   if(NOT EXISTS ${WORK}/prefix/${f})
     message(FATAL_ERROR "not installed: ${f}")

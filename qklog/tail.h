@@ -1,0 +1,42 @@
+// qklog tail: the last records of the installation's current log file, and with follow
+// every record that arrives after them, across switches to the next numbered file.
+#ifndef QK_QKLOG_TAIL_H
+#define QK_QKLOG_TAIL_H
+
+#include <cstdio>
+
+#include "log/memlgqk.h"
+
+namespace qklog {
+
+// The block's mutex, taken when the reader falls behind.
+class BlockLock {
+ public:
+  virtual ~BlockLock() = default;
+  virtual bool lock() = 0;  // false when the mutex cannot be had
+  virtual void unlock() = 0;
+};
+
+struct TailOptions {
+  long lines = 10;              // the last lines shown first
+  bool follow = false;          // then every line that arrives
+  double idle_seconds = -1;     // with follow: stop after this long without a line (< 0: never)
+  unsigned poll_ms = 10;        // the pause when nothing new has come
+};
+
+// 0 on success; 4 when there is no current log file or it cannot be read. Lines go to
+// out, complaints to err.
+//
+// It reads without the block's mutex, as the level test reads the filters: a writer
+// moves the current number on only after its last record in the old file is complete,
+// so a file whose number is behind the current one is read to its end and left, and of
+// the current file only complete lines are taken. Waiting for the mutex instead would
+// let a busy installation's writers, which take it for every record, starve the reader
+// until they had gone round the whole ring of files. Only a reader that falls half a ring
+// behind (starved of processor time) takes the mutex, and catches up while the writers
+// wait, so that no file is reused before it has been read.
+int tail(const MEMORY_LGQK* block, BlockLock& lock, const TailOptions& options, std::FILE* out, std::FILE* err);
+
+}  // namespace qklog
+
+#endif
