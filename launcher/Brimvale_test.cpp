@@ -2,6 +2,7 @@
 // runtime (fakejava) that reports the arguments and environment it received.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -246,6 +247,40 @@ TEST_F(Launcher, MissingRuntimeSettingLeavesAnEmptyPath) {
   EXPECT_EQ(r.exit_code, 9u);
   EXPECT_EQ(r.err, "Invocation Command Line:\n" + expected_line("", root_, "") + "\n");
 }
+
+TEST_F(Launcher, MissingOrEmptyRuntimeSettingFailsToStartWith2) {
+  // As on Windows, where "/bin/java.exe" is looked for at the root of the drive: no runtime
+  // of the system's runs in its place.
+  for (const char* value : {static_cast<const char*>(nullptr), ""}) {
+    set("QK_JRE_INSTALL_DIR", value);
+    auto r = brimvale({"a"});
+    EXPECT_EQ(r.exit_code, 2u) << r.err;
+    const std::string message =
+        "Error returned from command. Command: " + expected_line("", root_, "a ") + ". Exit Code:2";
+    EXPECT_EQ(r.err, message + "\n");
+    EXPECT_FALSE(testsupport::file_exists(report_));
+    auto records = records_with(log_records("", root_ + "/log"), message);
+    EXPECT_FALSE(records.empty());
+    for (const auto& rec : records) EXPECT_EQ(rec.substr(59, 13), "ERROR        ");
+  }
+}
+
+#ifdef SIGCHLD
+TEST_F(Launcher, KeepsTheChildsExitCodeWhenItsParentIgnoresSigchld) {
+  // A service manager or a script may start the launcher with SIGCHLD ignored; the
+  // disposition is inherited, and the kernel would reap the runtime before the launcher
+  // reads its exit code.
+  set("FAKEJAVA_EXIT", "5");
+  set("QK_LOG_LEVEL", "MILESTONE");
+  auto previous = std::signal(SIGCHLD, SIG_IGN);
+  auto r = brimvale({"a"});
+  std::signal(SIGCHLD, previous);
+  EXPECT_EQ(r.exit_code, 5u) << r.err;
+  const std::string completion = "Error returned from command. Command: " +
+                                 expected_line(jre_, root_, "a ") + ". Exit Code:5";
+  EXPECT_EQ(records_with(log_records(r.err, root_ + "/log"), completion).size(), 1u);
+}
+#endif
 
 TEST_F(Launcher, PassesQkEnvAssignmentsToTheRuntime) {
   testsupport::write_file(root_ + "/QK.env", "FROM_QKENV = hello there\r\nQK_ROOT = ignored\n");
