@@ -291,6 +291,62 @@ TEST_F(Launcher, PassesQkEnvAssignmentsToTheRuntime) {
   EXPECT_EQ(got.env["QK_ROOT"], root_) << "the environment wins over QK.env";
 }
 
+TEST_F(Launcher, ReadsOnlyRegularFilesAsQkEnv) {
+  // A directory named QK.env is no configuration file: none was found.
+  set("QK_DEVO", "1");
+  set("QK_LOCAL", (dir_ / "local").c_str());
+  testsupport::make_dirs(root_ + "/QK.env");
+  auto r = brimvale({"a"});
+  EXPECT_EQ(r.exit_code, 0u) << r.err;
+  EXPECT_EQ(r.err, "\nNo QK config files found\nfakejava err\n");
+#ifndef _WIN32
+  // A FIFO without a writer is passed over at once, and the next file is still read.
+  fs::remove(root_ + "/QK.env");
+  ASSERT_EQ(testsupport::run("mkfifo " + quote_arg(root_ + "/QK.env")).exit_code, 0u);
+  testsupport::make_dirs(root_ + "/config");
+  testsupport::write_file(root_ + "/config/QK.env", "AFTER_FIFO=read\n");
+  auto f = brimvale({"a"});
+  EXPECT_EQ(f.exit_code, 0u) << f.err;
+  EXPECT_EQ(f.err, "fakejava err\n");
+  EXPECT_EQ(received().env["AFTER_FIFO"], "read");
+#endif
+}
+
+TEST_F(Launcher, ACtrlZEndsAQkEnvFileAsWindowsTextModeDoes) {
+  testsupport::write_file(root_ + "/QK.env",
+                          "BEFORE_EOF=kept\r\nCUT=a\x1a" "b\r\nAFTER_EOF=never\r\n");
+  auto r = brimvale({"a"});
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  Received got = received();
+  EXPECT_EQ(got.env["BEFORE_EOF"], "kept");
+  EXPECT_EQ(got.env["CUT"], "a");
+  EXPECT_EQ(got.env.count("AFTER_EOF"), 0u);
+}
+
+TEST_F(Launcher, NestedReferencesStopAtTheLongestValue) {
+  // Each line repeats the value sixteen times: without a bound the seventh line asks for
+  // gigabytes. Lines past the bound are reported and skipped; the rest of the file counts.
+  std::string file = "@NESTED=" + std::string(100, 'x') + "\n";
+  for (int line = 2; line <= 7; ++line) {
+    file += "@NESTED=";
+    for (int i = 0; i < 16; ++i) file += "$NESTED";
+    file += "\n";
+  }
+  file += "AFTER_NESTED=still read\n";
+  set("QK_LOCAL", (dir_ / "local").c_str());
+  testsupport::write_file(root_ + "/QK.env", file);
+  auto r = brimvale({"a"});
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  std::string expected_err;
+  for (int line = 4; line <= 7; ++line)
+    expected_err += "\nValue of NESTED in " + root_ + "/QK.env line " + std::to_string(line) +
+                    " is longer than 32767 characters; not set\n";
+  EXPECT_EQ(r.err, expected_err + "fakejava err\n");
+  Received got = received();
+  EXPECT_EQ(got.env["NESTED"], std::string(100 * 16 * 16, 'x'));
+  EXPECT_EQ(got.env["AFTER_NESTED"], "still read");
+}
+
 TEST_F(Launcher, UsesARootForcedByTheLocalQkEnv) {
   std::string local = dir_ / "local";
   std::string forced = dir_ / "forced";
