@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "env/shmem.h"
@@ -345,6 +346,41 @@ TEST_F(Launcher, NestedReferencesStopAtTheLongestValue) {
   Received got = received();
   EXPECT_EQ(got.env["NESTED"], std::string(100 * 16 * 16, 'x'));
   EXPECT_EQ(got.env["AFTER_NESTED"], "still read");
+}
+
+// The example of the README's "The QK.env format", as it stands there (its indented block).
+std::string readme_qkenv_example() {
+  std::istringstream in(testsupport::read_file(QK_SOURCE_DIR "/README.md"));
+  std::string line, example;
+  while (std::getline(in, line) && line != "### The `QK.env` format") {
+  }
+  std::getline(in, line);  // the blank line before the block
+  while (std::getline(in, line) && line.rfind("    ", 0) == 0) example += line.substr(4) + "\n";
+  return example;
+}
+
+TEST_F(Launcher, TheReadmesQkEnvExampleMeansWhatItSays) {
+  const std::string example = readme_qkenv_example();
+  ASSERT_NE(example.find("ESCAPES"), std::string::npos) << example;
+  testsupport::write_file(root_ + "/QK.env", example);
+  set("QK_LOCAL", (dir_ / "local").c_str());
+  set("FORCED", "the environment's");
+  for (const char* name : {"NAME", "LONG", "PATH_ADDITION", "PRICE", "ESCAPES"}) set(name, nullptr);
+  auto r = brimvale({"a"});
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  EXPECT_EQ(r.err, "fakejava err\n");
+  Received got = received();
+  EXPECT_EQ(got.env["NAME"], "value with inner  and trailing blanks kept");
+  EXPECT_EQ(got.env["LONG"], "first part and second part");
+  EXPECT_EQ(got.env["PATH_ADDITION"], root_ + "/bin");
+  EXPECT_EQ(got.env["PRICE"], "$5");
+  EXPECT_EQ(got.env["FORCED"], "replaces any existing value");
+  EXPECT_EQ(got.env["ESCAPES"], "$ \\ \t");
+  // The comments set nothing.
+  const std::set<std::string> from_file = {"NAME", "LONG", "PATH_ADDITION", "PRICE", "FORCED", "ESCAPES"};
+  for (const auto& entry : got.env)
+    if (!platform::get_env(entry.first.c_str()) && !from_file.count(entry.first))
+      ADD_FAILURE() << "the example set " << entry.first << "=" << entry.second;
 }
 
 TEST_F(Launcher, UsesARootForcedByTheLocalQkEnv) {
