@@ -14,6 +14,11 @@
 #include "platform/process.h"
 #include "string/String.h"
 
+// The launcher's program name, whatever its executable is called: the name of its records,
+// of the shared block's process-name filters and of "%n" in file names. Constant-
+// initialised, so it is in place before any module's logger start-up runs.
+char program_name[64] = "Brimvale";
+
 namespace {
 
 LoggerGuard logger_guard;

@@ -435,10 +435,25 @@ TEST_F(Launcher, LogsInvocationAndCompletionAtMilestone) {
   ASSERT_EQ(completion.size(), 1u) << r.err;
   for (const auto& rec : {invocation[0], completion[0]}) {
     EXPECT_EQ(rec.substr(59, 13), "MILESTONE    ") << rec;
-    EXPECT_EQ(rec.substr(72, 9), "Brimvale ") << rec;
+    EXPECT_EQ(rec.substr(33, 18), "Brimvale          ") << rec;  // the process
+    EXPECT_EQ(rec.substr(72, 9), "Brimvale ") << rec;                    // the source
     EXPECT_EQ(rec[98], ' ') << rec;
   }
   EXPECT_TRUE(records_with(records, "** LOGGER **").empty());
+}
+
+TEST_F(Launcher, KeepsItsProgramNameUnderAnyFileName) {
+  // Other programs log under their executable's name; the launcher is "Brimvale" always.
+  const std::string renamed = dir_ / "renamed-launcher";
+  const std::string program = testsupport::sibling_program("Brimvale");
+  fs::copy_file(program, renamed + program.substr(program.size() - (program.size() > 4 &&
+                    program.compare(program.size() - 4, 4, ".exe") == 0 ? 4 : 0)));
+  set("QK_LOG_LEVEL", "MILESTONE");
+  auto r = testsupport::run(quote_arg(renamed) + " a");
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  auto records = records_with(log_records("", root_ + "/log"), "Invocation Command Line:");
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].substr(33, 18), "Brimvale          ") << records[0];
 }
 
 TEST_F(Launcher, LogsTheLoggersLifeAtVerbose) {
