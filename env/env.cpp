@@ -86,13 +86,21 @@ bool legacy_lookup(const char* name, bool fatal, std::string& value_out) {
   return true;
 }
 
-// Layer 4: one assignment of a file into the environment.
-void apply(const qkenv::Assignment& a) {
+// Layer 4: one assignment of the file at path into the environment.
+void apply_assignment(const qkenv::Assignment& a, const std::string& path) {
   const std::string& token = a.token;
   if (token.empty() || token[0] == '.') return;  // a line naming another file sets nothing
   // A token without a name ("@=x") cannot be an assignment; skipping it keeps a
   // malformed line from ending the process.
   if (a.name.empty()) return;
+  // No environment holds a longer value; the rest of the file still counts.
+  if (a.too_long) {
+    const std::string message = "Value of " + a.name + " in " + path + " line " +
+                                std::to_string(a.line) + " is longer than " +
+                                std::to_string(qkenv::kValueMax) + " characters; not set\n";
+    report_message(message.c_str(), REPORT_WARNING, 0);
+    return;
+  }
   if (token[0] == '@') {
     if (!qkenv::value_part(token).empty()) env_put(token.c_str() + 1, 1);
     return;
@@ -116,7 +124,7 @@ bool read_file(const char* dir, const char* file, const char* suffix = "") {
                        [](const std::string& name) { return platform::get_env(name.c_str()); });
   qkenv::Assignment a;
   while (parser.next(a)) {
-    apply(a);
+    apply_assignment(a, path);
     use_user_locale();
   }
   return true;

@@ -138,6 +138,26 @@ TEST(EnvLoad, LongLinesAreReadWhole) {
   EXPECT_EQ(value + value, value_of("QKT_Y"));
 }
 
+TEST(EnvLoad, ValuesAreBoundedAtTheLongestAnEnvironmentHolds) {
+  Installation inst({"QKT_X", "QKT_Y", "QKT_Z", "QKT_LF", "QKT_B"});
+  const std::string most(32767, 'v');
+  set_env("QKT_LF", "a\nQKT_B=from the expansion");
+  // The value just within the bound is kept; one more byte and the line is refused,
+  // reported with its line, and the file goes on, also after a reference that expands
+  // past the bound and holds a line feed of its own.
+  write_file(inst.root + "/QK.env", "QKT_X=" + most + "\n\nQKT_Y=" + most + "w\n" +
+                                        "QKT_Z=$QKT_X$QKT_LF\n");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(most, value_of("QKT_X"));
+  const std::string path = inst.root + sep() + "QK.env";
+  EXPECT_EQ("\nValue of QKT_Y in " + path + " line 3 is longer than 32767 characters; not set\n"
+            "\nValue of QKT_Z in " + path + " line 4 is longer than 32767 characters; not set\n",
+            testing::internal::GetCapturedStderr());
+  EXPECT_EQ("<none>", value_of("QKT_Y"));
+  EXPECT_EQ("<none>", value_of("QKT_Z"));
+  EXPECT_EQ("from the expansion", value_of("QKT_B"));
+}
+
 TEST(EnvLoad, NamespacePrefixesComeFirst) {
   Installation inst({"P___QKT_X", "P:QKT_X", "QKT_X", "P___QKT_Y", "P:QKT_Y", "QKT_Y"});
   set_env("QKT_X", "plain");

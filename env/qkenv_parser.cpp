@@ -2,6 +2,7 @@
 #include "env/internal/qkenv_parser.h"
 
 #include <ctype.h>
+#include <string.h>
 
 #include <utility>
 
@@ -31,8 +32,10 @@ bool Parser::next_logical_line() {
   line_.clear();
   line_pos_ = 0;
   bool continued = false;
+  line_number_ = physical_lines_ + 1;
   while (!source_ended_) {
     std::string physical;
+    ++physical_lines_;
     bool ended_by_lf = false;
     for (;;) {
       int c = source_();
@@ -47,7 +50,10 @@ bool Parser::next_logical_line() {
       if (c != 0) physical.push_back(static_cast<char>(c));  // a text file has no NUL
     }
     if (physical.empty()) {
-      if (ended_by_lf) continue;  // empty physical lines are skipped
+      if (ended_by_lf) {  // empty physical lines are skipped
+        if (!continued) line_number_ = physical_lines_ + 1;
+        continue;
+      }
       break;
     }
     if (physical.back() == '\\') {
@@ -80,6 +86,11 @@ int Parser::raw() {
 
 int Parser::next_char() {
   for (;;) {
+    // A value being skipped ends at a line feed, wherever that comes from.
+    if (discarding_ && expansion_pos_ < expansion_.size()) {
+      expansion_pos_ = expansion_.find('\n', expansion_pos_);
+      if (expansion_pos_ == std::string::npos) expansion_pos_ = expansion_.size();
+    }
     if (expansion_pos_ < expansion_.size())
       return static_cast<unsigned char>(expansion_[expansion_pos_++]);
     int c = raw();
@@ -106,6 +117,7 @@ int Parser::next_char() {
     expansion_pos_ = 0;
     if (!name.empty()) {
       const char* value = lookup_(name);
+      if (value && discarding_) value = strchr(value, '\n');  // only its line end matters
       if (value) expansion_ = value;
     }
   }
@@ -114,6 +126,10 @@ int Parser::next_char() {
 bool Parser::next(Assignment& out) {
   out.token.clear();
   out.name.clear();
+  out.line = 0;
+  out.too_long = false;
+  discarding_ = false;
+  size_t value_start = 0;
   int state = 0;
   for (bool done = false; !done;) {
     int c = next_char();
@@ -125,6 +141,7 @@ bool Parser::next(Assignment& out) {
         if (c == '#' || c == '!') {
           state = 1;
         } else if (c == '.' || c == '@' || c == '_' || is_letter(c)) {
+          out.line = line_number_;
           out.token.push_back(ch);
           if (c == '_' || is_letter(c)) out.name.push_back(ch);
           state = 2;
@@ -154,18 +171,26 @@ bool Parser::next(Assignment& out) {
         if (c == '\n') {
           done = true;
         } else if (!is_blank(c)) {
+          value_start = out.token.size();
           out.token.push_back(ch);
           state = 5;
         }
         break;
       default:  // value
-        if (c == '\n')
+        if (c == '\n') {
           done = true;
-        else
+        } else if (discarding_) {
+          break;
+        } else if (out.token.size() - value_start < kValueMax) {
           out.token.push_back(ch);
+        } else {
+          out.too_long = true;
+          discarding_ = true;
+        }
         break;
     }
   }
+  discarding_ = false;
   remove_byte_order_marks(out.token);
   remove_byte_order_marks(out.name);
   return !out.token.empty();

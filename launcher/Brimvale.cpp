@@ -14,6 +14,11 @@
 #include "platform/process.h"
 #include "string/String.h"
 
+// The launcher's program name, whatever its executable is called: the name of its records,
+// of the shared block's process-name filters and of "%n" in file names. Constant-
+// initialised, so it is in place before any module's logger start-up runs.
+char program_name[64] = "Brimvale";
+
 namespace {
 
 LoggerGuard logger_guard;
@@ -79,7 +84,16 @@ int append_user_arguments(String& arguments, char** argv) {
 unsigned long run_command(String executable, String arguments) {
   const String command = executable + " " + arguments;
   unsigned long result = 77;
-  const platform::CommandResult child = platform::run_command_line(static_cast<const char*>(command));
+  platform::CommandResult child;
+  // Without the runtime's directory the executable is "/bin/java.exe", which Windows looks
+  // for at the root of the current drive and does not find; a POSIX system might have a
+  // java of its own there. No runtime is started, on every build, and the start fails as
+  // a missing file does.
+  const char* runtime_dir = env_lookup("QK_JRE_INSTALL_DIR", 0);
+  if (runtime_dir && runtime_dir[0])
+    child = platform::run_command_line(static_cast<const char*>(command));
+  else
+    child.error = platform::kFileNotFound;
   if (!child.started) {
     result = child.error;
     if (stdlog && stdlog->isOn("Brimvale", __LINE__, ERROR)) {

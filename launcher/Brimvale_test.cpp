@@ -2,9 +2,11 @@
 // runtime (fakejava) that reports the arguments and environment it received.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "env/shmem.h"
@@ -247,6 +249,40 @@ TEST_F(Launcher, MissingRuntimeSettingLeavesAnEmptyPath) {
   EXPECT_EQ(r.err, "Invocation Command Line:\n" + expected_line("", root_, "") + "\n");
 }
 
+TEST_F(Launcher, MissingOrEmptyRuntimeSettingFailsToStartWith2) {
+  // As on Windows, where "/bin/java.exe" is looked for at the root of the drive: no runtime
+  // of the system's runs in its place.
+  for (const char* value : {static_cast<const char*>(nullptr), ""}) {
+    set("QK_JRE_INSTALL_DIR", value);
+    auto r = brimvale({"a"});
+    EXPECT_EQ(r.exit_code, 2u) << r.err;
+    const std::string message =
+        "Error returned from command. Command: " + expected_line("", root_, "a ") + ". Exit Code:2";
+    EXPECT_EQ(r.err, message + "\n");
+    EXPECT_FALSE(testsupport::file_exists(report_));
+    auto records = records_with(log_records("", root_ + "/log"), message);
+    EXPECT_FALSE(records.empty());
+    for (const auto& rec : records) EXPECT_EQ(rec.substr(59, 13), "ERROR        ");
+  }
+}
+
+#ifdef SIGCHLD
+TEST_F(Launcher, KeepsTheChildsExitCodeWhenItsParentIgnoresSigchld) {
+  // A service manager or a script may start the launcher with SIGCHLD ignored; the
+  // disposition is inherited, and the kernel would reap the runtime before the launcher
+  // reads its exit code.
+  set("FAKEJAVA_EXIT", "5");
+  set("QK_LOG_LEVEL", "MILESTONE");
+  auto previous = std::signal(SIGCHLD, SIG_IGN);
+  auto r = brimvale({"a"});
+  std::signal(SIGCHLD, previous);
+  EXPECT_EQ(r.exit_code, 5u) << r.err;
+  const std::string completion = "Error returned from command. Command: " +
+                                 expected_line(jre_, root_, "a ") + ". Exit Code:5";
+  EXPECT_EQ(records_with(log_records(r.err, root_ + "/log"), completion).size(), 1u);
+}
+#endif
+
 TEST_F(Launcher, PassesQkEnvAssignmentsToTheRuntime) {
   testsupport::write_file(root_ + "/QK.env", "FROM_QKENV = hello there\r\nQK_ROOT = ignored\n");
   auto r = brimvale({"a"});
@@ -254,6 +290,97 @@ TEST_F(Launcher, PassesQkEnvAssignmentsToTheRuntime) {
   Received got = received();
   EXPECT_EQ(got.env["FROM_QKENV"], "hello there");
   EXPECT_EQ(got.env["QK_ROOT"], root_) << "the environment wins over QK.env";
+}
+
+TEST_F(Launcher, ReadsOnlyRegularFilesAsQkEnv) {
+  // A directory named QK.env is no configuration file: none was found.
+  set("QK_DEVO", "1");
+  set("QK_LOCAL", (dir_ / "local").c_str());
+  testsupport::make_dirs(root_ + "/QK.env");
+  auto r = brimvale({"a"});
+  EXPECT_EQ(r.exit_code, 0u) << r.err;
+  EXPECT_EQ(r.err, "\nNo QK config files found\nfakejava err\n");
+#ifndef _WIN32
+  // A FIFO without a writer is passed over at once, and the next file is still read.
+  fs::remove(root_ + "/QK.env");
+  ASSERT_EQ(testsupport::run("mkfifo " + quote_arg(root_ + "/QK.env")).exit_code, 0u);
+  testsupport::make_dirs(root_ + "/config");
+  testsupport::write_file(root_ + "/config/QK.env", "AFTER_FIFO=read\n");
+  auto f = brimvale({"a"});
+  EXPECT_EQ(f.exit_code, 0u) << f.err;
+  EXPECT_EQ(f.err, "fakejava err\n");
+  EXPECT_EQ(received().env["AFTER_FIFO"], "read");
+#endif
+}
+
+TEST_F(Launcher, ACtrlZEndsAQkEnvFileAsWindowsTextModeDoes) {
+  testsupport::write_file(root_ + "/QK.env",
+                          "BEFORE_EOF=kept\r\nCUT=a\x1a" "b\r\nAFTER_EOF=never\r\n");
+  auto r = brimvale({"a"});
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  Received got = received();
+  EXPECT_EQ(got.env["BEFORE_EOF"], "kept");
+  EXPECT_EQ(got.env["CUT"], "a");
+  EXPECT_EQ(got.env.count("AFTER_EOF"), 0u);
+}
+
+TEST_F(Launcher, NestedReferencesStopAtTheLongestValue) {
+  // Each line repeats the value sixteen times: without a bound the seventh line asks for
+  // gigabytes. Lines past the bound are reported and skipped; the rest of the file counts.
+  std::string file = "@NESTED=" + std::string(100, 'x') + "\n";
+  for (int line = 2; line <= 7; ++line) {
+    file += "@NESTED=";
+    for (int i = 0; i < 16; ++i) file += "$NESTED";
+    file += "\n";
+  }
+  file += "AFTER_NESTED=still read\n";
+  set("QK_LOCAL", (dir_ / "local").c_str());
+  testsupport::write_file(root_ + "/QK.env", file);
+  auto r = brimvale({"a"});
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  std::string expected_err;
+  for (int line = 4; line <= 7; ++line)
+    expected_err += "\nValue of NESTED in " + root_ + "/QK.env line " + std::to_string(line) +
+                    " is longer than 32767 characters; not set\n";
+  EXPECT_EQ(r.err, expected_err + "fakejava err\n");
+  Received got = received();
+  EXPECT_EQ(got.env["NESTED"], std::string(100 * 16 * 16, 'x'));
+  EXPECT_EQ(got.env["AFTER_NESTED"], "still read");
+}
+
+// The example of the README's "The QK.env format", as it stands there (its indented block).
+std::string readme_qkenv_example() {
+  std::istringstream in(testsupport::read_file(QK_SOURCE_DIR "/README.md"));
+  std::string line, example;
+  while (std::getline(in, line) && line != "### The `QK.env` format") {
+  }
+  std::getline(in, line);  // the blank line before the block
+  while (std::getline(in, line) && line.rfind("    ", 0) == 0) example += line.substr(4) + "\n";
+  return example;
+}
+
+TEST_F(Launcher, TheReadmesQkEnvExampleMeansWhatItSays) {
+  const std::string example = readme_qkenv_example();
+  ASSERT_NE(example.find("ESCAPES"), std::string::npos) << example;
+  testsupport::write_file(root_ + "/QK.env", example);
+  set("QK_LOCAL", (dir_ / "local").c_str());
+  set("FORCED", "the environment's");
+  for (const char* name : {"NAME", "LONG", "PATH_ADDITION", "PRICE", "ESCAPES"}) set(name, nullptr);
+  auto r = brimvale({"a"});
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  EXPECT_EQ(r.err, "fakejava err\n");
+  Received got = received();
+  EXPECT_EQ(got.env["NAME"], "value with inner  and trailing blanks kept");
+  EXPECT_EQ(got.env["LONG"], "first part and second part");
+  EXPECT_EQ(got.env["PATH_ADDITION"], root_ + "/bin");
+  EXPECT_EQ(got.env["PRICE"], "$5");
+  EXPECT_EQ(got.env["FORCED"], "replaces any existing value");
+  EXPECT_EQ(got.env["ESCAPES"], "$ \\ \t");
+  // The comments set nothing.
+  const std::set<std::string> from_file = {"NAME", "LONG", "PATH_ADDITION", "PRICE", "FORCED", "ESCAPES"};
+  for (const auto& entry : got.env)
+    if (!platform::get_env(entry.first.c_str()) && !from_file.count(entry.first))
+      ADD_FAILURE() << "the example set " << entry.first << "=" << entry.second;
 }
 
 TEST_F(Launcher, UsesARootForcedByTheLocalQkEnv) {
@@ -308,10 +435,25 @@ TEST_F(Launcher, LogsInvocationAndCompletionAtMilestone) {
   ASSERT_EQ(completion.size(), 1u) << r.err;
   for (const auto& rec : {invocation[0], completion[0]}) {
     EXPECT_EQ(rec.substr(59, 13), "MILESTONE    ") << rec;
-    EXPECT_EQ(rec.substr(72, 9), "Brimvale ") << rec;
+    EXPECT_EQ(rec.substr(33, 18), "Brimvale          ") << rec;  // the process
+    EXPECT_EQ(rec.substr(72, 9), "Brimvale ") << rec;                    // the source
     EXPECT_EQ(rec[98], ' ') << rec;
   }
   EXPECT_TRUE(records_with(records, "** LOGGER **").empty());
+}
+
+TEST_F(Launcher, KeepsItsProgramNameUnderAnyFileName) {
+  // Other programs log under their executable's name; the launcher is "Brimvale" always.
+  const std::string renamed = dir_ / "renamed-launcher";
+  const std::string program = testsupport::sibling_program("Brimvale");
+  fs::copy_file(program, renamed + program.substr(program.size() - (program.size() > 4 &&
+                    program.compare(program.size() - 4, 4, ".exe") == 0 ? 4 : 0)));
+  set("QK_LOG_LEVEL", "MILESTONE");
+  auto r = testsupport::run(quote_arg(renamed) + " a");
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  auto records = records_with(log_records("", root_ + "/log"), "Invocation Command Line:");
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].substr(33, 18), "Brimvale          ") << records[0];
 }
 
 TEST_F(Launcher, LogsTheLoggersLifeAtVerbose) {

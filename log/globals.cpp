@@ -1,5 +1,5 @@
-// Process-wide state of the logger: the process settings, the sink list, the level table
-// with its names, and the program name.
+// Process-wide state of the logger: the process settings, the sink list, and the level
+// table with its names.
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -9,8 +9,7 @@
 #include "log/logfile.h"
 
 // Constant-initialised, so that modules logging during static initialisation find them
-// ready whatever order the modules start in.
-char program_name[64] = "Brimvale";
+// ready whatever order the modules start in. (The program name is in program_name.cpp.)
 LogProcessSettings log_process = {};
 LogSink* log_sinks = nullptr;
 

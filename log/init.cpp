@@ -36,7 +36,7 @@ void startLogProcess() {
   if (log_process.started) return;
   LogProcessSettings& s = log_process;
   const long full_pid = static_cast<long>(platform::process_id());
-  applyProgramName(s, program_name, full_pid);
+  applyProgramName(s, defaultProgramName(), full_pid);
   logimpl::copyText(program_name, sizeof program_name, s.process_name);
   s.pid = static_cast<int>(full_pid % 100000);
   if (s.pid < 0) s.pid = -s.pid;

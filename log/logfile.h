@@ -131,6 +131,10 @@ extern LogProcessSettings log_process;
 // The process name shown in records: the process name, else the identity text.
 const char* shownProcessName();
 
+// The program name the start-up reads: program_name, or when that is empty the running
+// executable's base name without ".exe" (nullptr when the system gives none).
+const char* defaultProgramName();
+
 // The start-up's reading of the program name: log mode, process name and file override.
 // The bootstrap forms are "BSTRAP:name", "BSTRAP:name:file" and "BSTRAP:name:stderr"
 // (first word in any case, name and file optional). full_pid names the override file

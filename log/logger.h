@@ -129,8 +129,11 @@ const char* levelName(int level);
 // Makes the name the process name of the records and the program name.
 void setProcessName(const char* name);
 
-// The program's name, read by the logger's start-up ("Brimvale"; forms beginning with
-// "BSTRAP:" choose the bootstrap log mode).
+// The program's name, read by the logger's start-up (forms beginning with "BSTRAP:" choose
+// the bootstrap log mode). Empty unless the program defines it itself, constant-initialised
+// (the launcher: char program_name[64] = "Brimvale";); an empty name stands for the
+// executable's base name without ".exe", so that every program's records, filters and
+// file names tell it apart.
 extern char program_name[64];
 
 #endif

@@ -3,9 +3,12 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "log/internal/record.h"
 #include "log/logfile.h"
+#include "platform/files.h"
+#include "platform/process.h"
 
 using logimpl::copyText;
 
@@ -43,6 +46,26 @@ void applyBootstrapForm(LogProcessSettings& s) {
 }
 
 }  // namespace
+
+const char* defaultProgramName() {
+  static char name[sizeof program_name];
+  if (program_name[0]) return program_name;
+  const std::string path = platform::program_path();
+  std::size_t start = path.find_last_of(platform::path_separator());
+  start = start == std::string::npos ? 0 : start + 1;
+  // Windows accepts "/" as well.
+  const std::size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash + 1 > start) start = slash + 1;
+  std::string base = path.substr(start);
+  const std::size_t n = base.size();
+  if (n > 4 && base[n - 4] == '.' && std::tolower(static_cast<unsigned char>(base[n - 3])) == 'e' &&
+      std::tolower(static_cast<unsigned char>(base[n - 2])) == 'x' &&
+      std::tolower(static_cast<unsigned char>(base[n - 1])) == 'e')
+    base.resize(n - 4);
+  if (base.empty()) return nullptr;
+  copyText(name, sizeof name, base.c_str());
+  return name;
+}
 
 void applyProgramName(LogProcessSettings& s, const char* program, long full_pid) {
   s.identity[0] = '\0';

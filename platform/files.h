@@ -21,8 +21,10 @@ bool is_absolute_path(const std::string& path);
 // of a file path (_splitpath); the directory is empty for a bare file name.
 void split_drive_and_directory(const std::string& path, std::string& drive, std::string& dir);
 
-// A text file opened for reading, shared for reading and writing by others. A CR LF pair
-// reads as one LF on every build (Windows' text mode does it there).
+// A text file opened for reading, shared for reading and writing by others, read as the
+// Windows C runtime's text mode reads it on every build: a CR LF pair reads as one LF, and
+// a Ctrl-Z (0x1A) ends the file. Only a regular file opens: a directory, a FIFO or a
+// device does not (and a FIFO without a writer does not block the opening).
 class TextReader {
  public:
   TextReader() = default;
@@ -36,6 +38,7 @@ class TextReader {
 
  private:
   FILE* file_ = nullptr;
+  bool ended_ = false;  // a Ctrl-Z was read
 };
 
 // _access: 0 when the path exists and allows the mode (0 exists, 2 write, 4 read,

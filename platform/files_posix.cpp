@@ -2,7 +2,9 @@
 #include "platform/files.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +15,10 @@
 extern char** environ;
 
 namespace platform {
+
+namespace {
+const int kEndOfText = 0x1A;  // Ctrl-Z: the end of a text-mode file
+}  // namespace
 
 char path_separator() { return '/'; }
 
@@ -30,13 +36,30 @@ TextReader::~TextReader() {
 
 bool TextReader::open(const std::string& path) {
   if (file_) fclose(file_);
-  file_ = fopen(path.c_str(), "r");
+  file_ = nullptr;
+  ended_ = false;
+  // Opened without waiting, so that a FIFO without a writer is refused rather than waited
+  // for; only a regular file is kept, and reads of it block as usual.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return false;
+  }
+  file_ = fdopen(fd, "r");
+  if (!file_) close(fd);
   return file_ != nullptr;
 }
 
 int TextReader::get() {
-  if (!file_) return -1;
+  if (!file_ || ended_) return -1;
   int c = getc(file_);
+  if (c == kEndOfText) {
+    ended_ = true;
+    return -1;
+  }
   if (c == '\r') {
     int next = getc(file_);
     if (next == '\n') return '\n';

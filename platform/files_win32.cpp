@@ -8,6 +8,8 @@
 #include <process.h>
 #include <share.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 
 namespace platform {
 
@@ -31,14 +33,24 @@ TextReader::~TextReader() {
 
 bool TextReader::open(const std::string& path) {
   if (file_) fclose(file_);
+  ended_ = false;
   file_ = _fsopen(path.c_str(), "r", _SH_DENYNO);
+  if (!file_) return false;
+  struct _stat st;
+  if (_fstat(_fileno(file_), &st) != 0 || !(st.st_mode & _S_IFREG)) {
+    fclose(file_);
+    file_ = nullptr;
+  }
   return file_ != nullptr;
 }
 
 int TextReader::get() {
-  if (!file_) return -1;
+  if (!file_ || ended_) return -1;
+  // Text mode turns CR LF into LF and ends the file at a Ctrl-Z; the check below only
+  // keeps that true whichever C runtime the program runs on.
   int c = getc(file_);
-  return c == EOF ? -1 : c;
+  if (c == 0x1A) ended_ = true;
+  return c == EOF || ended_ ? -1 : c;
 }
 
 int access_path(const std::string& path, int mode) { return _access(path.c_str(), mode); }

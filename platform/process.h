@@ -19,6 +19,9 @@ struct CommandResult {
   unsigned long exit_code = 0; // the child's exit code (128 + N for a POSIX signal N)
 };
 
+// The system error code of a program that is not there (ERROR_FILE_NOT_FOUND; ENOENT).
+constexpr unsigned long kFileNotFound = 2;
+
 // Starts the command line as a child on the same console with the caller's environment,
 // standard streams and current directory, and waits for it without time limit.
 CommandResult run_command_line(const std::string& command_line);

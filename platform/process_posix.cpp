@@ -6,6 +6,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <spawn.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -31,6 +32,33 @@ std::string resolve_program(const std::string& path) {
   return path;
 }
 
+// A parent that ignores SIGCHLD (or asks not to keep ended children) has the kernel reap
+// them, and waitpid then finds no exit code. While the launcher waits for its child it
+// takes the default disposition back, so that the child's code is kept; the child starts
+// with the default too, as every program expects. The caller's disposition returns after.
+class ChildStatusKept {
+ public:
+  ChildStatusKept() {
+    struct sigaction current;
+    if (sigaction(SIGCHLD, nullptr, &current) != 0) return;
+    if (current.sa_handler != SIG_IGN && !(current.sa_flags & SA_NOCLDWAIT)) return;
+    struct sigaction keep;
+    memset(&keep, 0, sizeof keep);
+    keep.sa_handler = SIG_DFL;
+    sigemptyset(&keep.sa_mask);
+    if (sigaction(SIGCHLD, &keep, &saved_) == 0) changed_ = true;
+  }
+  ~ChildStatusKept() {
+    if (changed_) sigaction(SIGCHLD, &saved_, nullptr);
+  }
+  ChildStatusKept(const ChildStatusKept&) = delete;
+  ChildStatusKept& operator=(const ChildStatusKept&) = delete;
+
+ private:
+  struct sigaction saved_;
+  bool changed_ = false;
+};
+
 CommandResult spawn_and_wait(const std::string& command_line, const std::string* in,
                              const std::string* out, const std::string* err) {
   CommandResult result;
@@ -53,6 +81,7 @@ CommandResult spawn_and_wait(const std::string& command_line, const std::string*
   if (err && !err->empty())
     posix_spawn_file_actions_addopen(&actions, 2, err->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 
+  ChildStatusKept status_kept;
   pid_t pid = 0;
   // A path with a slash runs that file; a bare name is looked up along PATH.
   int rc = program.find('/') != std::string::npos

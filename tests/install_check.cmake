@@ -46,9 +46,13 @@ if(rc)
   message(FATAL_ERROR "building the consumer failed")
 endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -E env QK_ROOT=/r QK_LOCAL=/r QK_LOG_NOKEY=1
-                        ${EMULATOR} ${WORK}/build/consumer${exe}
-                OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+                        QK_LOG_LEVEL=MILESTONE ${EMULATOR} ${WORK}/build/consumer${exe}
+                OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
 if(rc OR NOT out MATCHES "root=/r")
   message(FATAL_ERROR "the consumer ran wrong: ${rc} ${out}")
+endif()
+# Its records carry its own program name (the process column, before the process id).
+if(NOT err MATCHES "LoggerQK: [^\n]* consumer +[0-9]+ MILESTONE +consumer +[0-9]+ consumer ran")
+  message(FATAL_ERROR "the consumer's record does not name it: ${err}")
 endif()
 file(REMOVE_RECURSE ${WORK})

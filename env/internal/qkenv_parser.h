@@ -6,6 +6,7 @@
 //      references expanded from the environment of the moment, "$$" for one "$";
 //   3. the tokenizer: "NAME = value", "@NAME=value" (forced), "#" and "!" comments, a
 //      leading UTF-8 byte-order mark skipped;
+//      a value is bounded at kValueMax bytes;
 //   4. the caller applies each assignment (see env.cpp).
 #ifndef QK_ENV_INTERNAL_QKENV_PARSER_H
 #define QK_ENV_INTERNAL_QKENV_PARSER_H
@@ -15,9 +16,16 @@
 
 namespace qkenv {
 
+// The longest value an assignment may give: what Windows allows an environment variable
+// (32767 characters). A longer value is not kept; the assignment is marked instead, so that
+// references that nest from line to line cannot grow without end.
+const size_t kValueMax = 32767;
+
 struct Assignment {
-  std::string token;  // "NAME=value", possibly behind "@" or "."
-  std::string name;   // the name alone
+  std::string token;      // "NAME=value", possibly behind "@" or "."
+  std::string name;       // the name alone
+  int line = 0;           // the file's line where the assignment starts (from 1)
+  bool too_long = false;  // the value exceeded kValueMax; token holds its beginning only
 };
 
 class Parser {
@@ -42,6 +50,9 @@ class Parser {
   size_t line_pos_ = 0;
   std::string expansion_;  // the pending expansion and how far it was delivered
   size_t expansion_pos_ = 0;
+  int physical_lines_ = 0;  // physical lines read so far
+  int line_number_ = 0;     // the first physical line of the current logical line
+  bool discarding_ = false;  // the current value is too long: the rest of it is skipped
 };
 
 // The value part of a token: the text after its first "=" (empty without one).
