@@ -25,6 +25,7 @@
 #include "platform/file_calls.h"
 #include "platform/fileio.h"
 #include "platform/internal/file_limit_testing.h"
+#include "platform/internal/user_testing.h"
 #include "platform/process.h"
 #include "tests/support/testsupport.h"
 
@@ -408,6 +409,44 @@ TEST_F(LogFaults, WritersDyingMidRecordLeaveNoLineWithTwoRecords) {
     if (c % 4 != 0) expected.insert(20 + 23 * c);
   EXPECT_EQ(expected, counts);
   for (const auto& r : runs) EXPECT_TRUE(r.exit_code == 0 || r.exit_code == 3) << r.exit_code;
+}
+
+TEST_F(LogFaults, AnotherUsersProcessTruncatesNothingAndReportsItsLosses) {
+  ScopedEnv limit("QK_LOGFILE_LIMIT", "600");
+  // The installation is made by this user, its files open to others (as a group-writable
+  // installation has them), but not its log folder: others cannot begin new files there.
+  const int old_mask = platform::set_umask(0);
+  const auto made = runAll({{{"QK_FT_RECORDS", "3"}, {"QK_FT_LENGTH", "100"}}});
+  platform::set_umask(old_mask);
+  ASSERT_EQ(0u, made[0].exit_code) << made[0].err;
+  fs::permissions(log_dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(settings_.path(), fs::perms::all);
+
+  // The other user's records go on into the current file, past its limit: it cannot begin
+  // the next one, and the current one is never begun anew.
+  const std::vector<std::string> child = {platform::program_path(), "--gtest_also_run_disabled_tests",
+                                          "--gtest_filter=DISABLED_ChildScenario.FaultWriter"};
+  testsupport::write_file(settings_ / "settings.1", "QK_FT_RECORDS=40\nQK_FT_LENGTH=100\n");
+  platform::testing::OtherUserRun other;
+  if (!platform::testing::run_as_other_user(child, &other))
+    GTEST_SKIP() << "this process cannot run a program as another user (only root can, on POSIX)";
+  ASSERT_EQ(0, other.exit_code) << other.err;
+  Files files = readFiles(log_dir_);
+  EXPECT_TRUE(files.bad.empty()) << files.bad.size() << " broken lines, first: " << files.bad[0];
+  EXPECT_EQ(43u, files.records.size());
+  EXPECT_EQ(0, files.reported_lost);
+
+  // With the current file closed to it too, every record is lost, and each is reported.
+  const std::string current = log_dir_ + "/stdlog.0";
+  const std::string before = testsupport::read_file(current);
+  fs::permissions(current, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                               fs::perms::others_read);
+  testsupport::write_file(settings_ / "settings.2", "QK_FT_RECORDS=10\nQK_FT_LENGTH=100\n");
+  ASSERT_TRUE(platform::testing::run_as_other_user(child, &other));
+  ASSERT_EQ(0, other.exit_code) << other.err;
+  EXPECT_EQ(10u, lostOnStandardError(other.err).size()) << other.err.substr(0, 600);
+  EXPECT_EQ(before, testsupport::read_file(current));
 }
 
 }  // namespace
