@@ -108,7 +108,8 @@ long dyingWrite(int fd, const void* data, std::size_t size) {
 // QK_FT_LENGTH characters. QK_FT_FAULT names what goes wrong from record QK_FT_AT on:
 // "emfile" (ten records), "efbig" (ten records past this process's file-size limit),
 // "oversize" (one record larger than the limit lets a file grow), "die" (the writer dies
-// half-way through the record), "full" (writes fail while the file QK_FT_FLAG exists;
+// half-way through the record), "killed" (the process ends at a moment of its own,
+// whatever it is doing), "full" (writes fail while the file QK_FT_FLAG exists;
 // with QK_FT_FLAG_OWNER this writer makes it at the record and removes it 50 later).
 TEST(DISABLED_ChildScenario, FaultWriter) {
   const int records = setting("QK_FT_RECORDS", 0);
@@ -137,6 +138,15 @@ TEST(DISABLED_ChildScenario, FaultWriter) {
   } else if (fault == "full") {
     full_flag = settingText("QK_FT_FLAG");
     seam.calls().write = fullDiskWrite;
+  }
+  if (fault == "killed") {
+    // The process ends at a moment of its own, whatever its writer is doing: in the middle
+    // of a long write the system stops it at a page boundary, as a kill does.
+    const unsigned delay = 5 + static_cast<unsigned>(platform::process_id() * 7919u % 60u);
+    std::thread([delay] {
+      platform::sleep_ms(delay);
+      platform::exit_process_now(9);
+    }).detach();
   }
   const bool owner = settingText("QK_FT_FLAG_OWNER") != nullptr;
   for (int i = 0; i < records; ++i) {
@@ -447,6 +457,23 @@ TEST_F(LogFaults, AnotherUsersProcessTruncatesNothingAndReportsItsLosses) {
   ASSERT_EQ(0, other.exit_code) << other.err;
   EXPECT_EQ(10u, lostOnStandardError(other.err).size()) << other.err.substr(0, 600);
   EXPECT_EQ(before, testsupport::read_file(current));
+}
+
+TEST_F(LogFaults, WritersKilledAtRandomLeaveNoLineWithTwoRecords) {
+  ScopedEnv limit("QK_LOGFILE_LIMIT", "2000000000");
+  std::vector<Settings> children;
+  for (int c = 0; c < 16; ++c)
+    children.push_back({{"QK_FT_RECORDS", "400"}, {"QK_FT_LENGTH", std::to_string(12000 + 1500 * c)},
+                        {"QK_FT_FAULT", "killed"}});
+  runAll(children);
+  const Files files = readFiles(log_dir_);
+  EXPECT_TRUE(files.bad.empty()) << files.bad.size() << " broken lines, first: " << files.bad[0].substr(0, 200);
+  EXPECT_LE(files.torn_tails, 1u);
+  // Each writer's records are there from its first on, without a gap.
+  std::map<unsigned long, std::set<int>> written;
+  for (const Record& r : files.records) written[r.pid].insert(r.sequence);
+  for (const auto& w : written)
+    EXPECT_EQ(static_cast<int>(w.second.size()) - 1, *w.second.rbegin()) << "process " << w.first;
 }
 
 }  // namespace
