@@ -2,6 +2,7 @@
 #include "env/env.h"
 
 #include <ctype.h>
+#include <errno.h>
 #include <locale.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -244,24 +245,33 @@ long env_number(const char* name) {
   return strtol(value, nullptr, 0);
 }
 
-int env_key(int base, short complain) {
-  const char* value = env_lookup("QK_KEY", complain);
-  if (!value) return -1;
-  uint32_t key = 0;
+bool env_key_text(const char* value, unsigned* key) {
+  uint32_t packed = 0;
   if (isdigit(static_cast<unsigned char>(value[0]))) {
     std::string number = value;
     if (number.compare(0, 2, "0x") == 0 && number.size() > 10) number.resize(10);
-    // Read wide and cut to 32 bits, so that keys from 0x80000000 up keep their bits on a
-    // build whose long has 32 bits.
-    key = static_cast<uint32_t>(strtoull(number.c_str(), nullptr, 0));
+    // Read 64 bits wide on every build, so that a long of 32 bits changes nothing.
+    errno = 0;
+    const unsigned long long wide = strtoull(number.c_str(), nullptr, 0);
+    if (errno == ERANGE || wide > 0xFFFFFFFFull) return false;
+    packed = static_cast<uint32_t>(wide);
   } else {
     for (int i = 0; i < 4 && value[i]; ++i) {
       // Widened as a signed byte: from 0x80 up the bits above its own byte are set too.
       const int32_t widened = static_cast<signed char>(value[i]);
-      key |= static_cast<uint32_t>(widened) << (24 - 8 * i);
+      packed |= static_cast<uint32_t>(widened) << (24 - 8 * i);
     }
   }
-  return static_cast<int>(key + static_cast<uint32_t>(base));
+  *key = packed;
+  return true;
+}
+
+int env_key(int base, short complain) {
+  const char* value = env_lookup("QK_KEY", complain);
+  if (!value) return -1;
+  unsigned key = 0;
+  if (!env_key_text(value, &key)) return -1;
+  return static_cast<int>(static_cast<uint32_t>(key) + static_cast<uint32_t>(base));
 }
 
 const char* env_path(const char* name, const char* suffix) {

@@ -39,6 +39,12 @@ long env_number(const char* name);
 // characters packed into 32 bits ("ABCD" is 0x41424344). -1 when QK_KEY is not set.
 int env_key(int base, short complain);
 
+// The key that a QK_KEY text gives, before the base is added: a number read with its C
+// prefix ("0x" values cut at their tenth character) or the first four characters packed.
+// False when the text is a number that does not fit in 32 bits (4294967296 would
+// otherwise name the block of key 0). The same on every build.
+bool env_key_text(const char* text, unsigned* key);
+
 // A path from the variable name (which must exist): its value when absolute, else under
 // QK_ROOT; then a separator and the suffix when given. The result is overwritten by the
 // next call.

@@ -14,15 +14,16 @@
 #include "log/internal/block.h"
 #include "log/internal/record.h"
 #include "log/logfile.h"
+#include "platform/file_calls.h"
 #include "platform/fileio.h"
 
 namespace {
 
-// Lines up to 256 bytes need no allocation; the front is room for the "LoggerQK: " tag of
+// Lines up to 256 bytes need no allocation: they are formatted on the writing thread's own
+// stack, so that threads never share a line. The front is room for the "LoggerQK: " tag of
 // standard-error lines, so that such a line goes out in one write.
 constexpr std::size_t kLineBuffer = 256;
 constexpr std::size_t kTagRoom = 16;
-char line_buffer[kTagRoom + kLineBuffer];
 
 const char stderr_tag[] = "LoggerQK: ";
 constexpr std::size_t kStderrTagLength = sizeof stderr_tag - 1;
@@ -55,7 +56,9 @@ void writeTagged(char* line, std::size_t length) {
 
 using FileEntry = LogFileTableEntry;
 
-// The attached block and the process's writer state.
+// The attached block and the process's writer state. The writer state (header-wanted, the
+// lost-record count and the reason of the last failure) is read and changed only under
+// the block's lock, which serialises the threads of this process too.
 MEMORY_LGQK* block_base = nullptr;
 void (*block_lock)() = nullptr;
 void (*block_unlock)() = nullptr;
@@ -63,12 +66,12 @@ bool file_output = false;
 char log_directory[LOG_DIRECTORY_MAX + 1];
 
 bool header_wanted = false;
-bool force_switch = false;
 int lost_records = 0;
 int last_error = 0;
 
-constexpr int kRetries = 10;
-constexpr std::size_t kPathSize = 256;
+// Room for the longest path a file can have: a log directory of 259 characters, the
+// entry's directory and the expanded pattern (63 each, "%9" printing nine digits).
+constexpr std::size_t kPathSize = 1024;
 
 void lockBlock() {
   if (block_lock) block_lock();
@@ -269,28 +272,40 @@ void initialiseEntry(FileEntry* e, const LogFile::Names& names, int options) {
   e->start_time = static_cast<std::int32_t>(nowSeconds());
 }
 
-// Creates an empty file open to every user; false when it cannot be made.
-bool createEmpty(const char* path) {
+// Creates the file, which must not exist, empty and open to every user; 0 or the error.
+int createNew(const char* path) {
   const int old_mask = platform::set_umask(0);
-  std::FILE* f = std::fopen(path, "w");
+  const int error = platform::file_calls().create_new(path);
   platform::set_umask(old_mask);
-  if (!f) return false;
-  std::fclose(f);
+  return error;
+}
+
+// Moves the entry to the next number: that file is deleted and begun empty, as every
+// switch does. When it cannot be begun (a file of another user that this process may not
+// delete, a folder in its place), the number stays where it is and false is returned:
+// never is a file that exists opened for a fresh start, which would truncate it.
+bool switchFile(FileEntry* e, const LogFile::Names& names, long long now) {
+  const std::int32_t next = nextNumber(e->file_number);
+  char path[kPathSize];
+  buildPath(names.directory, names.pattern, next, path);
+  std::remove(path);
+  if (createNew(path) != 0) return false;
+  e->file_number = next;
+  e->records = 0;
+  e->start_time = static_cast<std::int32_t>(now);
+  header_wanted = true;
   return true;
 }
 
 // Which file the next record goes to (under the lock): the path of the current number,
-// after switching to the next number when asked to or when a rule says so. True when the
-// file is known to exist.
+// after switching to the next number when a rule says so. True when the file is known to
+// exist. A switch that cannot be made leaves the records in the current file.
 bool chooseFile(FileEntry* e, const LogFile::Names& names, char* path) {
   bool next = false;
   bool exists = false;
   const long long now = nowSeconds();
   buildPath(names.directory, names.pattern, e->file_number, path);
-  if (force_switch) {
-    force_switch = false;
-    next = true;
-  } else if (e->max_records > 0 && e->records > e->max_records) {
+  if (e->max_records > 0 && e->records > e->max_records) {
     next = true;
   } else if (e->file_days >= 1) {
     next = now - e->start_time > static_cast<long long>(e->file_days) * 86400;
@@ -306,20 +321,9 @@ bool chooseFile(FileEntry* e, const LogFile::Names& names, char* path) {
         header_wanted = true;
     }
   }
-  if (!next) return exists;
-
-  e->file_number = nextNumber(e->file_number);
-  e->records = 0;
-  e->start_time = static_cast<std::int32_t>(now);
-  header_wanted = true;
+  if (!next || !switchFile(e, names, now)) return exists;
   buildPath(names.directory, names.pattern, e->file_number, path);
-  std::remove(path);
-  for (int attempt = 0; attempt < kRetries; ++attempt) {
-    if (createEmpty(path)) return true;
-    e->file_number = nextNumber(e->file_number);
-    buildPath(names.directory, names.pattern, e->file_number, path);
-  }
-  return false;
+  return true;
 }
 
 // The header line, when the block carries a time offset: the offset, the host, the clock
@@ -330,7 +334,7 @@ bool writeWhole(int fd, const char* data, std::size_t length) {
   std::size_t done = 0;
   while (done < length) {
     errno = 0;
-    const long n = platform::write_fd(fd, data + done, length - done);
+    const long n = platform::file_calls().write(fd, data + done, length - done);
     if (n <= 0) {
       if (errno == 0) errno = EIO;
       const int reason = errno;
@@ -380,37 +384,130 @@ bool writeLostLine(int fd, const char* prefix) {
   return writeWhole(fd, line, length);
 }
 
-// One attempt at appending the line to the current numbered file; false with last_error
-// set when the file could not be opened or written.
-bool appendToFile(FileEntry* e, const LogFile::Names& names, const char* prefix,
-                  const char* line, std::size_t length) {
+// A file that does not end in a line feed holds the start of a record whose writer died
+// while writing it (a writer that lives takes back what it could not finish). That start
+// was never acknowledged: it is cut off, so that the next record begins a line of its own
+// instead of being glued onto it. The file's size afterwards, or -1 when it is unknown.
+long long repairTail(int fd) {
+  const long long size = platform::file_size_fd(fd);
+  char last;
+  if (size <= 0 || platform::read_at(fd, &last, 1, size - 1) != 1 || last == '\n') return size;
+  char chunk[4096];
+  long long end = size - 1;  // the bytes before end are still to be searched
+  long long keep = 0;
+  while (end > 0 && keep == 0) {
+    const long long start = end > static_cast<long long>(sizeof chunk) ? end - static_cast<long long>(sizeof chunk) : 0;
+    const long n = platform::read_at(fd, chunk, static_cast<std::size_t>(end - start), start);
+    if (n != end - start) return size;  // unreadable: left as it is
+    for (long i = n; i-- > 0;)
+      if (chunk[i] == '\n') {
+        keep = start + i + 1;
+        break;
+      }
+    end = start;
+  }
+  return platform::truncate_fd(fd, keep) == 0 ? keep : size;
+}
+
+// How one attempt at a file ended.
+struct Attempt {
+  bool ok;
+  int error;         // why it failed
+  bool had_records;  // the file held something before the attempt
+};
+
+// One attempt at appending the line to the current numbered file, after the header line
+// and the lost-record line when they are due. The lost-record line and the record go in
+// together or not at all.
+Attempt appendToFile(FileEntry* e, const LogFile::Names& names, const char* prefix,
+                     const char* line, std::size_t length) {
   char path[kPathSize];
   int fd;
   if (chooseFile(e, names, path)) {
-    fd = platform::open_append(path);
+    fd = platform::file_calls().open_append(path);
   } else {
     // A file that may be made here is made open to every user of the installation.
     const int old_mask = platform::set_umask(0);
-    fd = platform::open_append(path);
+    fd = platform::file_calls().open_append(path);
     platform::set_umask(old_mask);
   }
-  if (fd < 0) {
-    last_error = errno;
-    return false;
-  }
+  if (fd < 0) return Attempt{false, errno, false};
+  const long long size = repairTail(fd);
   bool ok = true;
-  if (header_wanted) ok = writeHeader(fd);
+  if (header_wanted) {
+    ok = writeHeader(fd);
+    if (ok) header_wanted = false;
+  }
+  const long long before_lost_line = lost_records > 0 && ok ? platform::file_size_fd(fd) : -1;
   if (ok && lost_records > 0) ok = writeLostLine(fd, prefix);
   if (ok) ok = writeWhole(fd, line, length);
-  if (!ok) last_error = errno;
+  const int error = ok ? 0 : errno;
+  if (!ok && before_lost_line >= 0) platform::truncate_fd(fd, before_lost_line);
   platform::close_fd(fd);
   if (ok) {
     e->records = nextNumber(e->records);
-    header_wanted = false;
     last_error = 0;
     lost_records = 0;
   }
-  return ok;
+  return Attempt{ok, error, size > 0};
+}
+
+// A failure that a new file cures: a full disk, where starting the next file frees the
+// room of the file it replaces (as a switch by size would), though only when the current
+// file holds something, so that a disk that stays full never empties the ring file by
+// file; and a current file that cannot take records (a folder or a device in its place).
+// A failure of this process (out of descriptors, its own file-size limit, no permission)
+// is not cured by a new file and leaves the shared files alone.
+bool switchCures(const Attempt& attempt) {
+  switch (attempt.error) {
+    case ENOSPC:
+      return attempt.had_records;
+    case EISDIR:
+    case ELOOP:
+    case ENXIO:
+    case ETXTBSY:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The log directory, or the entry's directory in it, removed while processes run: made
+// again (each level that is missing), so that records do not go to standard error ever
+// after. False when it cannot be made.
+bool remakeDirectory(const char* directory) {
+  std::string path = log_directory;
+  platform::make_dir(path.c_str());
+  for (const char* p = directory; *p; ++p) {
+    if (*p == '/' && !path.empty() && path.back() != '/') platform::make_dir(path.c_str());
+    if (p == directory) path += '/';
+    path += *p;
+  }
+  platform::make_dir(path.c_str());
+  platform::FileStatus st;
+  return platform::file_status(path.c_str(), &st) == 0 && st.is_directory;
+}
+
+// One record into the files (under the lock): at most one remaking of a removed directory
+// and at most one switch to the next file. False when the record could not be written;
+// last_error then says why.
+bool writeToFiles(FileEntry* e, const LogFile::Names& names, const char* prefix,
+                  const char* line, std::size_t length) {
+  bool remade = false;
+  bool switched = false;
+  for (;;) {
+    const Attempt attempt = appendToFile(e, names, prefix, line, length);
+    if (attempt.ok) return true;
+    last_error = attempt.error;
+    if (attempt.error == ENOENT && !remade) {
+      remade = true;
+      if (remakeDirectory(names.directory)) continue;
+      return false;
+    }
+    if (switched || !switchCures(attempt)) return false;
+    switched = true;
+    if (!switchFile(e, names, nowSeconds())) return false;
+  }
 }
 
 void writeUnwritable(const char* line, std::size_t length) {
@@ -437,7 +534,10 @@ void attachLogBlock(MEMORY_LGQK* block, void (*lock)(), void (*unlock)(), bool w
     log_directory[n] = '\0';
   }
   file_output = with_files && block && log_directory[0];
-  header_wanted = force_switch = false;
+  // A write past this process's file-size limit must fail and be taken back, not end the
+  // process with a torn line in the file.
+  if (file_output) platform::fail_writes_past_size_limit();
+  header_wanted = false;
   lost_records = last_error = 0;
 }
 
@@ -445,6 +545,7 @@ MEMORY_LGQK* logBlock() { return block_base; }
 
 void writeLine(LogFile* file, const char* prefix, const char* text, std::size_t text_length) {
   const std::size_t n = text_length ? text_length : 1;
+  char line_buffer[kTagRoom + kLineBuffer];
   char* buffer = line_buffer;
   char* owned = nullptr;
   char truncated[kNomemTextLength];
@@ -467,19 +568,11 @@ void writeLine(LogFile* file, const char* prefix, const char* text, std::size_t 
   if (!file || !file_output) {
     writeTagged(line, length);
   } else {
-    for (int failures = 0;;) {
-      lockBlock();
-      const bool ok = appendToFile(file->entry(), file->names(), prefix, line, length);
-      unlockBlock();
-      if (ok) break;
-      if (++failures <= kRetries) {
-        force_switch = true;  // the next attempt goes to the next numbered file
-        continue;
-      }
-      writeUnwritable(line, length);
-      ++lost_records;
-      break;
-    }
+    lockBlock();
+    const bool ok = writeToFiles(file->entry(), file->names(), prefix, line, length);
+    if (!ok) ++lost_records;  // told in the file with the next record that gets there
+    unlockBlock();
+    if (!ok) writeUnwritable(line, length);
   }
   std::free(owned);
 }
@@ -557,7 +650,11 @@ int LogFile::fileDays() const { return entry()->file_days; }
 const char* LogFile::directory() const { return names_->directory; }
 const char* LogFile::pattern() const { return names_->pattern; }
 
-void requestHeader() { header_wanted = true; }
+void requestHeader() {
+  lockBlock();
+  header_wanted = true;
+  unlockBlock();
+}
 
 void setTimeOffset(int seconds, int milliseconds) {
   if (!block_base) return;

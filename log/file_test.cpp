@@ -3,6 +3,7 @@
 // whose log directory is a fresh temporary folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "log/internal/record.h"
 #include "log/logfile.h"
 #include "platform/environment.h"
+#include "platform/file_calls.h"
 #include "platform/fileio.h"
 #include "platform/internal/file_limit_testing.h"
 #include "platform/process.h"
@@ -214,7 +216,9 @@ TEST_F(LogFileTest, RecordAndDayRules) {
   EXPECT_EQ(line("c"), contents("d.1"));
 }
 
-TEST_F(LogFileTest, UnwritableFilesAreRetriedThenLostAndCounted) {
+const std::string kLostLine = kPrefix.substr(0, 51) + "==========> Was unable to write the last ";
+
+TEST_F(LogFileTest, AFileThatCannotTakeRecordsIsSwitchedOnceThenTheRecordIsLost) {
   LogFile* f = open("u.%1");
   // Every numbered file is a folder that cannot be removed or opened for writing.
   for (int n = 0; n < 10; ++n) {
@@ -225,28 +229,138 @@ TEST_F(LogFileTest, UnwritableFilesAreRetriedThenLostAndCounted) {
   write(f, "lost");
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ("LoggerQK: Unable to write following to logfile: " + line("lost"), err);
-  // The first attempt and ten retries, each retry on a later number.
-  EXPECT_GE(entry(0).file_number, 10);
+  // One switch was tried; u.1 could not be begun, so the number stayed.
+  EXPECT_EQ(0, entry(0).file_number);
+  for (int n = 0; n < 10; ++n) EXPECT_TRUE(testsupport::file_exists(dir_ / ("u." + std::to_string(n)) + "/keep"));
 
   for (int n = 0; n < 10; ++n) fs::remove_all(dir_ / ("u." + std::to_string(n)));
   write(f, "back");
-  const std::string name = "u." + std::to_string(entry(0).file_number % 10);
-  const std::string text = contents(name);
-  const std::string lost_line = kPrefix.substr(0, 51) + "==========> Was unable to write the last 1 messages. Last reason was: ";
-  ASSERT_EQ(lost_line, text.substr(0, lost_line.size())) << text;
+  const std::string text = contents("u.0");
+  ASSERT_EQ(kLostLine + "1 messages. Last reason was: ", text.substr(0, kLostLine.size() + 29)) << text;
   EXPECT_EQ(line("back"), text.substr(text.find('\n') + 1));
   // A success clears the count.
   write(f, "again");
-  EXPECT_EQ(text + line("again"), contents(name));
+  EXPECT_EQ(text + line("again"), contents("u.0"));
 }
 
-TEST_F(LogFileTest, AFailedWriteGoesToTheNextFile) {
-  if (!testsupport::file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+// Failing calls for the seam: each fails with the error in fail_with while it is not 0.
+int fail_with = 0;
+long failingWrite(int fd, const void* data, std::size_t size) {
+  if (fail_with == 0) return platform::write_fd(fd, data, size);
+  errno = fail_with;
+  return -1;
+}
+int failingOpen(const char* path) {
+  if (fail_with == 0) return platform::open_append(path);
+  errno = fail_with;
+  return -1;
+}
+int refusedCreate(const char*) { return EACCES; }
+
+TEST_F(LogFileTest, AFullDiskStartsTheNextFileOnceAndNeverEmptiesTheRing) {
   LogFile* f = open("w.%1");
-  fs::create_symlink("/dev/full", dir_ / "w.0");
-  write(f, "moved");
-  EXPECT_EQ(line("moved"), contents("w.1"));
+  for (int n = 2; n < 10; ++n) testsupport::write_file(dir_ / ("w." + std::to_string(n)), line("old"));
+  write(f, "first");
+  platform::ScopedFileCalls seam;
+  seam.calls().write = failingWrite;
+  fail_with = ENOSPC;
+  testing::internal::CaptureStderr();
+  // The full file is left for the next number, as a switch by size would; the new file is
+  // empty, and an empty file is never switched away from: later records are lost, counted.
+  for (int i = 0; i < 5; ++i) write(f, "lost " + std::to_string(i));
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(5u, static_cast<std::size_t>(std::count(err.begin(), err.end(), '\n')));
   EXPECT_EQ(1, entry(0).file_number);
+  EXPECT_EQ(line("first"), contents("w.0"));
+  for (int n = 2; n < 10; ++n) EXPECT_EQ(line("old"), contents("w." + std::to_string(n))) << n;
+  fail_with = 0;
+  write(f, "room again");
+  EXPECT_EQ(kLostLine + "5 messages. Last reason was: " + error_text(ENOSPC) + "\n" + line("room again"),
+            contents("w.1"));
+}
+
+TEST_F(LogFileTest, FailuresOfTheWritingProcessLeaveTheSharedFilesAlone) {
+  LogFile* f = open("p.%1");
+  write(f, "kept");
+  platform::ScopedFileCalls seam;
+  seam.calls().open_append = failingOpen;
+  seam.calls().write = failingWrite;
+  testing::internal::CaptureStderr();
+  for (int error : {EMFILE, EFBIG, EACCES}) {
+    fail_with = error;
+    write(f, "lost");
+  }
+  testing::internal::GetCapturedStderr();
+  fail_with = 0;
+  EXPECT_EQ(0, entry(0).file_number);
+  write(f, "after");
+  EXPECT_EQ(line("kept") + kLostLine + "3 messages. Last reason was: " + error_text(EACCES) + "\n" +
+                line("after"),
+            contents("p.0"));
+  EXPECT_FALSE(testsupport::file_exists(dir_ / "p.1"));
+}
+
+TEST_F(LogFileTest, ASwitchThatCannotBeginTheNextFileTruncatesNothing) {
+  // As for a process of another user, who may not make files in the folder: the records
+  // stay in the current file, past its limit, until a process that may switches.
+  LogFile* f = open("t.%1");
+  f->setFileLimit(200);
+  testsupport::write_file(dir_ / "t.1", line("older file"));
+  platform::ScopedFileCalls seam;
+  seam.calls().create_new = refusedCreate;
+  for (int i = 0; i < 4; ++i) write(f, std::to_string(i));
+  EXPECT_EQ(line("0") + line("1") + line("2") + line("3"), contents("t.0"));
+  EXPECT_EQ(0, entry(0).file_number);
+  seam.calls().create_new = seam.original().create_new;
+  write(f, "4");
+  EXPECT_EQ(line("4"), contents("t.1"));
+  EXPECT_EQ(1, entry(0).file_number);
+}
+
+// A write that stops half-way, and a disk that is full from then on.
+int writes_before_full = 0;
+long halfWrite(int fd, const void* data, std::size_t size) {
+  if (writes_before_full-- > 0) return platform::write_fd(fd, data, size / 2);
+  errno = ENOSPC;
+  return -1;
+}
+
+TEST_F(LogFileTest, ATornTailIsCutBeforeTheNextRecord) {
+  LogFile* f = open("k.%1");
+  write(f, "whole");
+  // What a killed writer leaves: the start of its line and no line feed.
+  const std::string fragment = line("dying").substr(0, 60);
+  {
+    const int fd = platform::open_append((dir_ / "k.0").c_str());
+    ASSERT_GE(fd, 0);
+    platform::write_fd(fd, fragment.data(), fragment.size());
+    platform::close_fd(fd);
+  }
+  write(f, "next");
+  EXPECT_EQ(line("whole") + line("next"), contents("k.0"));
+
+  // A file that holds only a fragment is emptied.
+  fs::remove(dir_ / "k.0");
+  testsupport::write_file(dir_ / "k.0", fragment);
+  write(f, "alone");
+  EXPECT_EQ(line("alone"), contents("k.0"));
+
+  // A writer that lives takes its own half back: the file never holds it.
+  platform::ScopedFileCalls seam;
+  seam.calls().write = halfWrite;
+  writes_before_full = 1;
+  testing::internal::CaptureStderr();
+  write(f, "taken back");
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(line("alone"), contents("k.0"));
+}
+
+TEST_F(LogFileTest, ARemovedLogDirectoryIsMadeAgain) {
+  LogFile* f = open("d.%1", 0x10000, "sub");
+  write(f, "before");
+  fs::remove_all(dir_.path());
+  write(f, "after");
+  EXPECT_EQ(line("after"), contents("sub/d.0"));
 }
 
 // Lifts the test's file-size limit when the test ends, however it ends.
@@ -254,39 +368,29 @@ struct FileSizeLimit {
   ~FileSizeLimit() { platform::testing::set_file_size_limit(-1); }
 };
 
-TEST_F(LogFileTest, AFileSizeLimitMovesRecordsOnAndNeverTearsALine) {
+TEST_F(LogFileTest, AFileSizeLimitFailsTheWriteWithoutTearingALineOrSwitching) {
   FileSizeLimit lifted_at_end;
   if (!platform::testing::set_file_size_limit(-1)) GTEST_SKIP() << "no file-size limit here";
   LogFile* f = open("r.%1");
   entry(0).size_limit = 0;  // no size rule: only the system's limit stops a write
-  // Room for the first record and part of the second: the part is taken back and the
-  // second record goes whole to the next file.
+  // Room for the first record and part of the second: the part is taken back, and as the
+  // limit is this process's own, no other file is touched. The process lives on: the
+  // logger has made the write fail rather than raise the signal that ends it.
+  testsupport::write_file(dir_ / "r.1", line("older"));
   platform::testing::set_file_size_limit(static_cast<long long>(line("first").size()) + 40);
   write(f, "first");
+  testing::internal::CaptureStderr();
   write(f, "second");
+  testing::internal::GetCapturedStderr();
   EXPECT_EQ(line("first"), contents("r.0"));
-  EXPECT_EQ(line("second"), contents("r.1"));
-  EXPECT_EQ(1, entry(0).file_number);
+  EXPECT_EQ(line("older"), contents("r.1"));
+  EXPECT_EQ(0, entry(0).file_number);
 
-  // Room for no whole record: the first attempt and ten retries fail, each on the next
-  // file, and the record is lost. (Its line goes to standard error, which the limit would
-  // cut here too; the unwritable-files test reads it.)
-  platform::testing::set_file_size_limit(10);
-  write(f, "lost");
-  EXPECT_EQ(11, entry(0).file_number);
-  for (int n = 0; n < 10; ++n) {
-    const std::string text = contents("r." + std::to_string(n));
-    EXPECT_TRUE(text.empty() || text == line("first") || text == line("second"))
-        << "r." << n << " holds a torn line: " << text;
-  }
-
-  // Without the limit the next record comes after the lost-record line and its reason.
   platform::testing::set_file_size_limit(-1);
   write(f, "back");
-  const std::string text = contents("r." + std::to_string(entry(0).file_number % 10));
-  EXPECT_EQ(kPrefix.substr(0, 51) + "==========> Was unable to write the last 1 messages. Last reason was: " +
-                error_text(EFBIG) + "\n" + line("back"),
-            text);
+  EXPECT_EQ(line("first") + kLostLine + "1 messages. Last reason was: " + error_text(EFBIG) + "\n" +
+                line("back"),
+            contents("r.0"));
 }
 
 TEST_F(LogFileTest, StandardErrorOnlyTouchesNoFile) {

@@ -48,7 +48,11 @@ int parseLevel(const char* text) {
     for (const LevelEntry& e : level_table)
       if (std::strcmp(upper, e.name) == 0) return e.level & 0x7FFF;
   }
-  long value = std::strtol(text, nullptr, 10);
+  // Read as a 32-bit long reads it on every build: a number beyond its range counts as
+  // the range's end (so 4294967346 is 2147483647, not 50 on one build and 32767 on another).
+  long long value = std::strtoll(text, nullptr, 10);
+  if (value > 2147483647LL) value = 2147483647LL;
+  if (value < -2147483647LL - 1) value = -2147483647LL - 1;
   return static_cast<int>(value & 0x7FFF);
 }
 

@@ -87,6 +87,10 @@ TEST(LogLevels, ParseNamesInAnyCaseAndNumbers) {
   EXPECT_EQ(0, parseLevel("VERBOSE "));  // names match exactly
   EXPECT_EQ(0x7FFF, parseLevel("-1"));
   EXPECT_EQ(10, parseLevel("32778"));
+  // Beyond the range of 32 bits a number counts as the range's end, on every build.
+  EXPECT_EQ(0x7FFF, parseLevel("4294967346"));
+  EXPECT_EQ(0x7FFF, parseLevel("99999999999999999999999"));
+  EXPECT_EQ(0, parseLevel("-4294967346"));
 }
 
 TEST(LogLevels, NamesOfExactLevelsElseDecimal) {

@@ -16,6 +16,7 @@
 #include "env/shmem.h"
 #include "log/logfile.h"
 #include "platform/directory.h"
+#include "platform/files.h"
 #include "platform/named_lock.h"
 
 namespace {
@@ -31,6 +32,13 @@ bool shared = false;
 int segment = -1;
 platform::NamedLock* block_mutex = nullptr;
 std::mutex create_mutex;
+// A private block still has threads to keep apart (a bootstrap process writes files).
+// Made on first use, as modules log during static initialisation, and never destroyed, as
+// records may come from exit-time destructors.
+std::recursive_mutex& private_mutex() {
+  static std::recursive_mutex* mutex = new std::recursive_mutex;
+  return *mutex;
+}
 
 bool marker_set(const MEMORY_LGQK* b) {
   return std::memcmp(b->marker, LOG_BLOCK_MARKER, sizeof LOG_BLOCK_MARKER) == 0;
@@ -62,12 +70,26 @@ class DirectoryTrial {
 
   bool attempt(const char* text, const char* subdirectory, bool may_create) {
     if (!text || !*text) return false;
-    std::string path = std::string(text).substr(0, LOG_DIRECTORY_MAX);
+    std::string path = text;
+    normalise(path);
+    // Every process of the installation reads the directory from the block, each in a
+    // working directory of its own: a relative one is stored from where it was given.
+    if (!platform::is_absolute_path(path)) {
+      const std::string here = platform::current_directory();
+      if (here.empty()) return fail("Directory " + path + " is relative, and the current directory is unknown");
+      while (path.compare(0, 2, "./") == 0) path.erase(0, 2);
+      path = path == "." ? here : here + "/" + path;
+    }
     normalise(path);
     if (subdirectory) {
-      path = (path + "/" + subdirectory).substr(0, LOG_DIRECTORY_MAX);
+      path += "/";
+      path += subdirectory;
       normalise(path);
     }
+    // A cut path would name another folder, and the file names need their room too.
+    if (path.size() > LOG_DIRECTORY_MAX)
+      return fail("Directory " + path + " is longer than " + std::to_string(LOG_DIRECTORY_MAX) +
+                  " characters", true);
     platform::PathStatus status;
     if (platform::path_status(path, &status) != 0) {
       if (!may_create) return fail("Directory " + path + " does not exist, and not allowed to create");
@@ -86,8 +108,8 @@ class DirectoryTrial {
   }
 
  private:
-  bool fail(const std::string& message) {
-    if (trace_) {
+  bool fail(const std::string& message, bool always = false) {
+    if (trace_ || always) {
       std::fprintf(stderr, "%s%s\n", message_prefix, message.c_str());
       std::fflush(stderr);
     }
@@ -119,13 +141,18 @@ void choose_log_directory(MEMORY_LGQK* b) {
 }
 
 // Runs under the block's mutex, so that a second process starting at the same moment
-// neither wipes nor initialises the block again behind the first one's back.
+// neither wipes nor initialises the block again behind the first one's back. The marker is
+// written last: a process killed half-way leaves a block without it, which the next
+// process initialises again. A shared block is only ever initialised in standard mode, so
+// one whose marker is set but whose directory is empty was left half-done too (by a
+// process that set the marker first) and gets its directory now.
 void initialise(MEMORY_LGQK* b, bool fresh, int log_mode) {
   if (fresh || !marker_set(b)) std::memset(b, 0, sizeof *b);
-  if (marker_set(b)) return;  // another process has initialised it; its directory holds
+  const bool half_done = shared && marker_set(b) && !b->log_directory[0] &&
+                         log_mode == MEMLGQK_MODE_STANDARD;
+  if (marker_set(b) && !half_done) return;  // initialised by another process; its directory holds
+  if (log_mode != MEMLGQK_MODE_STDERR_ONLY) choose_log_directory(b);
   std::memcpy(b->marker, LOG_BLOCK_MARKER, sizeof LOG_BLOCK_MARKER);
-  if (log_mode == MEMLGQK_MODE_STDERR_ONLY) return;
-  choose_log_directory(b);
 }
 
 void make_mutex(int key) {
@@ -141,9 +168,26 @@ void make_mutex(int key) {
   block_mutex = mutex;
 }
 
+// The installation key plus 1, which names the block's segment and mutex; -1 when QK_KEY
+// is not set (and complain is 0). A key that can name no shared block is refused here,
+// rather than failing later as a segment of the wrong size or falling to key 0, which
+// gives every process a private block.
+int installation_key(short complain) {
+  const char* value = env_lookup("QK_KEY", complain);
+  if (!value) return -1;
+  unsigned key = 0;
+  const bool number = env_key_text(value, &key);
+  const unsigned named = key + 1u;
+  if (!number || named == 0 || named > 0x7FFFFFFFu)
+    fatalError("LOGGER: QK_KEY", value,
+               "is no installation key: give a number from 0 to 2147483646 or a text whose first four "
+               "characters are plain ASCII");
+  return static_cast<int>(named);
+}
+
 MEMORY_LGQK* attach_shared(bool* fresh) {
   *fresh = false;
-  int key = env_key(1, 1);
+  int key = installation_key(1);
   segment = shm_get(key, sizeof(MEMORY_LGQK), 0);
   if (segment < 0) {
     *fresh = true;
@@ -164,7 +208,7 @@ MEMORY_LGQK* memlgqk_create(int log_mode) {
   if (block) return block;
   int key = -1;
   if (log_mode == MEMLGQK_MODE_STANDARD)
-    key = env_key(1, env_lookup("QK_LOG_NOKEY", 0) ? 0 : 1);
+    key = installation_key(env_lookup("QK_LOG_NOKEY", 0) ? 0 : 1);
   if (key == -1) {
     shared = false;
     block = new MEMORY_LGQK();  // zero-filled
@@ -189,11 +233,17 @@ bool memlgqk_shared() { return shared; }
 void memlgqk_lock() {
   // A mutex whose holder died is ours now (Windows says so, POSIX releases it silently);
   // the holder's half-done change is the lesser harm than every logging process hanging.
-  if (shared && block_mutex) block_mutex->wait(platform::NamedLock::forever);
+  if (shared && block_mutex)
+    block_mutex->wait(platform::NamedLock::forever);
+  else
+    private_mutex().lock();
 }
 
 void memlgqk_unlock() {
-  if (shared && block_mutex) block_mutex->release();
+  if (shared && block_mutex)
+    block_mutex->release();
+  else
+    private_mutex().unlock();
 }
 
 bool memlgqk_filter_matches(const MEMORY_LGQK* b, const char* source_base, int rank,

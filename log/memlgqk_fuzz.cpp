@@ -1,6 +1,8 @@
 // Arbitrary bytes as the shared log block, as another program might have left it: the
 // level test's filter reading, the log-directory reading, the removal of a source-file
-// filter, and a record written through a file table made of those bytes. Only the log
+// filter, and a record written through a file table made of those bytes. The bytes beyond
+// the block are also read as the texts of the settings the block is found and filtered by:
+// the installation key (QK_KEY) and a threshold (QK_LOG_LEVEL). Only the log
 // directory is set to a folder of the fuzzer's own, so that every file stays inside it.
 //
 // The logger starts before the fuzzer does, so run it inside an installation without a
@@ -11,6 +13,7 @@
 #include <filesystem>
 #include <string>
 
+#include "env/env.h"
 #include "log/internal/block.h"
 #include "log/logfile.h"
 #include "log/memlgqk.h"
@@ -61,6 +64,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   char directory[LOG_DIRECTORY_MAX + 1];
   if (std::strlen(memlgqk_log_directory(&block, directory)) > LOG_DIRECTORY_MAX) __builtin_trap();
   memlgqk_remove_file_filter(&block, source.c_str());
+
+  unsigned key = 0;
+  if (!source.empty()) env_key_text(source.c_str(), &key);
+  const int level = parseLevel(source.c_str());
+  if (level < 0 || level > 0x7FFF) __builtin_trap();
 
   // One record through the file table as the bytes left it. A table without a free entry
   // is the fatal "File table full", so the last entry is kept free.

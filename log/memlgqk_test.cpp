@@ -11,6 +11,8 @@
 #include <string>
 
 #include "log/logger.h"
+#include "platform/directory.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "tests/support/testsupport.h"
 
@@ -49,6 +51,15 @@ TEST(DISABLED_MemlgqkChild, LockAndCount) {
   MEMORY_LGQK* block = memlgqk_create(MEMLGQK_MODE_STANDARD);
   memlgqk_lock();
   std::printf("locked %d\n", ++block->files[0].records);
+  memlgqk_unlock();
+}
+
+// A block left as a process killed during its start-up left it under the old order of
+// things: the marker set, no log directory.
+TEST(DISABLED_MemlgqkChild, LeaveHalfDone) {
+  MEMORY_LGQK* block = memlgqk_create(MEMLGQK_MODE_STANDARD);
+  memlgqk_lock();
+  std::memset(block->log_directory, 0, sizeof block->log_directory);
   memlgqk_unlock();
 }
 
@@ -272,7 +283,11 @@ TEST_F(BlockCreation, TraceTellsWhyAFolderFailed) {
   testsupport::Run r = runChild("Bootstrap");  // private: falls back to "."
   EXPECT_NE(r.err.find("MEMORY_LGQK: " + dir / "plain" + " is not a directory.\n"), std::string::npos)
       << r.err;
-  EXPECT_NE(r.out.find("shared=0 dir=. "), std::string::npos) << r.out;
+  // "." is kept as the folder it was when the block was made.
+  std::string here = platform::current_directory();
+  for (char& c : here)
+    if (c == '\\') c = '/';
+  EXPECT_NE(r.out.find("shared=0 dir=" + here + " "), std::string::npos) << r.out;
 
   ScopedEnv below_file("QK_LOG", (dir / "plain/sub").c_str());
   r = runChild("Standard");
@@ -318,6 +333,71 @@ TEST_F(BlockCreation, MutexOfADeadHolderIsTakenOver) {
   EXPECT_NE(r.out.find("locked 1\n"), std::string::npos) << r.out;
   r = runChild("LockAndCount");
   EXPECT_NE(r.out.find("locked 2\n"), std::string::npos) << "one block for both" << r.out;
+}
+
+TEST_F(BlockCreation, AHalfDoneBlockIsInitialisedAgain) {
+  ScopedEnv log_dir("QK_LOG", (dir / "logs").c_str());
+  EXPECT_EQ(runChild("LeaveHalfDone").exit_code, 0u);
+  testsupport::Run r = runChild("Standard");
+  EXPECT_NE(r.out.find("shared=1 dir=" + dir / "logs marker=LOGMEM"), std::string::npos) << r.out << r.err;
+}
+
+TEST_F(BlockCreation, ARelativeLogFolderIsStoredFromWhereItWasGiven) {
+  testsupport::make_dirs(dir / "a");
+  testsupport::make_dirs(dir / "b");
+  ScopedEnv log_dir("QK_LOG", "./logs");
+  const std::string here = platform::current_directory();
+  ASSERT_TRUE(platform::change_directory(dir / "a"));
+  std::string expected = platform::current_directory();  // the folder as the system spells it
+  testsupport::Run first = runChild("Standard");
+  ASSERT_TRUE(platform::change_directory(dir / "b"));
+  testsupport::Run second = runChild("Standard");
+  ASSERT_TRUE(platform::change_directory(here));
+  for (char& c : expected)
+    if (c == '\\') c = '/';
+  EXPECT_NE(first.out.find("dir=" + expected + "/logs "), std::string::npos) << first.out << first.err;
+  EXPECT_NE(second.out.find("dir=" + expected + "/logs "), std::string::npos) << second.out << second.err;
+  EXPECT_FALSE(testsupport::file_exists(dir / "b/logs"));
+}
+
+TEST_F(BlockCreation, ALogFolderLongerThanTheBlockHoldsIsRefused) {
+  // 259 characters fit, and the files in it keep their whole names.
+  std::string fits = dir.path() + "/";
+  fits += std::string(259 - fits.size(), 'f');
+  {
+    ScopedEnv log_dir("QK_LOG", fits.c_str());
+    testsupport::Run r = runChild("Standard");
+    EXPECT_NE(r.out.find("dir=" + fits + " "), std::string::npos) << r.out << r.err;
+  }
+  ScopedEnv key_again("QK_KEY", std::to_string(freshKey()).c_str());
+  const std::string too_long = fits + "g";
+  ScopedEnv log_dir("QK_LOG", too_long.c_str());
+  testsupport::Run r = runChild("Standard");
+  EXPECT_EQ(r.exit_code, static_cast<unsigned long>(kFatalExit));
+  EXPECT_NE(r.err.find("MEMORY_LGQK: Directory " + too_long + " is longer than 259 characters\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("\nLOGGER:  " + too_long + "  QK_LOG path is inv"), std::string::npos)
+      << r.err;  // the fatal message is cut at 300 characters
+}
+
+TEST_F(BlockCreation, KeysThatNameNoSharedBlockAreRefused) {
+  ScopedEnv log_dir("QK_LOG", (dir / "logs").c_str());
+  for (const char* value : {"2147483647", "0x80000000", "0xffffffff", "4294967295", "4294967296",
+                            "99999999999999999999", "\xC3\xA9t\xC3\xA9"}) {
+    ScopedEnv key_value("QK_KEY", value);
+    testsupport::Run r = runChild("Standard");
+    EXPECT_EQ(r.exit_code, static_cast<unsigned long>(kFatalExit)) << value;
+    EXPECT_EQ("\nLOGGER: QK_KEY " + std::string(value) +
+                  " is no installation key: give a number from 0 to 2147483646 or a text whose first four "
+                  "characters are plain ASCII",
+              r.err)
+        << value;
+  }
+  // The largest key still names a block of its own.
+  ScopedEnv largest("QK_KEY", "2147483646");
+  testsupport::Run r = runChild("Standard");
+  EXPECT_NE(r.out.find("shared=1 dir=" + dir / "logs "), std::string::npos) << r.out << r.err;
 }
 
 }  // namespace

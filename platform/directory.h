@@ -21,6 +21,9 @@ int make_directory(const std::string& path);
 // 0 when the process may read and write the path, else the error number.
 int read_write_access(const std::string& path);
 
+// The current directory, or "" when it cannot be had.
+std::string current_directory();
+
 }  // namespace platform
 
 #endif

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <vector>
+
 namespace platform {
 
 int path_status(const std::string& path, PathStatus* status) {
@@ -20,6 +22,15 @@ int make_directory(const std::string& path) { return mkdir(path.c_str(), 0777) =
 
 int read_write_access(const std::string& path) {
   return access(path.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
+}
+
+std::string current_directory() {
+  std::vector<char> buffer(256);
+  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
 }
 
 }  // namespace platform

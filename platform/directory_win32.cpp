@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstdlib>
+
 namespace platform {
 
 int path_status(const std::string& path, PathStatus* status) {
@@ -21,5 +23,13 @@ int path_status(const std::string& path, PathStatus* status) {
 int make_directory(const std::string& path) { return _mkdir(path.c_str()) == 0 ? 0 : errno; }
 
 int read_write_access(const std::string& path) { return _access(path.c_str(), 6) == 0 ? 0 : errno; }
+
+std::string current_directory() {
+  char* text = _getcwd(nullptr, 0);
+  if (!text) return std::string();
+  std::string path = text;
+  free(text);
+  return path;
+}
 
 }  // namespace platform

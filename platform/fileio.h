@@ -12,8 +12,20 @@ namespace platform {
 long write_fd(int fd, const void* data, std::size_t size);
 
 // Opens the file for appending, creating it with read and write permission for everyone
-// (less the file-permission mask); the descriptor or -1. Bytes are written unchanged.
+// (less the file-permission mask); the descriptor or -1. Bytes are written unchanged. The
+// descriptor reads too where the file allows it (read_at), so that a writer can look at
+// the file's last line.
 int open_append(const char* path);
+// Creates the file, which must not exist yet, empty, with the permissions of open_append;
+// 0, or the error number (17 when something is there already). Never truncates.
+int create_new_file(const char* path);
+// Reads up to size bytes at the offset of the open file; the count read, or -1.
+long read_at(int fd, void* data, std::size_t size, long long offset);
+// A write past the process's file-size limit fails with EFBIG instead of ending the
+// process (POSIX raises SIGXFSZ, whose default action kills). Installs a handler that does
+// nothing, unless the program has chosen an action of its own; programs it starts get the
+// default action again. Nothing on Windows, which has no such limit.
+void fail_writes_past_size_limit();
 int close_fd(int fd);
 // The size of the open file, or -1.
 long long file_size_fd(int fd);

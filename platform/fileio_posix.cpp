@@ -1,6 +1,7 @@
 // POSIX backend of file descriptors.
 #include "platform/fileio.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +13,20 @@ long write_fd(int fd, const void* data, std::size_t size) {
 }
 
 int open_append(const char* path) {
-  return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  const int fd = ::open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd >= 0 || errno != EACCES) return fd;
+  return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);  // a write-only file
+}
+
+int create_new_file(const char* path) {
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return errno;
+  ::close(fd);
+  return 0;
+}
+
+long read_at(int fd, void* data, std::size_t size, long long offset) {
+  return static_cast<long>(::pread(fd, data, size, static_cast<off_t>(offset)));
 }
 
 int close_fd(int fd) { return ::close(fd); }

@@ -3,6 +3,8 @@
 #include "platform/fileio.h"
 
 #include <direct.h>
+#include <errno.h>
+#include <stdio.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -15,8 +17,25 @@ long write_fd(int fd, const void* data, std::size_t size) {
 }
 
 int open_append(const char* path) {
+  const int fd = _open(path, _O_RDWR | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                       _S_IREAD | _S_IWRITE);
+  if (fd >= 0 || errno != EACCES) return fd;
   return _open(path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
                _S_IREAD | _S_IWRITE);
+}
+
+int create_new_file(const char* path) {
+  const int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                       _S_IREAD | _S_IWRITE);
+  if (fd < 0) return errno;
+  _close(fd);
+  return 0;
+}
+
+long read_at(int fd, void* data, std::size_t size, long long offset) {
+  // Writes append whatever the position, so moving it is harmless.
+  if (_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
+  return static_cast<long>(_read(fd, data, static_cast<unsigned>(size)));
 }
 
 int close_fd(int fd) { return _close(fd); }

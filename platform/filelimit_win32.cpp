@@ -1,6 +1,11 @@
+// Windows has no per-process limit on the size of files: nothing to prepare, nothing to set.
+#include "platform/fileio.h"
 #include "platform/internal/file_limit_testing.h"
 
 namespace platform {
+
+void fail_writes_past_size_limit() {}
+
 namespace testing {
 
 // Windows has no per-process limit on the size of files.

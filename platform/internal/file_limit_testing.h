@@ -6,8 +6,9 @@
 namespace platform {
 namespace testing {
 
-// Limits files to the size (a negative size lifts the limit); a write past it fails with
-// EFBIG instead of ending the process. False where the system has no such limit.
+// Limits files to the size (a negative size lifts the limit). The signal's action stays as
+// it is: the logger's start-up makes a write past the limit fail with EFBIG. False where
+// the system has no such limit.
 bool set_file_size_limit(long long bytes);
 
 }  // namespace testing

@@ -1,0 +1,479 @@
+// Processes of one installation logging while things go wrong: threads of one process,
+// one process that fails on its own (out of descriptors, at its file-size limit, with a
+// record larger than a file may hold), a full disk, writers that die in the middle of a
+// record. Nothing written and acknowledged is ever lost, no line ever holds two records,
+// and every record that could not be written is counted and reported.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "env/qkos.h"
+#include "log/logger.h"
+#include "log/test_child.h"
+#include "platform/environment.h"
+#include "platform/file_calls.h"
+#include "platform/fileio.h"
+#include "platform/internal/file_limit_testing.h"
+#include "platform/internal/user_testing.h"
+#include "platform/process.h"
+#include "tests/support/testsupport.h"
+
+namespace {
+
+using testsupport::ScopedEnv;
+namespace fs = std::filesystem;
+
+// --- The writers, each a child copy of this program -----------------------------------------
+
+// A child's own settings: the first of the files "<QK_FT_DIR>/settings.N" that it takes
+// (by renaming it, which only one child can), one "NAME=value" a line.
+std::map<std::string, std::string>& settings() {
+  static std::map<std::string, std::string> values;
+  static bool read = false;
+  if (read) return values;
+  read = true;
+  const std::string dir = platform::get_env("QK_FT_DIR") ? platform::get_env("QK_FT_DIR") : ".";
+  for (int n = 0; n < 64; ++n) {
+    const std::string name = dir + "/settings." + std::to_string(n);
+    const std::string taken = name + ".taken";
+    if (std::rename(name.c_str(), taken.c_str()) != 0) continue;
+    std::istringstream in(testsupport::read_file(taken));
+    std::string line;
+    while (std::getline(in, line))
+      if (line.find('=') != std::string::npos) values[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
+    break;
+  }
+  return values;
+}
+
+const char* settingText(const char* name) {
+  auto found = settings().find(name);
+  return found == settings().end() ? nullptr : found->second.c_str();
+}
+
+int setting(const char* name, int otherwise) {
+  const char* text = settingText(name);
+  return text ? std::atoi(text) : otherwise;
+}
+
+// "faults <pid> <thread> <sequence> <length>" and 'x' up to the length.
+std::string recordText(unsigned long pid, int thread, int sequence, std::size_t length) {
+  std::string text = "faults " + std::to_string(pid) + " " + std::to_string(thread) + " " +
+                     std::to_string(sequence) + " " + std::to_string(length) + " ";
+  if (text.size() < length) text.append(length - text.size(), 'x');
+  return text;
+}
+
+void writeRecord(LOGGER_QK* log, int thread, int sequence, std::size_t length) {
+  if (!log->isOn("faults_test", __LINE__, ERROR)) return;
+  log->stream() << recordText(platform::process_id(), thread, sequence, length);
+  log->commit();
+}
+
+// The calls that fail while the child's fault is on.
+bool fault_on = false;
+int fault_error = 0;
+int faultyOpen(const char* path) {
+  if (!fault_on) return platform::open_append(path);
+  errno = fault_error;
+  return -1;
+}
+std::string full_flag;  // the disk is full while this file exists
+long fullDiskWrite(int fd, const void* data, std::size_t size) {
+  platform::FileStatus st;
+  if (platform::file_status(full_flag.c_str(), &st) != 0) return platform::write_fd(fd, data, size);
+  errno = ENOSPC;
+  return -1;
+}
+// Half the record reaches the file, then the writer dies.
+long dyingWrite(int fd, const void* data, std::size_t size) {
+  if (!fault_on) return platform::write_fd(fd, data, size);
+  platform::write_fd(fd, data, size / 2);
+  platform::exit_process_now(3);
+  return -1;
+}
+
+// QK_FT_THREADS threads (own loggers) or stdlog alone write QK_FT_RECORDS records each of
+// QK_FT_LENGTH characters. QK_FT_FAULT names what goes wrong from record QK_FT_AT on:
+// "emfile" (ten records), "efbig" (ten records past this process's file-size limit),
+// "oversize" (one record larger than the limit lets a file grow), "die" (the writer dies
+// half-way through the record), "killed" (the process ends at a moment of its own,
+// whatever it is doing), "full" (writes fail while the file QK_FT_FLAG exists;
+// with QK_FT_FLAG_OWNER this writer makes it at the record and removes it 50 later).
+TEST(DISABLED_ChildScenario, FaultWriter) {
+  const int records = setting("QK_FT_RECORDS", 0);
+  const int threads = setting("QK_FT_THREADS", 0);
+  const std::size_t length = static_cast<std::size_t>(setting("QK_FT_LENGTH", 0));
+  const int at = setting("QK_FT_AT", -1);
+  const std::string fault = settingText("QK_FT_FAULT") ? settingText("QK_FT_FAULT") : "";
+  if (threads > 0) {
+    std::vector<LOGGER_QK*> loggers;
+    for (int t = 0; t < threads; ++t) loggers.push_back(new LOGGER_QK());
+    std::vector<std::thread> running;
+    for (int t = 0; t < threads; ++t)
+      running.emplace_back([&, t] {
+        for (int i = 0; i < records; ++i) writeRecord(loggers[t], t, i, length);
+      });
+    for (auto& r : running) r.join();
+    for (LOGGER_QK* l : loggers) delete l;
+    return;
+  }
+  platform::ScopedFileCalls seam;
+  if (fault == "emfile") {
+    seam.calls().open_append = faultyOpen;
+    fault_error = EMFILE;
+  } else if (fault == "die") {
+    seam.calls().write = dyingWrite;
+  } else if (fault == "full") {
+    full_flag = settingText("QK_FT_FLAG");
+    seam.calls().write = fullDiskWrite;
+  }
+  if (fault == "killed") {
+    // The process ends at a moment of its own, whatever its writer is doing: in the middle
+    // of a long write the system stops it at a page boundary, as a kill does.
+    const unsigned delay = 5 + static_cast<unsigned>(platform::process_id() * 7919u % 60u);
+    std::thread([delay] {
+      platform::sleep_ms(delay);
+      platform::exit_process_now(9);
+    }).detach();
+  }
+  const bool owner = settingText("QK_FT_FLAG_OWNER") != nullptr;
+  for (int i = 0; i < records; ++i) {
+    std::size_t this_length = length;
+    if (i == at) {
+      fault_on = true;
+      if (fault == "efbig") {
+        ASSERT_TRUE(platform::testing::set_file_size_limit(1));
+      }
+      if (fault == "oversize") {
+        ASSERT_TRUE(platform::testing::set_file_size_limit(1 << 20));
+        this_length = 2 << 20;
+      }
+      if (fault == "full" && owner) testsupport::write_file(full_flag, "full");
+    }
+    if (i == at + 10) {
+      fault_on = false;
+      if (fault == "efbig") platform::testing::set_file_size_limit(-1);
+    }
+    if (i == at + 1 && fault == "oversize") platform::testing::set_file_size_limit(-1);
+    if (i == at + 50 && fault == "full" && owner) std::remove(full_flag.c_str());
+    writeRecord(stdlog, 0, i, this_length);
+  }
+}
+
+// --- What the files hold ----------------------------------------------------------------------
+
+struct Record {
+  unsigned long pid;
+  int thread;
+  int sequence;
+  bool operator<(const Record& o) const {
+    return pid != o.pid ? pid < o.pid : thread != o.thread ? thread < o.thread : sequence < o.sequence;
+  }
+};
+
+// One line read as a record, whole; false when it is anything else.
+bool parseRecord(const std::string& text, Record* r) {
+  int used = 0;
+  std::size_t length = 0;
+  if (std::sscanf(text.c_str(), "faults %lu %d %d %zu %n", &r->pid, &r->thread, &r->sequence, &length, &used) != 4)
+    return false;
+  return text.size() == std::max(length, static_cast<std::size_t>(used)) &&
+         text.find_first_not_of('x', static_cast<std::size_t>(used)) == std::string::npos;
+}
+
+const char kLostMarker[] = "==========> Was unable to write the last ";
+
+struct Files {
+  std::vector<std::string> bad;    // lines that are neither a whole record nor a lost-record line
+  std::multiset<Record> records;
+  long long reported_lost = 0;     // the sum of the lost-record lines' counts
+  std::size_t torn_tails = 0;     // files ending in a line without its line feed
+};
+
+Files readFiles(const std::string& dir) {
+  Files files;
+  for (const auto& item : fs::directory_iterator(dir)) {
+    std::string content = testsupport::read_file(item.path().string());
+    if (content.find('\0') != std::string::npos) files.bad.push_back(item.path().string() + " holds a NUL byte");
+    if (!content.empty() && content.back() != '\n') {
+      // A writer died in its last record, and no writer came after to cut it.
+      ++files.torn_tails;
+      content.erase(content.rfind('\n') == std::string::npos ? 0 : content.rfind('\n') + 1);
+    }
+    std::istringstream in(content);
+    std::string line;
+    while (std::getline(in, line)) {
+      Record r;
+      if (line.size() > 99 && line.compare(72, 21, "faults_test          ") == 0 &&
+          parseRecord(line.substr(99), &r)) {
+        files.records.insert(r);
+      } else if (line.size() > 51 && line.compare(51, sizeof kLostMarker - 1, kLostMarker) == 0) {
+        files.reported_lost += std::atoll(line.c_str() + 51 + sizeof kLostMarker - 1);
+      } else {
+        files.bad.push_back(line.substr(0, 300));
+      }
+    }
+  }
+  return files;
+}
+
+// The records a child reported lost on standard error.
+std::vector<Record> lostOnStandardError(const std::string& err) {
+  static const std::string tag = "LoggerQK: Unable to write following to logfile: ";
+  std::vector<Record> lost;
+  std::istringstream in(err);
+  std::string line;
+  while (std::getline(in, line)) {
+    Record r;
+    if (line.compare(0, tag.size(), tag) == 0 && line.size() > tag.size() + 99 &&
+        parseRecord(line.substr(tag.size() + 99), &r))
+      lost.push_back(r);
+  }
+  return lost;
+}
+
+using Settings = std::vector<std::pair<std::string, std::string>>;
+
+class LogFaults : public ::testing::Test {
+ protected:
+  // Runs one child per entry at once, each with its settings.
+  std::vector<testsupport::Run> runAll(const std::vector<Settings>& children) {
+    for (std::size_t c = 0; c < children.size(); ++c) {
+      std::string text;
+      for (const auto& kv : children[c]) text += kv.first + "=" + kv.second + "\n";
+      testsupport::write_file(settings_ / ("settings." + std::to_string(c)), text);
+    }
+    const std::string command = testsupport::quote_arg(platform::program_path()) +
+                                " --gtest_also_run_disabled_tests --gtest_filter=DISABLED_ChildScenario.FaultWriter";
+    std::vector<testsupport::Run> runs(children.size());
+    std::vector<std::thread> threads;
+    for (std::size_t c = 0; c < children.size(); ++c)
+      threads.emplace_back([c, &runs, command] { runs[c] = testsupport::run(command); });
+    for (auto& t : threads) t.join();
+    return runs;
+  }
+
+  // Which run had which settings: each child names its process id in its records.
+  static int freshKey() {
+    static int counter = 0;
+    return static_cast<int>(0x30000000 + (platform::process_id() % 100000) * 100 + ++counter);
+  }
+
+  testsupport::TempDir root_;
+  testsupport::TempDir settings_;
+  ScopedEnv root_env_{"QK_ROOT", root_.path().c_str()};
+  ScopedEnv key_{"QK_KEY", std::to_string(freshKey()).c_str()};
+  ScopedEnv log_{"QK_LOG", nullptr};
+  ScopedEnv nokey_{"QK_LOG_NOKEY", nullptr};
+  ScopedEnv site_{"QK_SITE", nullptr};
+  ScopedEnv limit_{"QK_LOGFILE_LIMIT", nullptr};
+  ScopedEnv settings_env_{"QK_FT_DIR", settings_.path().c_str()};
+  std::string log_dir_ = root_ / "log";
+};
+
+TEST_F(LogFaults, ThreadsOfTwoProcessesNeverTearOrLoseARecord) {
+  ScopedEnv limit("QK_LOGFILE_LIMIT", "2000000000");
+  const Settings threaded = {{"QK_FT_THREADS", "4"}, {"QK_FT_RECORDS", "3000"}, {"QK_FT_LENGTH", "60"}};
+  const auto runs = runAll({threaded, threaded});
+  for (const auto& r : runs) ASSERT_EQ(0u, r.exit_code) << r.err;
+  const Files files = readFiles(log_dir_);
+  EXPECT_TRUE(files.bad.empty()) << files.bad.size() << " broken lines, first: " << files.bad[0];
+  EXPECT_EQ(0u, files.torn_tails);
+  std::set<unsigned long> pids;
+  for (const Record& r : files.records) pids.insert(r.pid);
+  ASSERT_EQ(2u, pids.size());
+  for (unsigned long pid : pids)
+    for (int t = 0; t < 4; ++t)
+      for (int i = 0; i < 3000; ++i)
+        ASSERT_EQ(1u, files.records.count(Record{pid, t, i})) << pid << " " << t << " " << i;
+  EXPECT_EQ(24000u, files.records.size());
+}
+
+class OneProcessFails : public LogFaults {
+ protected:
+  // One child fails on its own from record 100 on while three others write with the files
+  // switching: the others lose nothing, and the failing one loses only the records that
+  // failed and tells how many, and why. (Its standard error may be a file under the same
+  // limit; the lost-record line in the log is what counts.)
+  void check(const std::string& fault, int lost_expected, int error) {
+    ScopedEnv limit("QK_LOGFILE_LIMIT", "40000");  // ten files hold every record
+    const Settings healthy = {{"QK_FT_RECORDS", "300"}, {"QK_FT_LENGTH", "100"}};
+    Settings failing = healthy;
+    failing.push_back({"QK_FT_FAULT", fault});
+    failing.push_back({"QK_FT_AT", "100"});
+    const auto runs = runAll({failing, healthy, healthy, healthy});
+    for (const auto& r : runs) ASSERT_EQ(0u, r.exit_code) << fault << ": " << r.err.substr(0, 600);
+    const Files files = readFiles(log_dir_);
+    EXPECT_TRUE(files.bad.empty()) << files.bad.size() << " broken lines, first: " << files.bad[0];
+    EXPECT_EQ(0u, files.torn_tails);
+    std::map<unsigned long, std::set<int>> written;
+    for (const Record& r : files.records) written[r.pid].insert(r.sequence);
+    ASSERT_EQ(4u, written.size()) << fault;
+    int complete = 0;
+    for (const auto& w : written) {
+      if (w.second.size() == 300u) {
+        ++complete;
+        continue;
+      }
+      for (int i = 0; i < 300; ++i)
+        EXPECT_EQ(i < 100 || i >= 100 + lost_expected, w.second.count(i) == 1) << fault << " record " << i;
+    }
+    EXPECT_EQ(3, complete) << fault;
+    EXPECT_EQ(lost_expected, files.reported_lost) << fault;
+    const std::string reason = "messages. Last reason was: " + std::string(error_text(error)) + "\n";
+    bool told = false;
+    for (const auto& item : fs::directory_iterator(log_dir_))
+      told = told || testsupport::read_file(item.path().string()).find(reason) != std::string::npos;
+    EXPECT_TRUE(told) << "no lost-record line with the reason " << reason;
+    if (error == EMFILE) {  // standard error is no file here, and holds every lost record
+      std::size_t on_stderr = 0;
+      for (const auto& r : runs) on_stderr += lostOnStandardError(r.err).size();
+      EXPECT_EQ(10u, on_stderr);
+    }
+  }
+};
+
+TEST_F(OneProcessFails, OutOfDescriptors) { check("emfile", 10, EMFILE); }
+
+
+TEST_F(OneProcessFails, AtItsFileSizeLimit) {
+  if (!platform::testing::set_file_size_limit(-1)) GTEST_SKIP() << "no file-size limit here";
+  check("efbig", 10, EFBIG);
+}
+
+TEST_F(OneProcessFails, WithARecordLargerThanAFileMayHold) {
+  if (!platform::testing::set_file_size_limit(-1)) GTEST_SKIP() << "no file-size limit here";
+  check("oversize", 1, EFBIG);
+}
+
+TEST_F(LogFaults, AFullDiskReplacesAtMostOneFileAndCountsEveryLoss) {
+  ScopedEnv limit("QK_LOGFILE_LIMIT", "60000");  // ten files hold every record
+  const std::string flag = settings_ / "disk-full";
+  Settings writer = {{"QK_FT_RECORDS", "300"}, {"QK_FT_LENGTH", "100"}, {"QK_FT_FAULT", "full"},
+                     {"QK_FT_AT", "100"},     {"QK_FT_FLAG", flag}};
+  Settings owner = writer;
+  owner.push_back({"QK_FT_FLAG_OWNER", "1"});
+  const auto runs = runAll({owner, writer, writer, writer, writer, writer, writer, writer});
+  for (const auto& r : runs) ASSERT_EQ(0u, r.exit_code) << r.err.substr(0, 600);
+  const Files files = readFiles(log_dir_);
+  EXPECT_TRUE(files.bad.empty()) << files.bad.size() << " broken lines, first: " << files.bad[0];
+  EXPECT_EQ(0u, files.torn_tails);
+  std::set<Record> lost;
+  for (const auto& r : runs)
+    for (const Record& l : lostOnStandardError(r.err)) lost.insert(l);
+  std::set<unsigned long> pids;
+  for (const Record& r : files.records) pids.insert(r.pid);
+  for (const Record& r : lost) pids.insert(r.pid);
+  ASSERT_EQ(8u, pids.size());
+  // Records neither in a file nor reported lost went with the one file that a switch may
+  // begin anew; a 60000-byte file holds at most 300 of these 200-byte lines.
+  std::size_t gone = 0;
+  for (unsigned long pid : pids)
+    for (int i = 0; i < 300; ++i) {
+      const Record r{pid, 0, i};
+      const std::size_t times = files.records.count(r);
+      EXPECT_LE(times, 1u);
+      EXPECT_FALSE(times == 1 && lost.count(r)) << "a record both written and reported lost";
+      if (times == 0 && !lost.count(r)) ++gone;
+    }
+  EXPECT_LE(gone, 300u);
+  EXPECT_LE(files.reported_lost, static_cast<long long>(lost.size()));
+}
+
+TEST_F(LogFaults, WritersDyingMidRecordLeaveNoLineWithTwoRecords) {
+  ScopedEnv limit("QK_LOGFILE_LIMIT", "2000000000");
+  std::vector<Settings> children;
+  for (int c = 0; c < 8; ++c) {
+    Settings s = {{"QK_FT_RECORDS", "200"}, {"QK_FT_LENGTH", std::to_string(3000 + 700 * c)}};
+    if (c % 4 != 0) {  // six die, at records of their own; two live
+      s.push_back({"QK_FT_FAULT", "die"});
+      s.push_back({"QK_FT_AT", std::to_string(20 + 23 * c)});
+    }
+    children.push_back(s);
+  }
+  const auto runs = runAll(children);
+  const Files files = readFiles(log_dir_);
+  EXPECT_TRUE(files.bad.empty()) << files.bad.size() << " broken lines, first: " << files.bad[0];
+  EXPECT_LE(files.torn_tails, 1u);  // the last writer to die had no one after it
+  std::map<unsigned long, int> written;
+  for (const Record& r : files.records) ++written[r.pid];
+  ASSERT_EQ(8u, written.size());
+  // Every record written before its writer died is there: the dead writers' starts of
+  // records were cut, never a whole record after them.
+  std::multiset<int> counts;
+  for (const auto& w : written) counts.insert(w.second);
+  std::multiset<int> expected = {200, 200};
+  for (int c = 0; c < 8; ++c)
+    if (c % 4 != 0) expected.insert(20 + 23 * c);
+  EXPECT_EQ(expected, counts);
+  for (const auto& r : runs) EXPECT_TRUE(r.exit_code == 0 || r.exit_code == 3) << r.exit_code;
+}
+
+TEST_F(LogFaults, AnotherUsersProcessTruncatesNothingAndReportsItsLosses) {
+  ScopedEnv limit("QK_LOGFILE_LIMIT", "600");
+  // The installation is made by this user, its files open to others (as a group-writable
+  // installation has them), but not its log folder: others cannot begin new files there.
+  const int old_mask = platform::set_umask(0);
+  const auto made = runAll({{{"QK_FT_RECORDS", "3"}, {"QK_FT_LENGTH", "100"}}});
+  platform::set_umask(old_mask);
+  ASSERT_EQ(0u, made[0].exit_code) << made[0].err;
+  fs::permissions(log_dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(settings_.path(), fs::perms::all);
+
+  // The other user's records go on into the current file, past its limit: it cannot begin
+  // the next one, and the current one is never begun anew.
+  const std::vector<std::string> child = {platform::program_path(), "--gtest_also_run_disabled_tests",
+                                          "--gtest_filter=DISABLED_ChildScenario.FaultWriter"};
+  testsupport::write_file(settings_ / "settings.1", "QK_FT_RECORDS=40\nQK_FT_LENGTH=100\n");
+  platform::testing::OtherUserRun other;
+  if (!platform::testing::run_as_other_user(child, &other))
+    GTEST_SKIP() << "this process cannot run a program as another user (only root can, on POSIX)";
+  ASSERT_EQ(0, other.exit_code) << other.err;
+  Files files = readFiles(log_dir_);
+  EXPECT_TRUE(files.bad.empty()) << files.bad.size() << " broken lines, first: " << files.bad[0];
+  EXPECT_EQ(43u, files.records.size());
+  EXPECT_EQ(0, files.reported_lost);
+
+  // With the current file closed to it too, every record is lost, and each is reported.
+  const std::string current = log_dir_ + "/stdlog.0";
+  const std::string before = testsupport::read_file(current);
+  fs::permissions(current, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                               fs::perms::others_read);
+  testsupport::write_file(settings_ / "settings.2", "QK_FT_RECORDS=10\nQK_FT_LENGTH=100\n");
+  ASSERT_TRUE(platform::testing::run_as_other_user(child, &other));
+  ASSERT_EQ(0, other.exit_code) << other.err;
+  EXPECT_EQ(10u, lostOnStandardError(other.err).size()) << other.err.substr(0, 600);
+  EXPECT_EQ(before, testsupport::read_file(current));
+}
+
+TEST_F(LogFaults, WritersKilledAtRandomLeaveNoLineWithTwoRecords) {
+  ScopedEnv limit("QK_LOGFILE_LIMIT", "2000000000");
+  std::vector<Settings> children;
+  for (int c = 0; c < 16; ++c)
+    children.push_back({{"QK_FT_RECORDS", "400"}, {"QK_FT_LENGTH", std::to_string(12000 + 1500 * c)},
+                        {"QK_FT_FAULT", "killed"}});
+  runAll(children);
+  const Files files = readFiles(log_dir_);
+  EXPECT_TRUE(files.bad.empty()) << files.bad.size() << " broken lines, first: " << files.bad[0].substr(0, 200);
+  EXPECT_LE(files.torn_tails, 1u);
+  // Each writer's records are there from its first on, without a gap.
+  std::map<unsigned long, std::set<int>> written;
+  for (const Record& r : files.records) written[r.pid].insert(r.sequence);
+  for (const auto& w : written)
+    EXPECT_EQ(static_cast<int>(w.second.size()) - 1, *w.second.rbegin()) << "process " << w.first;
+}
+
+}  // namespace
