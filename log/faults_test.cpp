@@ -20,7 +20,7 @@
 
 #include "env/qkos.h"
 #include "log/logger.h"
-#include "log/test_child.h"
+#include "tests/support/test_child.h"
 #include "platform/environment.h"
 #include "platform/file_calls.h"
 #include "platform/fileio.h"
