@@ -455,12 +455,16 @@ TEST_F(LogFaults, WritersDyingMidRecordLeaveNoLineWithTwoRecords) {
 
 TEST_F(LogFaults, AnotherUsersProcessTruncatesNothingAndReportsItsLosses) {
   ScopedEnv limit("QK_LOGFILE_LIMIT", "600");
-  // The installation is made by this user, its files open to others (as a group-writable
-  // installation has them), but not its log folder: others cannot begin new files there.
-  const int old_mask = platform::set_umask(0);
+  // The installation is made by this user and opened to others (as a group-writable
+  // installation is), all but its log folder: others cannot begin new files there.
   const auto made = runAll({{{"QK_FT_RECORDS", "3"}, {"QK_FT_LENGTH", "100"}}});
-  platform::set_umask(old_mask);
   ASSERT_EQ(0u, made[0].exit_code) << made[0].err;
+  for (const auto& item : fs::recursive_directory_iterator(root_.path()))
+    fs::permissions(item.path(), item.is_directory() ? fs::perms::all
+                                                     : fs::perms::owner_read | fs::perms::owner_write |
+                                                           fs::perms::group_read | fs::perms::group_write |
+                                                           fs::perms::others_read | fs::perms::others_write);
+  fs::permissions(root_.path(), fs::perms::all);
   fs::permissions(log_dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                 fs::perms::others_read | fs::perms::others_exec);
   fs::permissions(settings_.path(), fs::perms::all);
