@@ -73,8 +73,9 @@ class DirectoryTrial {
     std::string path = text;
     normalise(path);
     // Every process of the installation reads the directory from the block, each in a
-    // working directory of its own: a relative one is stored from where it was given.
-    if (!platform::is_absolute_path(path)) {
+    // working directory of its own: a relative one is stored from where it was given. (A
+    // path from the root, "/x", stays as it is; on Windows it names the current drive's.)
+    if (!platform::is_absolute_path(text) && !platform::is_absolute_path(path) && path[0] != '/') {
       const std::string here = platform::current_directory();
       if (here.empty()) return fail("Directory " + path + " is relative, and the current directory is unknown");
       while (path.compare(0, 2, "./") == 0) path.erase(0, 2);
