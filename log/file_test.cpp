@@ -357,7 +357,7 @@ TEST_F(LogFileTest, ATornTailIsCutBeforeTheNextRecord) {
 
 TEST_F(LogFileTest, TheLongestLogDirectoryKeepsEveryFileNameWhole) {
   std::string deep = dir_.path() + "/";
-  deep += std::string(LOG_DIRECTORY_MAX - deep.size(), 'd');
+  deep += std::string(memlgqk_longest_log_directory() - deep.size(), 'd');
   testsupport::make_dirs(deep);
   setLogDirectory(deep);
   logimpl::attachLogBlock(&block_, nullptr, nullptr, true);

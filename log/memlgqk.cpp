@@ -88,8 +88,8 @@ class DirectoryTrial {
       normalise(path);
     }
     // A cut path would name another folder, and the file names need their room too.
-    if (path.size() > LOG_DIRECTORY_MAX)
-      return fail("Directory " + path + " is longer than " + std::to_string(LOG_DIRECTORY_MAX) +
+    if (path.size() > memlgqk_longest_log_directory())
+      return fail("Directory " + path + " is longer than " + std::to_string(memlgqk_longest_log_directory()) +
                   " characters", true);
     platform::PathStatus status;
     if (platform::path_status(path, &status) != 0) {
@@ -228,6 +228,12 @@ MEMORY_LGQK* memlgqk_create(int log_mode) {
 }
 
 MEMORY_LGQK* memlgqk_block() { return block; }
+
+std::size_t memlgqk_longest_log_directory() {
+  const std::size_t file_room = std::strlen("/./stdlog.0");
+  const std::size_t longest = platform::longest_path();
+  return longest > LOG_DIRECTORY_MAX + file_room ? LOG_DIRECTORY_MAX : longest - file_room;
+}
 
 bool memlgqk_shared() { return shared; }
 
