@@ -69,6 +69,16 @@ bool header_wanted = false;
 int lost_records = 0;
 int last_error = 0;
 
+// Where this process's last record into each entry's file ended: the entry's file number
+// and the file's size after the record. While both are the same at the next record, no
+// one has written since (writers only append, and a cut never reaches back past a whole
+// line), so the file ends in a line feed and its last byte need not be read.
+struct LastEnd {
+  std::int32_t number;
+  long long size;
+};
+LastEnd last_end[LOG_FILE_TABLE_ENTRIES];
+
 // Room for the longest path a file can have: a log directory of 259 characters, the
 // entry's directory and the expanded pattern (63 each, "%9" printing nine digits).
 constexpr std::size_t kPathSize = 1024;
@@ -435,8 +445,11 @@ Attempt appendToFile(FileEntry* e, const LogFile::Names& names, const char* pref
     platform::set_umask(old_mask);
   }
   if (fd < 0) return Attempt{false, errno, false};
-  const long long size = repairTail(fd, known_size);
+  LastEnd& last = last_end[e - block_base->files];
+  const bool untouched = known_size >= 0 && known_size == last.size && e->file_number == last.number;
+  const long long size = untouched ? known_size : repairTail(fd, known_size);
   bool ok = true;
+  const bool extra_lines = header_wanted || lost_records > 0;
   if (header_wanted) {
     ok = writeHeader(fd);
     if (ok) header_wanted = false;
@@ -447,10 +460,12 @@ Attempt appendToFile(FileEntry* e, const LogFile::Names& names, const char* pref
   const int error = ok ? 0 : errno;
   if (!ok && before_lost_line >= 0) platform::truncate_fd(fd, before_lost_line);
   platform::close_fd(fd);
+  last = LastEnd{e->file_number, -1};
   if (ok) {
     e->records = nextNumber(e->records);
     last_error = 0;
     lost_records = 0;
+    if (size >= 0 && !extra_lines) last.size = size + static_cast<long long>(length);
   }
   return Attempt{ok, error, size > 0};
 }
@@ -544,6 +559,7 @@ void attachLogBlock(MEMORY_LGQK* block, void (*lock)(), void (*unlock)(), bool w
   if (file_output) platform::fail_writes_past_size_limit();
   header_wanted = false;
   lost_records = last_error = 0;
+  for (LastEnd& end : last_end) end = LastEnd{0, -1};
 }
 
 MEMORY_LGQK* logBlock() { return block_base; }
