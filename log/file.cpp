@@ -69,6 +69,16 @@ bool header_wanted = false;
 int lost_records = 0;
 int last_error = 0;
 
+// Where this process's last record into each entry's file ended: the entry's file number
+// and the file's size after the record. While both are the same at the next record, no
+// one has written since (writers only append, and a cut never reaches back past a whole
+// line), so the file ends in a line feed and its last byte need not be read.
+struct LastEnd {
+  std::int32_t number;
+  long long size;
+};
+LastEnd last_end[LOG_FILE_TABLE_ENTRIES];
+
 // Room for the longest path a file can have: a log directory of 259 characters, the
 // entry's directory and the expanded pattern (63 each, "%9" printing nine digits).
 constexpr std::size_t kPathSize = 1024;
@@ -298,11 +308,12 @@ bool switchFile(FileEntry* e, const LogFile::Names& names, long long now) {
 }
 
 // Which file the next record goes to (under the lock): the path of the current number,
-// after switching to the next number when a rule says so. True when the file is known to
-// exist. A switch that cannot be made leaves the records in the current file.
-bool chooseFile(FileEntry* e, const LogFile::Names& names, char* path) {
+// after switching to the next number when a rule says so. Gives the file's size when the
+// size rule has read it (every writer holds the lock, so it stays true until the write),
+// else -1. A switch that cannot be made leaves the records in the current file.
+long long chooseFile(FileEntry* e, const LogFile::Names& names, char* path) {
   bool next = false;
-  bool exists = false;
+  long long size = -1;
   const long long now = nowSeconds();
   buildPath(names.directory, names.pattern, e->file_number, path);
   if (e->max_records > 0 && e->records > e->max_records) {
@@ -314,16 +325,16 @@ bool chooseFile(FileEntry* e, const LogFile::Names& names, char* path) {
     if (platform::file_status(path, &st) != 0) {
       header_wanted = true;
     } else {
-      exists = true;
+      size = st.size;
       if (st.size > e->size_limit)
         next = true;
       else if (st.size == 0)
         header_wanted = true;
     }
   }
-  if (!next || !switchFile(e, names, now)) return exists;
+  if (!next || !switchFile(e, names, now)) return size;
   buildPath(names.directory, names.pattern, e->file_number, path);
-  return true;
+  return 0;
 }
 
 // The header line, when the block carries a time offset: the offset, the host, the clock
@@ -387,9 +398,10 @@ bool writeLostLine(int fd, const char* prefix) {
 // A file that does not end in a line feed holds the start of a record whose writer died
 // while writing it (a writer that lives takes back what it could not finish). That start
 // was never acknowledged: it is cut off, so that the next record begins a line of its own
-// instead of being glued onto it. The file's size afterwards, or -1 when it is unknown.
-long long repairTail(int fd) {
-  const long long size = platform::file_size_fd(fd);
+// instead of being glued onto it. size is the file's size when it is known, else -1. The
+// file's size afterwards, or -1 when it is unknown.
+long long repairTail(int fd, long long size) {
+  if (size < 0) size = platform::file_size_fd(fd);
   char last;
   if (size <= 0 || platform::read_at(fd, &last, 1, size - 1) != 1 || last == '\n') return size;
   char chunk[4096];
@@ -423,7 +435,8 @@ Attempt appendToFile(FileEntry* e, const LogFile::Names& names, const char* pref
                      const char* line, std::size_t length) {
   char path[kPathSize];
   int fd;
-  if (chooseFile(e, names, path)) {
+  const long long known_size = chooseFile(e, names, path);
+  if (known_size >= 0) {
     fd = platform::file_calls().open_append(path);
   } else {
     // A file that may be made here is made open to every user of the installation.
@@ -432,8 +445,11 @@ Attempt appendToFile(FileEntry* e, const LogFile::Names& names, const char* pref
     platform::set_umask(old_mask);
   }
   if (fd < 0) return Attempt{false, errno, false};
-  const long long size = repairTail(fd);
+  LastEnd& last = last_end[e - block_base->files];
+  const bool untouched = known_size >= 0 && known_size == last.size && e->file_number == last.number;
+  const long long size = untouched ? known_size : repairTail(fd, known_size);
   bool ok = true;
+  const bool extra_lines = header_wanted || lost_records > 0;
   if (header_wanted) {
     ok = writeHeader(fd);
     if (ok) header_wanted = false;
@@ -444,10 +460,12 @@ Attempt appendToFile(FileEntry* e, const LogFile::Names& names, const char* pref
   const int error = ok ? 0 : errno;
   if (!ok && before_lost_line >= 0) platform::truncate_fd(fd, before_lost_line);
   platform::close_fd(fd);
+  last = LastEnd{e->file_number, -1};
   if (ok) {
     e->records = nextNumber(e->records);
     last_error = 0;
     lost_records = 0;
+    if (size >= 0 && !extra_lines) last.size = size + static_cast<long long>(length);
   }
   return Attempt{ok, error, size > 0};
 }
@@ -478,12 +496,14 @@ bool switchCures(const Attempt& attempt) {
 bool remakeDirectory(const char* directory) {
   std::string path = log_directory;
   platform::make_dir(path.c_str());
-  for (const char* p = directory; *p; ++p) {
-    if (*p == '/' && !path.empty() && path.back() != '/') platform::make_dir(path.c_str());
-    if (p == directory) path += '/';
-    path += *p;
+  for (const char* part = directory; *part;) {
+    const char* end = std::strchr(part, '/');
+    if (!end) end = part + std::strlen(part);
+    path += '/';
+    path.append(part, end);
+    platform::make_dir(path.c_str());
+    part = *end ? end + 1 : end;
   }
-  platform::make_dir(path.c_str());
   platform::FileStatus st;
   return platform::file_status(path.c_str(), &st) == 0 && st.is_directory;
 }
@@ -539,6 +559,7 @@ void attachLogBlock(MEMORY_LGQK* block, void (*lock)(), void (*unlock)(), bool w
   if (file_output) platform::fail_writes_past_size_limit();
   header_wanted = false;
   lost_records = last_error = 0;
+  for (LastEnd& end : last_end) end = LastEnd{0, -1};
 }
 
 MEMORY_LGQK* logBlock() { return block_base; }
@@ -569,10 +590,11 @@ void writeLine(LogFile* file, const char* prefix, const char* text, std::size_t 
     writeTagged(line, length);
   } else {
     lockBlock();
-    const bool ok = writeToFiles(file->entry(), file->names(), prefix, line, length);
-    if (!ok) ++lost_records;  // told in the file with the next record that gets there
+    if (!writeToFiles(file->entry(), file->names(), prefix, line, length)) {
+      ++lost_records;  // told in the file with the next record that gets there
+      writeUnwritable(line, length);
+    }
     unlockBlock();
-    if (!ok) writeUnwritable(line, length);
   }
   std::free(owned);
 }

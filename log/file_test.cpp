@@ -355,6 +355,20 @@ TEST_F(LogFileTest, ATornTailIsCutBeforeTheNextRecord) {
   EXPECT_EQ(line("alone"), contents("k.0"));
 }
 
+TEST_F(LogFileTest, TheLongestLogDirectoryKeepsEveryFileNameWhole) {
+  std::string deep = dir_.path() + "/";
+  deep += std::string(memlgqk_longest_log_directory() - deep.size(), 'd');
+  testsupport::make_dirs(deep);
+  setLogDirectory(deep);
+  logimpl::attachLogBlock(&block_, nullptr, nullptr, true);
+  LogFile* f = open("long.%1");
+  f->setFileLimit(100);
+  write(f, "zero");
+  write(f, "one");  // the first file is above its limit: the next is begun
+  EXPECT_EQ(line("zero"), testsupport::read_file(deep + "/long.0"));
+  EXPECT_EQ(line("one"), testsupport::read_file(deep + "/long.1"));
+}
+
 TEST_F(LogFileTest, ARemovedLogDirectoryIsMadeAgain) {
   LogFile* f = open("d.%1", 0x10000, "sub");
   write(f, "before");

@@ -73,8 +73,9 @@ class DirectoryTrial {
     std::string path = text;
     normalise(path);
     // Every process of the installation reads the directory from the block, each in a
-    // working directory of its own: a relative one is stored from where it was given.
-    if (!platform::is_absolute_path(path)) {
+    // working directory of its own: a relative one is stored from where it was given. (A
+    // path from the root, "/x", stays as it is; on Windows it names the current drive's.)
+    if (!platform::is_absolute_path(text) && !platform::is_absolute_path(path) && path[0] != '/') {
       const std::string here = platform::current_directory();
       if (here.empty()) return fail("Directory " + path + " is relative, and the current directory is unknown");
       while (path.compare(0, 2, "./") == 0) path.erase(0, 2);
@@ -87,8 +88,8 @@ class DirectoryTrial {
       normalise(path);
     }
     // A cut path would name another folder, and the file names need their room too.
-    if (path.size() > LOG_DIRECTORY_MAX)
-      return fail("Directory " + path + " is longer than " + std::to_string(LOG_DIRECTORY_MAX) +
+    if (path.size() > memlgqk_longest_log_directory())
+      return fail("Directory " + path + " is longer than " + std::to_string(memlgqk_longest_log_directory()) +
                   " characters", true);
     platform::PathStatus status;
     if (platform::path_status(path, &status) != 0) {
@@ -227,6 +228,12 @@ MEMORY_LGQK* memlgqk_create(int log_mode) {
 }
 
 MEMORY_LGQK* memlgqk_block() { return block; }
+
+std::size_t memlgqk_longest_log_directory() {
+  const std::size_t file_room = std::strlen("/./stdlog.0");
+  const std::size_t longest = platform::longest_path();
+  return longest > LOG_DIRECTORY_MAX + file_room ? LOG_DIRECTORY_MAX : longest - file_room;
+}
 
 bool memlgqk_shared() { return shared; }
 

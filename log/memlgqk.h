@@ -113,6 +113,10 @@ MEMORY_LGQK* memlgqk_create(int log_mode);
 // The block, or nullptr before memlgqk_create.
 MEMORY_LGQK* memlgqk_block();
 
+// The longest log directory the block takes: 259 characters, less on a system whose paths
+// would then leave no room for the names of the files in it ("/./stdlog.0").
+std::size_t memlgqk_longest_log_directory();
+
 // True when the block is shared between processes.
 bool memlgqk_shared();
 

@@ -3,6 +3,7 @@
 #ifndef QK_PLATFORM_DIRECTORY_H
 #define QK_PLATFORM_DIRECTORY_H
 
+#include <cstddef>
 #include <string>
 
 namespace platform {
@@ -23,6 +24,10 @@ int read_write_access(const std::string& path);
 
 // The current directory, or "" when it cannot be had.
 std::string current_directory();
+
+// The most characters a path may have for files to be opened by it (259 on Windows, where
+// a path must fit MAX_PATH with its zero byte; 4095 on POSIX).
+std::size_t longest_path();
 
 }  // namespace platform
 

@@ -33,4 +33,6 @@ std::string current_directory() {
   return buffer.data();
 }
 
+std::size_t longest_path() { return 4095; }
+
 }  // namespace platform

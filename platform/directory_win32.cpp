@@ -32,4 +32,6 @@ std::string current_directory() {
   return path;
 }
 
+std::size_t longest_path() { return 259; }
+
 }  // namespace platform
