@@ -39,7 +39,7 @@ const char* charset_of(CodePage page) {
   return user_charset().c_str();
 }
 
-const unsigned char replacement[] = {0xEF, 0xBF, 0xBD};  // U+FFFD in UTF-8
+const char replacement[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 
 bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
@@ -183,7 +183,7 @@ int multibyte_to_utf16(CodePage page, const char* in, int n, char16_t* out, int 
   std::u16string units;
   if (const char* charset = charset_of(page)) {
     // The locale's bytes that iconv cannot read become U+FFFD by way of its UTF-8 form.
-    const std::string utf8 = recode(charset, "UTF-8", std::string(in, bytes), reinterpret_cast<const char*>("\xEF\xBF\xBD"), one_byte);
+    const std::string utf8 = recode(charset, "UTF-8", std::string(in, bytes), replacement, one_byte);
     units = utf8_to_units(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size());
   } else {
     units = utf8_to_units(reinterpret_cast<const unsigned char*>(in), bytes);

@@ -426,46 +426,58 @@ Word lanes_equal(Word w, unsigned char c) {
   return ~(((t & kLow7) + kLow7) | t) & kHigh;
 }
 
-// Lanes whose byte is at least 0xC0 (k = 1), 0xE0 (2), 0xF0 (3), 0xF8 (4).
-Word lanes_lead(Word w, int k) {
-  Word m = w;
-  for (int i = 1; i <= k; ++i) m &= w << i;
-  return m & kHigh;
-}
-
 // The bytes k positions back: this word moved up k lanes, the previous word's last k bytes
 // in the low lanes.
 Word back(Word w, Word previous, int k) { return (w << (8 * k)) | (previous >> (64 - 8 * k)); }
 
-// Lanes of w that break the rules: a following byte where none is due or its absence where
-// one is, a byte 0xF8 to 0xFF, and the last byte of a character whose value's low 16 bits
-// are 0xFFFE, 0xFFFF or a surrogate.
-Word word_faults(Word w, Word previous) {
-  const Word w1 = back(w, previous, 1), w2 = back(w, previous, 2), w3 = back(w, previous, 3);
-  const Word following = w & ~(w << 1) & kHigh;
-  const Word due = lanes_lead(w1, 1) | lanes_lead(w2, 2) | lanes_lead(w3, 3);
-  Word faults = (due ^ following) | lanes_lead(w, 4);
-  // Only leads 0xED, 0xEF and 0xF0 to 0xF7 can make a refused value.
-  const Word suspects = lanes_equal(w, 0xED) | lanes_equal(w, 0xEF) | lanes_lead(w, 3) | lanes_equal(w1, 0xED) |
-                        lanes_equal(w1, 0xEF) | lanes_lead(w1, 3) | lanes_equal(w2, 0xEF) | lanes_lead(w2, 3) |
-                        lanes_lead(w3, 3);
-  if (suspects) {
-    const Word bit5 = (w << 2) & kHigh;
-    const Word last_bf = lanes_equal(w1, 0xBF);
-    const Word last_be_bf = lanes_equal(w & (kOnes * 0xFE), 0xBE);
-    const Word nibble = kOnes * 0x0F;
-    faults |= lanes_equal(w1, 0xED) & bit5;                                    // ED A0..BF: surrogates
-    faults |= lanes_equal(w2, 0xEF) & last_bf & last_be_bf;                     // EF BF BE/BF
-    faults |= lanes_lead(w2, 3) & lanes_equal(w1 & nibble, 0x0D) & bit5;        // F? xD A0..BF ..
-    faults |= lanes_lead(w3, 3) & lanes_equal(w2 & nibble, 0x0F) & last_bf & last_be_bf;  // F? xF BF BE/BF
-  }
-  return faults;
+// What the check of one word needs of it, and keeps for the next word.
+struct WordFlags {
+  Word bytes;   // the eight bytes
+  Word lead1;   // lanes of 0xC0 and above: at least one following byte is due
+  Word lead2;   // 0xE0 and above: two
+  Word lead3;   // 0xF0 and above: three (0xF8 and above are faults)
+  Word high;    // 0xED and above: the only leads whose characters can carry a refused value
+
+  explicit WordFlags(Word w)
+      : bytes(w),
+        lead1(w & (w << 1) & kHigh),
+        lead2(lead1 & (w << 2)),
+        lead3(lead2 & (w << 3)),
+        high(((w & kLow7) + kOnes * 0x13) & w & kHigh) {}
+};
+
+// Lanes of w holding the last byte of a character whose value's low 16 bits are 0xFFFE,
+// 0xFFFF or a surrogate. The low 16 bits start in the "nibble byte": the lead of a 3-byte
+// character, the first following byte of a 4-byte one.
+Word refused_values(const WordFlags& now, const WordFlags& before) {
+  const Word w = now.bytes, p = before.bytes;
+  const Word w1 = back(w, p, 1), w2 = back(w, p, 2);
+  const Word three1 = back(now.lead2 & ~now.lead3, before.lead2 & ~before.lead3, 1);
+  const Word three2 = back(now.lead2 & ~now.lead3, before.lead2 & ~before.lead3, 2);
+  const Word nibble1 = three1 | back(now.lead3, before.lead3, 2);  // w1 lane is a nibble byte
+  const Word nibble2 = three2 | back(now.lead3, before.lead3, 3);  // w2 lane is a nibble byte
+  const Word low_nibble = kOnes * 0x0F;
+  const Word bit5 = (w << 2) & kHigh;  // 0xA0..0xBF after a nibble D: a surrogate
+  const Word surrogate = nibble1 & lanes_equal(w1 & low_nibble, 0x0D) & bit5;
+  const Word not_character = nibble2 & lanes_equal(w2 & low_nibble, 0x0F) & lanes_equal(w1, 0xBF) &
+                             lanes_equal(w & (kOnes * 0xFE), 0xBE);
+  return surrogate | not_character;
 }
 
-// Characters that begin in the word (the bytes that are not following bytes).
-int word_characters(Word w) {
-  const Word following = (w & ~(w << 1) & kHigh) >> 7;
-  return 8 - static_cast<int>((following * kOnes) >> 56);
+// Lanes holding a following byte (10xxxxxx).
+Word following_lanes(Word w) { return w & ~(w << 1) & kHigh; }
+
+// The sum of the eight lanes (which must not reach 256).
+int lane_sum(Word lanes) { return static_cast<int>((lanes * kOnes) >> 56); }
+
+// Lanes of a word that break the rules: a following byte where none is due or its absence
+// where one is, a byte 0xF8 to 0xFF, and refused values.
+Word word_faults(const WordFlags& now, const WordFlags& before) {
+  const Word following = following_lanes(now.bytes);
+  const Word due = back(now.lead1, before.lead1, 1) | back(now.lead2, before.lead2, 2) | back(now.lead3, before.lead3, 3);
+  Word faults = (due ^ following) | (now.lead3 & (now.bytes << 4));
+  if (now.high | (before.high >> 40)) faults |= refused_values(now, before);
+  return faults;
 }
 
 }  // namespace
@@ -504,24 +516,24 @@ int utf8_char_count(const char* text) {
   // go to the character-by-character walk from the start of the character they cut into,
   // so that invalid bytes are skipped, and logged, exactly as the walk alone would.
   const unsigned char* stretch = p;  // where the current run of words began
-  Word previous = 0;
+  WordFlags previous(0);
   int count = 0;
   for (;;) {
     const unsigned char* walk_to = end;
     if (end - p >= 8) {
-      if ((previous & kHigh) == 0 && end - p >= 32) {
+      if ((previous.bytes & kHigh) == 0 && end - p >= 32) {
         const Word a = load_word(p), b = load_word(p + 8), c = load_word(p + 16), d = load_word(p + 24);
         if (((a | b | c | d) & kHigh) == 0) {
           count += 32;
           p += 32;
-          previous = d;
+          previous = WordFlags(d);
           continue;
         }
       }
-      const Word w = load_word(p);
-      if (word_faults(w, previous) == 0) {
-        count += word_characters(w);
-        previous = w;
+      const WordFlags now(load_word(p));
+      if (word_faults(now, previous) == 0) {
+        count += 8 - lane_sum(following_lanes(now.bytes) >> 7);
+        previous = now;
         p += 8;
         continue;
       }
@@ -550,7 +562,7 @@ int utf8_char_count(const char* text) {
     }
     if (q >= end) return count;
     p = stretch = q;
-    previous = 0;
+    previous = WordFlags(0);
   }
 }
 

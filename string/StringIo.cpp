@@ -47,7 +47,13 @@ std::istream& operator>>(std::istream& in, String& s) {
   }
   char c;
   while (in.get(c) && !std::isspace(static_cast<unsigned char>(c))) s += c;
-  if (s.length() == 0) in.clear(std::ios_base::badbit);
+  if (s.length() == 0) {
+    in.clear(std::ios_base::badbit);
+  } else if (in.fail() && !in.bad()) {
+    // A word that ends at the end of the input is a word read: only end-of-file is left
+    // set, so that a reading loop still takes it.
+    in.clear(in.rdstate() & ~std::ios_base::failbit);
+  }
   after_read(s);
   return in;
 }
