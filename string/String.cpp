@@ -432,36 +432,34 @@ Word back(Word w, Word previous, int k) { return (w << (8 * k)) | (previous >> (
 
 // What the check of one word needs of it, and keeps for the next word.
 struct WordFlags {
-  Word bytes;   // the eight bytes
-  Word lead1;   // lanes of 0xC0 and above: at least one following byte is due
-  Word lead2;   // 0xE0 and above: two
-  Word lead3;   // 0xF0 and above: three (0xF8 and above are faults)
-  Word high;    // 0xED and above: the only leads whose characters can carry a refused value
+  Word bytes;  // the eight bytes
+  Word lead1;  // lanes of 0xC0 and above: at least one following byte is due
+  Word lead2;  // 0xE0 and above: two
+  Word lead3;  // 0xF0 and above: three (0xF8 and above are faults)
 
   explicit WordFlags(Word w)
-      : bytes(w),
-        lead1(w & (w << 1) & kHigh),
-        lead2(lead1 & (w << 2)),
-        lead3(lead2 & (w << 3)),
-        high(((w & kLow7) + kOnes * 0x13) & w & kHigh) {}
+      : bytes(w), lead1(w & (w << 1) & kHigh), lead2(lead1 & (w << 2)), lead3(lead2 & (w << 3)) {}
 };
 
-// Lanes of w holding the last byte of a character whose value's low 16 bits are 0xFFFE,
-// 0xFFFF or a surrogate. The low 16 bits start in the "nibble byte": the lead of a 3-byte
-// character, the first following byte of a 4-byte one.
+// Lanes of w holding a byte of a character whose value's low 16 bits are a surrogate,
+// 0xFFFE or 0xFFFF: ED A0..BF (3 bytes), F? xD A0..BF (4 bytes), and the endings BF BE
+// and BF BF after EF (3 bytes) or after F? xF (4 bytes). The 3-byte surrogates are looked
+// for in every word (Hangul text is full of ED leads); the rest only where a 4-byte lead
+// or such an ending is near.
 Word refused_values(const WordFlags& now, const WordFlags& before) {
   const Word w = now.bytes, p = before.bytes;
-  const Word w1 = back(w, p, 1), w2 = back(w, p, 2);
-  const Word three1 = back(now.lead2 & ~now.lead3, before.lead2 & ~before.lead3, 1);
-  const Word three2 = back(now.lead2 & ~now.lead3, before.lead2 & ~before.lead3, 2);
-  const Word nibble1 = three1 | back(now.lead3, before.lead3, 2);  // w1 lane is a nibble byte
-  const Word nibble2 = three2 | back(now.lead3, before.lead3, 3);  // w2 lane is a nibble byte
-  const Word low_nibble = kOnes * 0x0F;
-  const Word bit5 = (w << 2) & kHigh;  // 0xA0..0xBF after a nibble D: a surrogate
-  const Word surrogate = nibble1 & lanes_equal(w1 & low_nibble, 0x0D) & bit5;
-  const Word not_character = nibble2 & lanes_equal(w2 & low_nibble, 0x0F) & lanes_equal(w1, 0xBF) &
-                             lanes_equal(w & (kOnes * 0xFE), 0xBE);
-  return surrogate | not_character;
+  const Word w1 = back(w, p, 1);
+  const Word bit5 = (w << 2) & kHigh;
+  Word faults = lanes_equal(w1, 0xED) & bit5;
+  const Word ends_bf_be = lanes_equal(w1, 0xBF) & lanes_equal(w & (kOnes * 0xFE), 0xBE);
+  if (ends_bf_be | now.lead3 | (before.lead3 >> 40)) {
+    const Word w2 = back(w, p, 2);
+    const Word low_nibble = kOnes * 0x0F;
+    faults |= ends_bf_be & lanes_equal(w2, 0xEF);
+    faults |= ends_bf_be & back(now.lead3, before.lead3, 3) & lanes_equal(w2 & low_nibble, 0x0F);
+    faults |= back(now.lead3, before.lead3, 2) & lanes_equal(w1 & low_nibble, 0x0D) & bit5;
+  }
+  return faults;
 }
 
 // Lanes holding a following byte (10xxxxxx).
@@ -475,9 +473,7 @@ int lane_sum(Word lanes) { return static_cast<int>((lanes * kOnes) >> 56); }
 Word word_faults(const WordFlags& now, const WordFlags& before) {
   const Word following = following_lanes(now.bytes);
   const Word due = back(now.lead1, before.lead1, 1) | back(now.lead2, before.lead2, 2) | back(now.lead3, before.lead3, 3);
-  Word faults = (due ^ following) | (now.lead3 & (now.bytes << 4));
-  if (now.high | (before.high >> 40)) faults |= refused_values(now, before);
-  return faults;
+  return (due ^ following) | (now.lead3 & (now.bytes << 4)) | refused_values(now, before);
 }
 
 }  // namespace

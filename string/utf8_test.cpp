@@ -87,9 +87,10 @@ TEST(Utf8CharLength, BadFollowingByteOrRefusedValueWritesOneRecord) {
   }
 }
 
-TEST(Utf8CharLength, EveryLeadByteWithEveryKindOfFollowingByteAgreesWithTheModel) {
-  // Following bytes: low and high continuation ranges, the ones that make 0xxD and 0xxF
-  // nibbles, BE and BF, and non-continuations (NUL cuts the text short).
+// Every lead byte followed by every kind of following byte: low and high continuation
+// ranges, the ones that make 0xxD and 0xxF nibbles, BE and BF, and non-continuations (a
+// NUL cuts the text short). Each text ends in "!".
+std::vector<std::string> lead_byte_texts() {
   const int following[] = {0x80, 0x8D, 0x9F, 0xA0, 0xBE, 0xBF, 0x00, 0x41, 0xC3};
   std::vector<std::string> inputs;
   for (int lead = 1; lead < 256; ++lead) {
@@ -108,6 +109,11 @@ TEST(Utf8CharLength, EveryLeadByteWithEveryKindOfFollowingByteAgreesWithTheModel
     }
     for (std::string& t : texts) inputs.push_back(t + "!");
   }
+  return inputs;
+}
+
+TEST(Utf8CharLength, EveryLeadByteWithEveryKindOfFollowingByteAgreesWithTheModel) {
+  const std::vector<std::string> inputs = lead_byte_texts();
   std::vector<Record> expected;
   LogCapture log;
   for (const std::string& t : inputs) {
@@ -186,6 +192,28 @@ TEST(Utf8CharCount, AgreesWithTheWalkInResultAndRecords) {
     ASSERT_EQ(expected_count, count) << testing::PrintToString(shifted);
     ASSERT_EQ(expected, got) << testing::PrintToString(shifted);
   }
+}
+
+TEST(Utf8CharCount, EveryLeadByteFormAgreesWithTheWalkAtEveryAlignment) {
+  std::vector<std::string> texts;
+  for (const std::string& t : lead_byte_texts())
+    for (int shift = 0; shift < 8; shift += 3)
+      texts.push_back(std::string(static_cast<std::size_t>(shift), 'x') + "\xE4\xB8\xAD" + t + "\xF0\x9F\x98\x80" "abcdefgh");
+  std::vector<int> walked, counted;
+  std::vector<Record> walk_records, count_records;
+  {
+    LogCapture log;
+    for (const std::string& t : texts) walked.push_back(walk_count(t.c_str()));
+    walk_records = log.records();
+  }
+  {
+    LogCapture log;
+    for (const std::string& t : texts) counted.push_back(utf8_char_count(t.c_str()));
+    count_records = log.records();
+  }
+  for (std::size_t i = 0; i < texts.size(); ++i) ASSERT_EQ(walked[i], counted[i]) << testing::PrintToString(texts[i]);
+  ASSERT_EQ(walk_records.size(), count_records.size());
+  EXPECT_TRUE(walk_records == count_records);
 }
 
 TEST(Utf8CharCount, LongValidTextsOfEachMix) {
