@@ -2,10 +2,14 @@
 // operations that change a text are in StringMut.
 #include "string/String.h"
 
+#include <cerrno>
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <ostream>
+#include <vector>
 
+#include "platform/codepage.h"
 #include "string/internal/string_internal.h"
 
 namespace {
@@ -275,14 +279,6 @@ bool operator==(const String& left, const String& right) {
   return left == rep->text();
 }
 
-std::ostream& operator<<(std::ostream& out, const String& s) {
-  if (!StringRep::valid(s.rep())) {
-    string_error(__LINE__, "bad string", ERROR);
-    return out;
-  }
-  return out.write(s.rep()->text(), s.rep()->length);
-}
-
 String inttostr(int value, int base) {
   const unsigned long long magnitude =
       value < 0 ? 0ull - static_cast<unsigned long long>(static_cast<long long>(value)) : static_cast<unsigned>(value);
@@ -371,4 +367,354 @@ std::uint32_t string_internal::jenkins_hash(const unsigned char* k, std::uint32_
   }
   mix(a, b, c);
   return c;
+}
+
+// UTF-8: character length, counting, the last character, collation, code-page conversions
+// and the one-character converter to UTF-16.
+
+namespace {
+
+LoggerGuard utf8_logger_guard;
+
+// One record under the source name String: message, then text (up to its NUL).
+void log_text(int line, int level, const char* message, const char* text) {
+  if (stdlog && stdlog->isOn("String", line, level)) {
+    stdlog->stream() << message << text;
+    stdlog->commit();
+  }
+}
+
+// Lead byte classes: the bytes of the character, or 0 for a byte that cannot lead.
+int lead_length(unsigned char b) {
+  if (b < 0x80) return 1;
+  if ((b & 0xE0) == 0xC0) return 2;
+  if ((b & 0xF0) == 0xE0) return 3;
+  if ((b & 0xF8) == 0xF0) return 4;
+  return 0;
+}
+
+bool is_following(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// The refused values, judged by their low 16 bits.
+bool refused_value(std::uint32_t value) {
+  const std::uint32_t low = value & 0xFFFF;
+  return low >= 0xFFFE || (low >= 0xD800 && low <= 0xDFFF);
+}
+
+// Counting eight bytes at a time. A 64-bit word holds eight bytes, the first in the lowest
+// lane; each flag below is the lane's top bit (0x80). The check of a word needs the three
+// bytes before it, which come from the previous word (zero at the start of a stretch, so
+// nothing is expected there).
+typedef std::uint64_t Word;
+const Word kOnes = 0x0101010101010101ull;
+const Word kHigh = kOnes * 0x80;
+const Word kLow7 = kOnes * 0x7F;
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the counting words assume little-endian byte order"
+#endif
+
+Word load_word(const unsigned char* p) {
+  Word w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
+// Lanes whose byte equals c.
+Word lanes_equal(Word w, unsigned char c) {
+  const Word t = w ^ (kOnes * c);
+  return ~(((t & kLow7) + kLow7) | t) & kHigh;
+}
+
+// The bytes k positions back: this word moved up k lanes, the previous word's last k bytes
+// in the low lanes.
+Word back(Word w, Word previous, int k) { return (w << (8 * k)) | (previous >> (64 - 8 * k)); }
+
+// What the check of one word needs of it, and keeps for the next word.
+struct WordFlags {
+  Word bytes;  // the eight bytes
+  Word lead1;  // lanes of 0xC0 and above: at least one following byte is due
+  Word lead2;  // 0xE0 and above: two
+  Word lead3;  // 0xF0 and above: three (0xF8 and above are faults)
+
+  explicit WordFlags(Word w)
+      : bytes(w), lead1(w & (w << 1) & kHigh), lead2(lead1 & (w << 2)), lead3(lead2 & (w << 3)) {}
+};
+
+// Lanes of w holding a byte of a character whose value's low 16 bits are a surrogate,
+// 0xFFFE or 0xFFFF: ED A0..BF (3 bytes), F? xD A0..BF (4 bytes), and the endings BF BE
+// and BF BF after EF (3 bytes) or after F? xF (4 bytes). The 3-byte surrogates are looked
+// for in every word (Hangul text is full of ED leads); the rest only where a 4-byte lead
+// or such an ending is near.
+Word refused_values(const WordFlags& now, const WordFlags& before) {
+  const Word w = now.bytes, p = before.bytes;
+  const Word w1 = back(w, p, 1);
+  const Word bit5 = (w << 2) & kHigh;
+  Word faults = lanes_equal(w1, 0xED) & bit5;
+  const Word ends_bf_be = lanes_equal(w1, 0xBF) & lanes_equal(w & (kOnes * 0xFE), 0xBE);
+  if (ends_bf_be | now.lead3 | (before.lead3 >> 40)) {
+    const Word w2 = back(w, p, 2);
+    const Word low_nibble = kOnes * 0x0F;
+    faults |= ends_bf_be & lanes_equal(w2, 0xEF);
+    faults |= ends_bf_be & back(now.lead3, before.lead3, 3) & lanes_equal(w2 & low_nibble, 0x0F);
+    faults |= back(now.lead3, before.lead3, 2) & lanes_equal(w1 & low_nibble, 0x0D) & bit5;
+  }
+  return faults;
+}
+
+// Lanes holding a following byte (10xxxxxx).
+Word following_lanes(Word w) { return w & ~(w << 1) & kHigh; }
+
+// The sum of the eight lanes (which must not reach 256).
+int lane_sum(Word lanes) { return static_cast<int>((lanes * kOnes) >> 56); }
+
+// Lanes of a word that break the rules: a following byte where none is due or its absence
+// where one is, a byte 0xF8 to 0xFF, and refused values.
+Word word_faults(const WordFlags& now, const WordFlags& before) {
+  const Word following = following_lanes(now.bytes);
+  const Word due = back(now.lead1, before.lead1, 1) | back(now.lead2, before.lead2, 2) | back(now.lead3, before.lead3, 3);
+  return (due ^ following) | (now.lead3 & (now.bytes << 4)) | refused_values(now, before);
+}
+
+}  // namespace
+
+int utf8_char_length(const char* p) {
+  if (!p || *p == 0) return 0;
+  const unsigned char* s = reinterpret_cast<const unsigned char*>(p);
+  const int k = lead_length(s[0]);
+  if (k == 1) return 1;
+  bool invalid = k == 0;
+  if (invalid) {
+    log_text(__LINE__, ERROR, "55555, Invalid characters encounter in ", p);
+  } else {
+    std::uint32_t value = s[0] & (0x7Fu >> k);
+    for (int i = 1; i < k; ++i) {
+      if (!is_following(s[i])) {  // a NUL ends the test here
+        invalid = true;
+        break;
+      }
+      value = (value << 6) | (s[i] & 0x3Fu);
+    }
+    invalid = invalid || refused_value(value);
+  }
+  if (invalid) {
+    log_text(__LINE__, ERROR, "Invalid characters encounter in ", p);
+    return -1;
+  }
+  return k;
+}
+
+int utf8_char_count(const char* text) {
+  if (!text) return 0;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  const unsigned char* const end = p + std::strlen(text);
+  // Valid text is checked and counted a word at a time. A word with a fault, and the end,
+  // go to the character-by-character walk from the start of the character they cut into,
+  // so that invalid bytes are skipped, and logged, exactly as the walk alone would.
+  const unsigned char* stretch = p;  // where the current run of words began
+  WordFlags previous(0);
+  int count = 0;
+  for (;;) {
+    const unsigned char* walk_to = end;
+    if (end - p >= 8) {
+      if ((previous.bytes & kHigh) == 0 && end - p >= 32) {
+        const Word a = load_word(p), b = load_word(p + 8), c = load_word(p + 16), d = load_word(p + 24);
+        if (((a | b | c | d) & kHigh) == 0) {
+          count += 32;
+          p += 32;
+          previous = WordFlags(d);
+          continue;
+        }
+      }
+      const WordFlags now(load_word(p));
+      if (word_faults(now, previous) == 0) {
+        count += 8 - lane_sum(following_lanes(now.bytes) >> 7);
+        previous = now;
+        p += 8;
+        continue;
+      }
+      walk_to = p + 8;
+    }
+    // Back to the lead of a character that the last checked word began but did not end.
+    const unsigned char* q = p;
+    for (int k = 1; k <= 3 && p - k >= stretch; ++k) {
+      const unsigned char b = p[-k];
+      if (!is_following(b)) {
+        if (lead_length(b) > k) {
+          q = p - k;
+          --count;  // counted with its word
+        }
+        break;
+      }
+    }
+    while (q < walk_to && *q) {
+      const int k = utf8_char_length(reinterpret_cast<const char*>(q));
+      if (k > 0) {
+        ++count;
+        q += k;
+      } else {
+        ++q;
+      }
+    }
+    if (q >= end) return count;
+    p = stretch = q;
+    previous = WordFlags(0);
+  }
+}
+
+const char* utf8_last_char(const char* s) {
+  if (!s || !*s) return nullptr;
+  const char* p = s + std::strlen(s) - 1;
+  while (p > s && is_following(static_cast<unsigned char>(*p))) --p;
+  return p;
+}
+
+int utf8_collate(const char* a, const char* b) {
+  a = or_empty(a);
+  b = or_empty(b);
+  if (!*a || !*b) return std::strcoll(a, b);
+  const int a_bytes = text_length(a) + 1, b_bytes = text_length(b) + 1;
+  std::vector<char16_t> wide_a(static_cast<std::size_t>(a_bytes), 0), wide_b(static_cast<std::size_t>(b_bytes), 0);
+  const int a_units = platform::multibyte_to_utf16(platform::CODEPAGE_UTF8, a, a_bytes, wide_a.data(), a_bytes);
+  if (a_units == 0) return std::strcoll(a, b);
+  const int b_units = platform::multibyte_to_utf16(platform::CODEPAGE_UTF8, b, b_bytes, wide_b.data(), b_bytes);
+  if (b_units == 0) return std::strcoll(a, b);
+  const int r = platform::compare_utf16(wide_a.data(), a_units, wide_b.data(), b_units);
+  return r == platform::COMPARE_GREATER ? 1 : r == platform::COMPARE_LESS ? -1 : 0;
+}
+
+namespace {
+
+bool convert(platform::CodePage from, platform::CodePage to, const char* in, int n, char* out, int outsize) {
+  if (!in || !out || outsize < 1) return false;
+  if (n < 0) n = text_length(in);
+  if (*in == 0 || n == 0) {
+    out[0] = 0;
+    return true;
+  }
+  // Each byte gives at most one unit; the unit after them stays 0 and ends the text.
+  std::vector<char16_t> wide(static_cast<std::size_t>(n) + 1, 0);
+  if (platform::multibyte_to_utf16(from, in, n, wide.data(), n + 1) == 0) return false;
+  return platform::utf16_to_multibyte(to, wide.data(), -1, out, outsize) != 0;
+}
+
+// Well-formed UTF-8 by the usual rules (no overlong forms, no surrogates, at most 0x10FFFF).
+bool well_formed(const char* text) {
+  const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
+  while (*s) {
+    const unsigned char b = *s;
+    int k = 1;
+    unsigned char low = 0x80, high = 0xBF;
+    if (b >= 0x80) {
+      if (b >= 0xC2 && b <= 0xDF) k = 2;
+      else if (b >= 0xE0 && b <= 0xEF) k = 3, low = b == 0xE0 ? 0xA0 : 0x80, high = b == 0xED ? 0x9F : 0xBF;
+      else if (b >= 0xF0 && b <= 0xF4) k = 4, low = b == 0xF0 ? 0x90 : 0x80, high = b == 0xF4 ? 0x8F : 0xBF;
+      else return false;
+      if (s[1] < low || s[1] > high) return false;
+      for (int i = 2; i < k; ++i)
+        if (!is_following(s[i])) return false;
+    }
+    s += k;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool utf8_to_ansi(const char* in, int n, char* out, int outsize) {
+  return convert(platform::CODEPAGE_UTF8, platform::CODEPAGE_ANSI, in, n, out, outsize);
+}
+
+bool utf8_to_oem(const char* in, int n, char* out, int outsize) {
+  return convert(platform::CODEPAGE_UTF8, platform::CODEPAGE_OEM, in, n, out, outsize);
+}
+
+bool ansi_to_utf8(const char* in, int n, char* out, int outsize) {
+  return convert(platform::CODEPAGE_ANSI, platform::CODEPAGE_UTF8, in, n, out, outsize);
+}
+
+bool oem_to_utf8(const char* in, int n, char* out, int outsize) {
+  return convert(platform::CODEPAGE_OEM, platform::CODEPAGE_UTF8, in, n, out, outsize);
+}
+
+FILE* utf8_fopen(const char* name, const char* mode) {
+  if (!name || !mode || !well_formed(name) || !well_formed(mode)) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  return platform::open_file_utf8(name, mode);
+}
+
+namespace {
+
+// The converter's report: message, the text from at to its end in double quotes, and up
+// to 32 of its bytes in hexadecimal.
+void conversion_report(int line, const char* message, const char* at) {
+  if (!stdlog || !stdlog->isOn("String", line, SEVERE_ERROR)) return;
+  static const char digits[] = "0123456789abcdef";
+  char dump[65];
+  int n = 0;
+  for (const unsigned char* b = reinterpret_cast<const unsigned char*>(at); *b && n < 64; ++b) {
+    dump[n++] = digits[*b >> 4];
+    dump[n++] = digits[*b & 15];
+  }
+  dump[n] = 0;
+  stdlog->stream() << message << " conversion from UTF8 of \"" << at << "\" (0x" << dump << ")";
+  stdlog->commit();
+}
+
+// Sequence lengths of the converter, by lead byte, and the offsets its arithmetic takes off.
+const std::uint32_t sequence_offsets[5] = {0, 0, 0x3080u, 0xE2080u, 0x3C82080u};
+
+int sequence_length(unsigned char b) {
+  if (b < 0x80) return 1;
+  if (b < 0xC0) return 0;
+  if (b < 0xE0) return 2;
+  if (b < 0xF0) return 3;
+  if (b < 0xF8) return 4;
+  return 0;
+}
+
+}  // namespace
+
+int utf8_to_utf16_char(const char*& src, char16_t*& dst) {
+  const unsigned char* s = reinterpret_cast<const unsigned char*>(src);
+  const int k = sequence_length(s[0]);
+  if (k == 0) {
+    conversion_report(__LINE__, "Illegal first byte in", src);
+    *dst = 0;
+    return 1;
+  }
+  // The bytes after the lead must all be following bytes; a text that ends inside the
+  // character is never read past its NUL.
+  for (int i = 1; i < k; ++i) {
+    if (!is_following(s[i])) {
+      conversion_report(__LINE__, s[i] ? "Illegal following byte in" : "Incomplete character in", src);
+      *dst = 0;
+      return 1;
+    }
+  }
+  std::uint32_t value = 0;
+  for (int i = 0; i < k; ++i) value = (value << 6) + s[i];
+  value -= sequence_offsets[k];
+  src += k;
+  if (value < 0x10000) {
+    if (value >= 0xD800 && value <= 0xDFFF) {
+      conversion_report(__LINE__, "Value in invalid range after", src);
+      src -= k;
+      *dst = 0;
+      return 1;
+    }
+    *dst++ = static_cast<char16_t>(value);
+  } else if (value < 0x110000) {
+    *dst++ = static_cast<char16_t>(((value - 0x10000) >> 10) + 0xD800);
+    *dst++ = static_cast<char16_t>((value & 0x3FF) + 0xDC00);
+  } else {
+    conversion_report(__LINE__, "Value too high after", src);
+    src -= k;
+    *dst = 0;
+    return 1;
+  }
+  *dst = 0;
+  return 0;
 }

@@ -15,6 +15,8 @@
 #ifndef QK_STRING_STRING_H
 #define QK_STRING_STRING_H
 
+#include <stdio.h>
+
 #include <iosfwd>
 
 #include "log/logger.h"
@@ -82,6 +84,19 @@ class String {
   SubString at(const char* s, int startpos = 0);
   SubString after(int pos);
 
+  // Case and order, in place (copy on write). An invalid character stops upcase() and
+  // downcase() there (the part before it stays changed) and leaves reverse() undone; each
+  // is logged. A bad handle is reported and left alone.
+  // The characters in reverse order, each multi-byte character's bytes kept in order.
+  void reverse();
+  // One-byte characters to upper or lower case; multi-byte characters stay as they are.
+  void upcase();
+  void downcase();
+  // The first letter of each word upper case, every other upper-case letter lower case.
+  void capitalize();
+  // The stream buffer appends runs of bytes to its target directly.
+  friend class Stringstreambuf_QK;
+
   // The process-wide null string, target of every not-found window.
   static const String& nullString();
 
@@ -124,6 +139,59 @@ inline bool operator!=(const String& left, const char* right) { return !(left ==
 inline bool operator!=(const String& left, const String& right) { return !(left == right); }
 
 std::ostream& operator<<(std::ostream& out, const String& s);
+
+// UTF-8 text, character by character. The length routine accepts overlong forms and
+// 4-byte values up to 0x1FFFFF, and judges a value by its low 16 bits: 0xFFFE, 0xFFFF
+// and the surrogates 0xD800 to 0xDFFF are invalid. What it cannot read it logs at ERROR.
+//
+//   int n = utf8_char_count(text);          // characters, invalid bytes skipped
+//   for (const char* p = text; *p;) {
+//     int k = utf8_char_length(p);           // 1 to 4, or -1 (logged)
+//     p += k > 0 ? k : 1;
+//   }
+
+// Bytes (1 to 4) of the character at p; 0 at the terminating NUL or for a null p; -1 for
+// an invalid character (logged).
+int utf8_char_length(const char* p);
+// Valid characters in s (0 for null); each invalid byte is skipped and not counted, with
+// the same records as utf8_char_length.
+int utf8_char_count(const char* s);
+// The first byte of s's last character (moving back over bytes 0x80 to 0xBF, never
+// before s); nullptr for a null or empty s.
+const char* utf8_last_char(const char* s);
+// The two texts compared by the user's locale: 1, -1 or 0. With an empty (or null) text,
+// the C library's strcoll.
+int utf8_collate(const char* a, const char* b);
+// Code-page conversions of n bytes of in (-1: up to the NUL) into out, NUL-terminated.
+// False for a null in, a text that does not convert, or an out of fewer than outsize
+// bytes than the result needs; nothing is logged.
+bool utf8_to_ansi(const char* in, int n, char* out, int outsize);
+bool utf8_to_oem(const char* in, int n, char* out, int outsize);
+bool ansi_to_utf8(const char* in, int n, char* out, int outsize);
+bool oem_to_utf8(const char* in, int n, char* out, int outsize);
+// fopen by a UTF-8 file name and mode; nullptr (errno EINVAL) when either is not UTF-8.
+FILE* utf8_fopen(const char* name, const char* mode);
+// One character from src into dst (one unit, or a surrogate pair), advancing both, then a
+// 0 unit at dst without advancing it: dst needs room for 3 units. 0 on success; 1 on error
+// (logged at SEVERE_ERROR), with src left at the start of the bad character.
+int utf8_to_utf16_char(const char*& src, char16_t*& dst);
+
+class SubString;
+// The window's bytes; nothing for an invalid window.
+std::ostream& operator<<(std::ostream& out, const SubString& window);
+// One word: white space skipped, then bytes up to the next white-space byte (consumed).
+// A bad handle, or no word, leaves the stream's state exactly badbit.
+std::istream& operator>>(std::istream& in, String& s);
+// Bytes up to and including terminator (kept unless discard is non-zero) or the end of
+// input; the length read.
+int readline(std::istream& in, String& s, char terminator = '\n', int discard = 1);
+// The representation (address, capacity, length, references, text) on standard output.
+void dump(const String& s);
+void dump(const SubString& window);
+// For debuggers: the text with tabs as spaces (valid until the next call; nullptr for a
+// null pointer), and the text cut into at most 100 lines (a null-terminated array).
+const char* display_text(const String* s);
+const char** display_lines(const String* s);
 
 // value in base 2 to 36 (digits above 9 in lower case), a minus sign for negative values.
 // Not re-entrant: the digits are built in a module buffer. Another base gives "" after a

@@ -1,8 +1,12 @@
 // String: the operations that change a text (assignment, appending, concatenation and
 // assignment through windows). Each makes the representation private first.
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "string/String.h"
+#include "string/internal/string_internal.h"
 
 namespace {
 
@@ -156,4 +160,121 @@ SubString& SubString::operator=(const SubString& other) {
   }
   replace(other.text(), other.length());
   return *this;
+}
+
+// Case and order: reverse(), upcase(), downcase() and capitalize() change the text in
+// place. Their failures are logged under the source name StringMut.
+
+namespace {
+
+LoggerGuard logger_guard;
+
+// The trace check after a change, while a debugging switch is on.
+void after_change(StringRep* rep) {
+  if (string_internal::trace_switch || string_internal::no_sharing_switch) string_internal::trace_check(rep);
+}
+
+}  // namespace
+
+void String::reverse() {
+  if (!valid()) {
+    string_error(__LINE__, "reverse bad string", ERROR);
+    return;
+  }
+  rep_ = StringRep::make_private(rep_);
+  const int n = rep_->length;
+  if (n == 0) return;
+  char* text = rep_->text();
+  // Each character goes just before the one that preceded it, filling the copy from its end.
+  std::vector<char> reversed(static_cast<std::size_t>(n) + 1, 0);
+  int i = 0;
+  while (i < n) {
+    const int k = utf8_char_length(text + i);
+    if (k < 1 || k > n - i) {
+      if (stdlog && stdlog->isOn("StringMut", __LINE__, ERROR)) {
+        stdlog->stream() << "String::reverse() failed due to invalid character found at position " << i
+                         << " in string: " << text;
+        stdlog->commit();
+      }
+      return;
+    }
+    std::memcpy(reversed.data() + (n - i - k), text + i, static_cast<std::size_t>(k));
+    i += k;
+  }
+  std::memcpy(text, reversed.data(), static_cast<std::size_t>(n));
+  after_change(rep_);
+}
+
+namespace {
+
+// Walks the text by characters and maps each one-byte character; the offset of the first
+// invalid character, or -1 when there is none.
+int map_single_bytes(char* text, int (*map)(int)) {
+  for (int i = 0; text[i];) {
+    const int k = utf8_char_length(text + i);
+    if (k < 0) return i;
+    if (k == 1) text[i] = static_cast<char>(map(static_cast<unsigned char>(text[i])));
+    i += k;
+  }
+  return -1;
+}
+
+}  // namespace
+
+void String::upcase() {
+  if (!valid()) {
+    string_error(__LINE__, "upcase bad string", ERROR);
+    return;
+  }
+  rep_ = StringRep::make_private(rep_);
+  const int bad = map_single_bytes(rep_->text(), std::toupper);
+  if (bad >= 0 && stdlog && stdlog->isOn("StringMut", __LINE__, ERROR)) {
+    stdlog->stream() << "String::upcase() failed at position " << bad << " due to invalid character in string: "
+                     << rep_->text();
+    stdlog->commit();
+  }
+  after_change(rep_);
+}
+
+void String::downcase() {
+  if (!valid()) {
+    string_error(__LINE__, "downcase bad string", ERROR);
+    return;
+  }
+  rep_ = StringRep::make_private(rep_);
+  const int bad = map_single_bytes(rep_->text(), std::tolower);
+  if (bad >= 0 && stdlog && stdlog->isOn("StringMut", __LINE__, ERROR)) {
+    stdlog->stream() << "String::downcase() failed at position " << bad << " due to invalid character in string: '"
+                     << rep_->text() << "'."
+                     << " String does not form a valid multibyte character within the first "
+                     << static_cast<int>(MB_CUR_MAX) << " characters.";
+    stdlog->commit();
+  }
+  after_change(rep_);
+}
+
+void String::capitalize() {
+  if (!valid()) {
+    string_error(__LINE__, "capitalize bad string", ERROR);
+    return;
+  }
+  rep_ = StringRep::make_private(rep_);
+  char* text = rep_->text();
+  bool at_word_start = true;
+  for (int i = 0; i < rep_->length; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    // A byte of a multi-byte character is never changed (a locale with a single-byte
+    // character set would take it for a letter) and continues the word it stands in.
+    if (c >= 0x80) {
+      at_word_start = false;
+    } else if (at_word_start && std::islower(c)) {
+      text[i] = static_cast<char>(std::toupper(c));
+      at_word_start = false;
+    } else if (std::isupper(c)) {
+      text[i] = static_cast<char>(std::tolower(c));
+    } else if (!std::islower(c) && !std::isdigit(c)) {
+      at_word_start = true;
+    }
+  }
+  after_change(rep_);
 }
