@@ -10,7 +10,7 @@
 
 #include "string/String.h"
 #include "string/internal/string_internal.h"
-#include "string/internal/log_capture.h"
+#include "tests/support/log_capture.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "string/String.h"
-#include "string/internal/log_capture.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/testsupport.h"
 
 namespace {

@@ -2,8 +2,8 @@
 // back from standard error (where a test program without an installation key logs), each
 // behind its "LoggerQK: " tag and 99-character prefix. The logger's call-stack records
 // are left out.
-#ifndef QK_STRING_INTERNAL_LOG_CAPTURE_H
-#define QK_STRING_INTERNAL_LOG_CAPTURE_H
+#ifndef QK_TESTS_SUPPORT_LOG_CAPTURE_H
+#define QK_TESTS_SUPPORT_LOG_CAPTURE_H
 
 #include <gtest/gtest.h>
 
