@@ -14,7 +14,7 @@
 
 #include "log/internal/block.h"
 #include "log/internal/record.h"
-#include "log/logfile.h"
+#include "log/detail/logstate.h"
 #include "log/memlgqk.h"
 #include "platform/environment.h"
 #include "platform/fileio.h"

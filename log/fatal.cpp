@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "env/qkos.h"
-#include "log/logfile.h"
+#include "log/detail/logstate.h"
 #include "platform/process.h"
 
 namespace {

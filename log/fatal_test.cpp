@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "log/logfile.h"
+#include "log/detail/logstate.h"
 #include "log/logger.h"
 #include "platform/process.h"
 #include "tests/support/test_child.h"

@@ -15,7 +15,7 @@
 #include "env/qkos.h"
 #include "log/internal/block.h"
 #include "log/internal/record.h"
-#include "log/logfile.h"
+#include "log/detail/logstate.h"
 #include "platform/environment.h"
 #include "platform/file_calls.h"
 #include "platform/fileio.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "log/internal/record.h"
-#include "log/logfile.h"
+#include "log/detail/logstate.h"
 
 // Constant-initialised, so that modules logging during static initialisation find them
 // ready whatever order the modules start in. (The program name is in program_name.cpp.)

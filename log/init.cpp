@@ -8,7 +8,7 @@
 #include "env/qkos.h"
 #include "log/internal/block.h"
 #include "log/internal/record.h"
-#include "log/logfile.h"
+#include "log/detail/logstate.h"
 #include "platform/process.h"
 
 LOGGER_QK* stdlog = nullptr;

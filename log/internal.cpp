@@ -7,7 +7,7 @@
 
 #include "log/internal/block.h"
 #include "log/internal/record.h"
-#include "log/logfile.h"
+#include "log/detail/logstate.h"
 #include "platform/fileio.h"
 
 namespace logimpl {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "log/internal/record.h"
-#include "log/logfile.h"
+#include "log/detail/logstate.h"
 
 namespace {
 

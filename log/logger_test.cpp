@@ -10,7 +10,7 @@
 #include <string>
 
 #include "log/internal/record.h"
-#include "log/logfile.h"
+#include "log/detail/logstate.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 

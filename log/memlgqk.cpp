@@ -14,7 +14,7 @@
 #include "env/env.h"
 #include "env/qkos.h"
 #include "env/shmem.h"
-#include "log/logfile.h"
+#include "log/detail/logstate.h"
 #include "platform/directory.h"
 #include "platform/files.h"
 #include "platform/named_lock.h"

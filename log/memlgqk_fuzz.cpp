@@ -15,7 +15,7 @@
 
 #include "env/env.h"
 #include "log/internal/block.h"
-#include "log/logfile.h"
+#include "log/detail/logstate.h"
 #include "log/memlgqk.h"
 #include "platform/environment.h"
 #include "platform/process.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "log/internal/record.h"
-#include "log/logfile.h"
+#include "log/detail/logstate.h"
 #include "platform/files.h"
 #include "platform/process.h"
 

@@ -1,6 +1,6 @@
 // The logger's settings: the threshold, the log-file limits and the source-file filters.
 #include "log/internal/record.h"
-#include "log/logfile.h"
+#include "log/detail/logstate.h"
 
 void LOGGER_QK::setLevel(int level) {
   if (!sink_) sink_ = defaultLogSink();

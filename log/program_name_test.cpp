@@ -2,7 +2,7 @@
 // executable's base name.
 #include <gtest/gtest.h>
 
-#include "log/logfile.h"
+#include "log/detail/logstate.h"
 #include "log/logger.h"
 
 namespace {

@@ -21,7 +21,7 @@ endforeach()
 # Only the public headers are installed, and each includes nothing that is not.
 file(GLOB_RECURSE headers RELATIVE ${WORK}/prefix/include ${WORK}/prefix/include/*.h)
 foreach(h IN LISTS headers)
-  if(h MATCHES "(^|/)(internal|tests?)/|test")
+  if(h MATCHES "(^|/)(internal|detail|tests?)/|test")
     message(FATAL_ERROR "a header for the framework's own tests is installed: ${h}")
   endif()
   file(STRINGS ${WORK}/prefix/include/${h} includes REGEX "^#include \"")

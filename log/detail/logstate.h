@@ -1,0 +1,113 @@
+// The logger's working state, private to the log module: message frames, the sinks with
+// their thresholds and files, the process settings read at start-up, the record writer,
+// and the steps of the exit handling.
+#ifndef QK_LOG_DETAIL_LOGSTATE_H
+#define QK_LOG_DETAIL_LOGSTATE_H
+
+#include <cstddef>
+#include <ostream>
+#include <sstream>
+#include <string>
+
+#include "log/logfile.h"
+#include "log/logger.h"
+
+// One message being built; the frames of a logger stack up while messages nest.
+class LogFrame {
+ public:
+  explicit LogFrame(LogFrame* previous = nullptr) : previous(previous) {}
+  LogFrame* previous;
+  bool in_use = false;
+  std::ostringstream text;
+  std::string source_file;
+  int line = 0;
+  int level = 0;
+};
+
+// A threshold and a destination. Sinks form one process-wide list (newest first).
+class LogSink {
+ public:
+  LogSink(const char* directory, const char* pattern, int options);
+  ~LogSink();
+  LogSink(const LogSink&) = delete;
+  LogSink& operator=(const LogSink&) = delete;
+
+  // True when a message of the level from the source file is to be written: its rank is
+  // at most the threshold's, or a shared filter lets it through.
+  bool wants(const char* source_file, int line, int level) const {
+    return (level & 0x7FFF) <= (threshold & 0x7FFF) || filtered(source_file, line, level);
+  }
+  bool filtered(const char* source_file, int line, int level) const;
+
+  LogSink* next;
+  LogFile* file;
+  int threshold;
+};
+
+// The head of the sink list.
+extern LogSink* log_sinks;
+
+// stdlog's sink, made once per process on the first level test (with the process settings
+// start-up and the allocation-failure handler); never destroyed. defaultLogSink() makes it
+// when missing; existingDefaultSink() only looks.
+LogSink* defaultLogSink();
+LogSink* existingDefaultSink();
+
+// Writes one record through the sink's file, echoes it, and runs the level action.
+void writeRecord(LogSink* sink, int level, const char* source_file, int line, const char* text,
+                 std::size_t text_length, int echo_fd, std::ostream* echo_stream, int echo_flags);
+
+// --- Process settings of the logger (set once, before the first sink) ----------------------
+
+enum LogMode { LOG_MODE_STANDARD = 0, LOG_MODE_BOOTSTRAP = 1, LOG_MODE_STDERR_ONLY = 2 };
+
+struct LogProcessSettings {
+  int mode;
+  char process_name[64];   // up to 31 characters when taken from a bootstrap form
+  char identity[32];       // "ProcID_<pid>" when there is no process name
+  int pid;                 // the process id modulo 100000
+  bool started;            // the start-up has run
+  char host[65];
+  char file_override[64];  // replaces "stdlog.%1" for the default sink (bootstrap mode)
+  int default_level;       // 0 or an accepted threshold from the environment
+};
+
+extern LogProcessSettings log_process;
+
+// The process name shown in records: the process name, else the identity text.
+const char* shownProcessName();
+
+// The program name the start-up reads: program_name, or when that is empty the running
+// executable's base name without ".exe" (nullptr when the system gives none).
+const char* defaultProgramName();
+
+// The start-up's reading of the program name: log mode, process name and file override.
+// The bootstrap forms are "BSTRAP:name", "BSTRAP:name:file" and "BSTRAP:name:stderr"
+// (first word in any case, name and file optional). full_pid names the override file
+// when there is no name.
+void applyProgramName(LogProcessSettings& settings, const char* program, long full_pid);
+
+// The threshold the environment asks for in the mode (QK_LOG_LEVEL_STD in standard mode,
+// QK_LOG_LEVEL_BSTRAP in the others, else QK_LOG_LEVEL), or 0 when none is acceptable
+// (below ABS_MINIMUM).
+int environmentThreshold(int mode);
+
+// Runs the start-up once.
+void startLogProcess();
+
+// --- Exit handling steps ------------------------------------------------------------------
+
+void runExitFunctions(const char* source_file, int line, int level, const char* text);
+
+// What follows a written record of the level.
+void levelAction(int level, const char* source_base, int line, const char* prefix,
+                 const char* text);
+
+// Failed allocation of the size: reported on standard error and, while stdlog exists, as a
+// FATAL record (which ends the process). Returns 0 without stdlog.
+int allocationFailure(std::size_t size);
+
+// Installed with std::set_new_handler when the default sink is made.
+void logNewHandler();
+
+#endif
