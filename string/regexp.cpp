@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "log/logger.h"
 #include "string/internal/regexp_internal.h"
@@ -360,6 +361,36 @@ bool known_kind(unsigned char kind) {
          (kind > CLOSE && kind < CLOSE + regexp_groups);
 }
 
+// The 256 bits of a set as 256 bytes of 0 or 1, eight at a time.
+void expand(const FirstSet& bits, unsigned char* table) {
+  struct Patterns {
+    std::uint64_t of[256];
+    Patterns() {
+      for (int b = 0; b < 256; ++b) {
+        unsigned char bytes[8];
+        for (int k = 0; k < 8; ++k) bytes[k] = (b >> k) & 1;
+        std::memcpy(&of[b], bytes, 8);
+      }
+    }
+  };
+  static const Patterns patterns;
+  for (int i = 0; i < 32; ++i) {
+    const unsigned octet = (bits.bits[i >> 3] >> ((i & 7) * 8)) & 0xFF;
+    std::memcpy(table + i * 8, &patterns.of[octet], 8);
+  }
+}
+
+// A byte set (never holding NUL) as a table for the matcher; returns its index.
+int add_table(regexp* r, FirstSet bits) {
+  bits.bits[0] &= ~std::uint64_t(1);
+  bits.empty = false;
+  std::array<unsigned char, 256> table;
+  expand(bits, table.data());
+  r->tables.push_back(table);
+  r->table_bits.push_back(bits);
+  return static_cast<int>(r->tables.size()) - 1;
+}
+
 // Reads the node bytes into r->nodes; false with r->decode_error set when they do not make
 // a program.
 bool decode(regexp* r) {
@@ -369,7 +400,22 @@ bool decode(regexp* r) {
   std::vector<int> index(program.size(), none);
   r->nodes.clear();
   r->tables.clear();
+  r->table_bits.clear();
   r->top_group = 0;
+  // Room for every node and set at once: a program is read at each compile.
+  int nodes = 0, sets = 0;
+  for (int p = 1; p + 3 <= size; ++nodes) {
+    const unsigned char kind = code[p];
+    p += 3;
+    if (kind == ANYOF || kind == ANYBUT || kind == EXACTLY) {
+      while (p < size && code[p]) ++p;
+      ++p;
+    }
+    sets += kind == ANYOF || kind == ANYBUT || kind == ANY;
+  }
+  r->nodes.reserve(static_cast<std::size_t>(nodes));
+  r->tables.reserve(static_cast<std::size_t>(sets));
+  r->table_bits.reserve(static_cast<std::size_t>(sets));
   // First the node starts, then the links between them.
   for (int p = 1; p < size;) {
     if (p + 3 > size) {
@@ -399,22 +445,17 @@ bool decode(regexp* r) {
         n.operand = q;
         n.length = length;
       } else {
-        std::array<unsigned char, 256> table{};
-        for (int i = 0; i < length; ++i) table[code[q + i]] = 1;
+        FirstSet bits{};
+        for (int i = 0; i < length; ++i) bits.bits[code[q + i] >> 6] |= std::uint64_t(1) << (code[q + i] & 63);
         if (kind == ANYBUT)
-          for (auto& t : table) t = !t;
-        table[0] = 0;
-        n.operand = static_cast<int>(r->tables.size());
-        r->tables.push_back(table);
+          for (auto& word : bits.bits) word = ~word;
+        n.operand = add_table(r, bits);
         n.kind = CLASS;
       }
       q += length + 1;
     } else if (kind == ANY) {
-      std::array<unsigned char, 256> table;
-      table.fill(1);
-      table[0] = 0;
-      n.operand = static_cast<int>(r->tables.size());
-      r->tables.push_back(table);
+      const std::uint64_t all = ~std::uint64_t(0);
+      n.operand = add_table(r, FirstSet{{all, all, all, all}, false});
       n.kind = CLASS;
     } else if (kind > OPEN && kind < OPEN + regexp_groups) {
       n.kind = OPEN;
@@ -491,9 +532,7 @@ void add_byte(FirstSet& a, unsigned char c) { a.bits[c >> 6] |= std::uint64_t(1)
 FirstSet one_byte_node(const regexp* r, const Node& n) {
   FirstSet f{};
   if (n.kind == CLASS) {
-    const auto& table = r->tables[static_cast<std::size_t>(n.operand)];
-    for (int c = 0; c < 256; ++c)
-      if (table[static_cast<std::size_t>(c)]) add_byte(f, static_cast<unsigned char>(c));
+    f = r->table_bits[static_cast<std::size_t>(n.operand)];
   } else if (n.kind == EXACTLY && n.length > 0) {
     add_byte(f, r->program[static_cast<std::size_t>(n.operand)]);
   }
@@ -508,9 +547,13 @@ void find_first_bytes(regexp* r) {
   // matcher reaches the break and reports it.
   const FirstSet broken{{~std::uint64_t(0), ~std::uint64_t(0), ~std::uint64_t(0), ~std::uint64_t(0)}, true};
   auto at = [&](int i) { return i >= 0 ? f[static_cast<std::size_t>(i)] : broken; };
+  // Links lead to later nodes, except a back node's: without loops one pass from the last
+  // node to the first settles every set.
+  bool loops = false;
+  for (const Node& n : r->nodes) loops = loops || n.kind == BACK;
   bool settled = false;
   for (int round = 0; round < 64 && !settled; ++round) {
-    settled = true;
+    settled = !loops;
     for (int i = count - 1; i >= 0; --i) {
       const Node& n = r->nodes[static_cast<std::size_t>(i)];
       FirstSet v{};
@@ -541,18 +584,17 @@ void find_first_bytes(regexp* r) {
       }
       if (v != f[static_cast<std::size_t>(i)]) {
         f[static_cast<std::size_t>(i)] = v;
-        settled = false;
+        settled = settled && !loops;
       }
     }
   }
   if (!settled) return;
-  r->starts = f;
-  if (f[0].empty) return;
-  for (int c = 0; c < 256; ++c) {
-    const bool in = f[0].has(static_cast<unsigned char>(c));
-    r->first[static_cast<std::size_t>(c)] = in;
-    r->first_count += in;
-  }
+  r->starts = std::move(f);
+  const FirstSet& start = r->starts[0];
+  if (start.empty) return;
+  expand(start, r->first.data());
+  for (const std::uint64_t word : start.bits)
+    for (std::uint64_t w = word; w; w &= w - 1) ++r->first_count;
 }
 
 // The three aids of a program with exactly one top-level alternative.

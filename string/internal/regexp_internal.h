@@ -88,6 +88,7 @@ struct regexp {
   std::vector<regexp_internal::Node> nodes;
   std::vector<regexp_internal::FirstSet> starts;  // per node; none when not worked out
   std::vector<std::array<unsigned char, 256>> tables;
+  std::vector<regexp_internal::FirstSet> table_bits;  // the same sets as bits
   int top_group;  // the highest group number the program uses
   bool decoded;   // false when the node bytes did not decode (the error is logged at search)
   const char* decode_error;
