@@ -384,9 +384,8 @@ void expand(const FirstSet& bits, unsigned char* table) {
 int add_table(regexp* r, FirstSet bits) {
   bits.bits[0] &= ~std::uint64_t(1);
   bits.empty = false;
-  std::array<unsigned char, 256> table;
-  expand(bits, table.data());
-  r->tables.push_back(table);
+  r->tables.emplace_back();
+  expand(bits, r->tables.back().data());
   r->table_bits.push_back(bits);
   return static_cast<int>(r->tables.size()) - 1;
 }

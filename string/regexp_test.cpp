@@ -234,6 +234,20 @@ TEST(RegexpLimits, ACatastrophicSearchStopsAtItsStepBudget) {
   EXPECT_EQ("0:31", find("\\(a+\\)+b", std::string(30, 'a') + "b"));
 }
 
+TEST(RegexpLimits, BacktrackingStateHasALimit) {
+  Messages m;
+  // Each repetition of the group keeps three frames: its choice and the two group ends.
+  const std::string text(regexp_internal::stack_limit / 3 + 10, 'a');
+  regexp* prog = regexp_compile("\\(a\\|b\\)*");
+  int end = 0;
+  EXPECT_EQ(-2, regexp_exec(prog, text.data(), 0, static_cast<int>(text.size()), &end, nullptr));
+  ASSERT_EQ(1u, m.all().size());
+  EXPECT_EQ("match stack limit exceeded", m.all()[0]);
+  EXPECT_EQ(0, regexp_exec(prog, "abba", 0, 4, &end, nullptr));  // the next search starts afresh
+  EXPECT_EQ(4, end);
+  regexp_free(prog);
+}
+
 TEST(RegexpMatchErrors, BrokenProgramsAreReported) {
   using namespace regexp_internal;
   Messages m;
