@@ -594,6 +594,9 @@ void find_first_bytes(regexp* r) {
   expand(start, r->first.data());
   for (const std::uint64_t word : start.bits)
     for (std::uint64_t w = word; w; w &= w - 1) ++r->first_count;
+  if (r->first_count == 1)
+    for (int c = 1; c < 256; ++c)
+      if (r->first[static_cast<std::size_t>(c)]) r->first_only = c;
 }
 
 // The three aids of a program with exactly one top-level alternative.
@@ -647,14 +650,21 @@ const char* const too_deep = "match stack limit exceeded";
 
 class Matcher {
  public:
-  Matcher(regexp* r, const unsigned char* text, int bol, int end, long long& steps)
+  Matcher(regexp* r, const unsigned char* text, int bol, int end, long long steps)
       : r_(r),
         nodes_(r->nodes.data()),
         starts_(r->starts.empty() ? nullptr : r->starts.data()),
+        tables_(r->tables.data()),
+        program_(r->program.data()),
         text_(text),
         bol_(bol),
         end_(end),
         steps_(steps) {}
+
+  // The steps left of the budget.
+  long long steps() const { return steps_; }
+  // Takes one step; false when the budget is used up.
+  bool spend() { return --steps_ >= 0; }
 
   // One try at pos: 1 matched (*match_end set), 0 not, -2 after a logged error.
   int run(int pos, int* match_end);
@@ -695,10 +705,10 @@ class Matcher {
     const unsigned char* s = text_ + pos;
     const unsigned char* e = text_ + end_;
     if (n.kind == CLASS) {
-      const unsigned char* table = r_->tables[static_cast<std::size_t>(n.operand)].data();
+      const unsigned char* table = tables_[n.operand].data();
       while (s < e && table[*s]) ++s;
     } else {
-      const unsigned char c = r_->program[static_cast<std::size_t>(n.operand)];
+      const unsigned char c = program_[n.operand];
       while (s < e && *s == c) ++s;
     }
     return static_cast<int>(s - (text_ + pos));
@@ -717,15 +727,22 @@ class Matcher {
   regexp* r_;
   const Node* nodes_;
   const FirstSet* starts_;
+  const std::array<unsigned char, 256>* tables_;
+  const unsigned char* program_;
   const unsigned char* text_;
   int bol_;
   int end_;
-  long long& steps_;
+  long long steps_;
 };
 
 int Matcher::run(int pos, int* match_end) {
   r_->stack.clear();
-  int n = 0;
+  // A program of one alternative has no choice to make at its first branch.
+  const Node& first = nodes_[0];
+  int n = first.kind == BRANCH && (first.next < 0 || nodes_[first.next].kind != BRANCH) &&
+                  can_begin(first.operand, pos)
+              ? first.operand
+              : 0;
   for (;;) {
     // Forward from node n at pos until the program ends or the node fails.
     bool failed = false;
@@ -746,14 +763,14 @@ int Matcher::run(int pos, int* match_end) {
           failed = pos != end_;
           break;
         case CLASS:
-          if (pos < end_ && r_->tables[static_cast<std::size_t>(node.operand)][text_[pos]])
+          if (pos < end_ && tables_[node.operand][text_[pos]])
             ++pos;
           else
             failed = true;
           break;
         case EXACTLY:
           if (end_ - pos >= node.length &&
-              std::memcmp(text_ + pos, r_->program.data() + node.operand, static_cast<std::size_t>(node.length)) == 0)
+              std::memcmp(text_ + pos, program_ + node.operand, static_cast<std::size_t>(node.length)) == 0)
             pos += node.length;
           else
             failed = true;
@@ -908,7 +925,8 @@ int regexp_exec(regexp* r, const char* text, int start, int end, int* match_end,
     report(__LINE__, r->decode_error ? r->decode_error : "corrupted program");
     return -2;
   }
-  for (int g = 0; g < regexp_groups; ++g) r->startp[g] = r->endp[g] = -1;
+  // Groups above the highest that the program has are never set.
+  for (int g = 0; g <= r->top_group; ++g) r->startp[g] = r->endp[g] = -1;
   r->textbase = text;
   if (start < 0 || end < start) return -1;
   long long own_steps = regexp_step_budget(end - start);
@@ -917,6 +935,12 @@ int regexp_exec(regexp* r, const char* text, int start, int end, int* match_end,
   if (r->regmust >= 0 && find_text(s, start, end, r->program.data() + r->regmust, r->regmlen) < 0) return -1;
 
   Matcher matcher(r, s, start, end, budget);
+  // The steps taken come off the caller's budget however the search ends.
+  struct Charge {
+    long long& budget;
+    const Matcher& matcher;
+    ~Charge() { budget = matcher.steps(); }
+  } charge{budget, matcher};
   const int groups = r->top_group;
   int found = -1;
   int stop = 0;
@@ -930,11 +954,7 @@ int regexp_exec(regexp* r, const char* text, int start, int end, int* match_end,
   if (r->reganch) {
     result = attempt(start);
   } else if (r->first_count == 1 || r->regstart) {
-    const unsigned char c = r->regstart;
-    int only = c;
-    if (!c)
-      for (int k = 1; k < 256; ++k)
-        if (r->first[static_cast<std::size_t>(k)]) only = k;
+    const int only = r->regstart ? r->regstart : r->first_only;
     for (int p = start; p < end && result == 0;) {
       const void* hit = std::memchr(s + p, only, static_cast<std::size_t>(end - p));
       if (!hit) break;
@@ -947,7 +967,7 @@ int regexp_exec(regexp* r, const char* text, int start, int end, int* match_end,
     for (int p = start; p < end && result == 0; ++p) {
       if (!first[s[p]]) continue;
       result = attempt(p);
-      if (--budget < 0 && result == 0) {
+      if (!matcher.spend() && result == 0) {
         report(__LINE__, too_many_steps);
         return -2;
       }

@@ -83,6 +83,7 @@ struct regexp {
   // Every byte a match can begin with, when no match can be empty (first_count 0: none).
   std::array<unsigned char, 256> first;
   int first_count;
+  int first_only;  // with first_count 1, that byte
 
   std::vector<unsigned char> program;
   std::vector<regexp_internal::Node> nodes;
