@@ -23,6 +23,7 @@
 #include "string/StringRep.h"
 
 class SubString;
+class Regex;
 
 namespace string_internal {
 // Module switches, set by string_debug_switches.
@@ -97,6 +98,55 @@ class String {
   // The stream buffer appends runs of bytes to its target directly.
   friend class Stringstreambuf_QK;
 
+  // Pattern operations (StringRG, StringGsub). A non-negative startpos searches forward
+  // from startpos to the end; a negative one searches backward for the last match that
+  // ends by position length + startpos (-1: the whole text). See Regex::search.
+  //
+  //   String line("  key = 42 ");
+  //   line.squeeze();                          // "key = 42"
+  //   int at = line.index(integer_pattern);    // 6
+  //   line.gsub(Regex("[ ]*=[ ]*"), "=");      // "key=42"
+  int index(const Regex& r, int startpos = 0) const;
+  int contains(const Regex& r) const;
+  int contains(const Regex& r, int startpos) const;
+  // 1 when the first match from pos (counted from the end when negative) begins at pos.
+  int matches(const Regex& r, int pos = 0) const;
+  // The match; the text before it, up to its end, from its start, after it. The
+  // not-found window when there is no match.
+  SubString at(const Regex& r, int startpos = 0);
+  SubString before(const Regex& r, int startpos = 0);
+  SubString through(const Regex& r, int startpos = 0);
+  SubString from(const Regex& r, int startpos = 0);
+  SubString after(const Regex& r, int startpos = 0);
+  // Deletes the match, if there is one.
+  void remove(const Regex& r, int startpos = 0);
+  // Replaces every match, each next one searched after the last replacement (an empty
+  // match also steps over the character after it); returns the number of replacements.
+  int gsub(const Regex& r, const String& repl);
+  // Replaces every occurrence of the text pat (gsub_words: every occurrence that stands
+  // as a whole word, not next to a letter, digit or underscore); returns the number of
+  // replacements. An empty pat replaces nothing.
+  int gsub(const String& pat, const String& repl);
+  int gsub(const String& pat, const char* repl);
+  int gsub(const SubString& pat, const String& repl);
+  int gsub(const SubString& pat, const char* repl);
+  int gsub(const char* pat, const String& repl);
+  int gsub(const char* pat, const char* repl);
+  int gsub_words(const String& pat, const String& repl);
+  int gsub_words(const String& pat, const char* repl);
+  int gsub_words(const SubString& pat, const String& repl);
+  int gsub_words(const SubString& pat, const char* repl);
+  int gsub_words(const char* pat, const String& repl);
+  int gsub_words(const char* pat, const char* repl);
+  // Removes leading and trailing runs of space, tab, CR and LF; squeeze() then turns every
+  // remaining run of them into one space.
+  void trim();
+  void squeeze();
+
+ private:
+  int gsub_text(const char* pat, int n, const char* repl, int m, bool words);
+
+ public:
   // The process-wide null string, target of every not-found window.
   static const String& nullString();
 
@@ -251,5 +301,6 @@ inline String& String::operator+=(char c) {
 }
 
 #include "string/SubString.h"
+#include "string/Regex.h"
 
 #endif

@@ -42,6 +42,10 @@ class SubString {
   // Position of s inside the window at or after startpos, or -1.
   int index(const char* s, int startpos = 0) const;
   int contains(const char* s) const { return index(s) >= 0; }
+  // 1 when r matches in the window (only its bytes are searched); matches: when the first
+  // match begins at the window's first byte.
+  int contains(const Regex& r) const;
+  int matches(const Regex& r) const;
 
  private:
   friend class String;
