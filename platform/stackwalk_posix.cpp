@@ -59,8 +59,17 @@ std::mutex engine_mutex;
 int engine_counter = 0;
 Dwfl* session = nullptr;
 char* debuginfo_path = nullptr;
-const Dwfl_Callbacks session_callbacks = {dwfl_linux_proc_find_elf, dwfl_standard_find_debuginfo,
-                                          nullptr, &debuginfo_path};
+
+// Separate debugging files (/usr/lib/debug) are not read: a module's own DWARF data names
+// its lines, and other modules (the C library's, which would take about a second to read)
+// show their functions from the symbol table alone.
+int no_separate_debuginfo(Dwfl_Module*, void**, const char*, Dwarf_Addr, const char*, const char*,
+                          GElf_Word, char**) {
+  return -1;
+}
+
+const Dwfl_Callbacks session_callbacks = {dwfl_linux_proc_find_elf, no_separate_debuginfo, nullptr,
+                                          &debuginfo_path};
 
 std::string libdw_problem(const char* call) {
   const char* why = dwfl_errmsg(-1);
