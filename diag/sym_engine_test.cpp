@@ -101,12 +101,16 @@ TEST(StackTrace, EndsAtPortService) {
   EXPECT_EQ(at(chain::kCallbackLine) + "...", text);
 }
 
+// Windows' symbol library gives the code of a file without line data to the function
+// before it, lines and all, so the case is one of the POSIX build's.
+#ifndef _WIN32
 TEST(StackTrace, FrameWithoutLineDataHasABlankFileAndLineZero) {
   const std::string text = call_without_line_data(chain::named_callback);
   const std::string first = "sym_engine_test.cpp:" + std::to_string(chain::kCallbackLine + 4) +
                             ":chain::named_callback();";
   EXPECT_TRUE(starts_with(text, first + " :0:call_without_line_data();")) << text;
 }
+#endif
 
 TEST(StackTrace, NullFormatGivesTheEmptyText) {
   EXPECT_STREQ("", stacktrace(nullptr));
@@ -154,7 +158,7 @@ TEST(StackTrace, EachThreadGetsItsOwnWholeTrace) {
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([t, &bad] {
       const std::string format = "%f:%l;" + std::string(1 + t, '#');
-      for (int i = 0; i < 200; ++i) {
+      for (int i = 0; i < 25; ++i) {
         const std::string text = chain::level1(format.c_str(), -1);
         std::string expected;
         for (int line : {chain::kLevel3Line, chain::kLevel2Line, chain::kLevel1Line})

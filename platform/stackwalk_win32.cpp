@@ -29,6 +29,8 @@ constexpr DWORD kMachine = IMAGE_FILE_MACHINE_AMD64;
 typedef DWORD64 WalkAddress;
 // Unwinding x86-64 frames needs the integer registers as well as the control registers.
 constexpr DWORD kContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+// x86-64 code keeps no frame-pointer chain: the walk ends where the unwind data does.
+constexpr bool kFramePointerChain = false;
 void start_frame(STACKFRAME& frame, const CONTEXT& context) {
   frame.AddrPC.Offset = context.Rip;
   frame.AddrFrame.Offset = context.Rbp;
@@ -38,6 +40,8 @@ void start_frame(STACKFRAME& frame, const CONTEXT& context) {
 constexpr DWORD kMachine = IMAGE_FILE_MACHINE_I386;
 typedef DWORD WalkAddress;
 constexpr DWORD kContextFlags = CONTEXT_CONTROL;  // 0x10001: Eip, Ebp, Esp and the rest
+// On i386 a frame pointer of 0 ends the chain.
+constexpr bool kFramePointerChain = true;
 void start_frame(STACKFRAME& frame, const CONTEXT& context) {
   frame.AddrPC.Offset = context.Eip;
   frame.AddrFrame.Offset = context.Ebp;
@@ -83,8 +87,11 @@ struct TraceRequest {
 
 DWORD WINAPI capture_worker(LPVOID argument) {
   TraceRequest* request = static_cast<TraceRequest*>(argument);
-  while (InterlockedCompareExchange(&request->status, 0, 0) != 0)
-    if (!SwitchToThread()) Sleep(20);
+  // The go signal comes within microseconds on a multi-processor machine: the worker yields
+  // and only after many empty rounds sleeps (a 20 ms sleep here would cost every trace
+  // 20 ms whenever the worker starts on a processor of its own).
+  for (int round = 0; InterlockedCompareExchange(&request->status, 0, 0) != 0; ++round)
+    if (!SwitchToThread() && round > 10000) Sleep(1);
   if (SuspendThread(request->thread) == static_cast<DWORD>(-1)) {
     InterlockedExchange(&request->status, -1);
     return 0;
@@ -246,12 +253,18 @@ struct EngineRelease {
   }
 } engine_release;
 
+// Reads the walked thread's stack and code. The memory is this process's own, so it is
+// copied directly once it is known to be readable (ReadProcessMemory would cost a round
+// trip to the system for every word on some systems).
 BOOL CALLBACK read_own_memory(HANDLE, WalkAddress address, PVOID buffer, DWORD size, LPDWORD read) {
-  SIZE_T done = 0;
-  const BOOL ok = ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<LPCVOID>(address), buffer,
-                                    size, &done);
-  if (read) *read = static_cast<DWORD>(done);
-  return ok;
+  const void* from = reinterpret_cast<const void*>(static_cast<ULONG_PTR>(address));
+  if (size == 0 || IsBadReadPtr(from, size)) {
+    if (read) *read = 0;
+    return FALSE;
+  }
+  std::memcpy(buffer, from, size);
+  if (read) *read = size;
+  return TRUE;
 }
 
 // Walks a context (which the walk changes), leaving out the first own_frames frames.
@@ -270,7 +283,7 @@ int walk(CONTEXT& context, StackAddress* frames, int max, int own_frames, StackP
     SetLastError(0);
     if (!dbghelp.stack_walk(kMachine, process, GetCurrentThread(), &frame, &context, read_own_memory,
                             dbghelp.function_table_access, dbghelp.get_module_base, nullptr) ||
-        frame.AddrFrame.Offset == 0)
+        frame.AddrPC.Offset == 0 || (kFramePointerChain && frame.AddrFrame.Offset == 0))
       break;
     if (dbghelp.get_module_base(process, frame.AddrPC.Offset) == 0) {
       report(problem, "The address returned from StackWalk() is invalid: GetLastError() = " +
@@ -361,19 +374,6 @@ bool lookup_symbols(const StackAddress& frame, std::vector<SymbolFrame>& out,
   const WalkAddress address = static_cast<WalkAddress>(frame.address - step_back);
   SymbolFrame symbols;
 
-  // The line: at the address, else up to 99 bytes before it.
-  IMAGEHLP_LINE line;
-  std::memset(&line, 0, sizeof line);
-  line.SizeOfStruct = sizeof line;
-  for (long back = 0; back <= 99; ++back) {
-    DWORD displacement = 0;
-    if (dbghelp.get_line_from_addr(process, address - back, &displacement, &line)) {
-      symbols.file = line.FileName ? line.FileName : "";
-      symbols.line = static_cast<int>(line.LineNumber);
-      symbols.line_displacement = (back == 0 ? static_cast<long>(displacement) : back) + step_back;
-      break;
-    }
-  }
   // The function: a symbol record with room for 488 name characters.
   union {
     IMAGEHLP_SYMBOL record;
@@ -383,9 +383,31 @@ bool lookup_symbols(const StackAddress& frame, std::vector<SymbolFrame>& out,
   symbol.record.SizeOfStruct = sizeof(IMAGEHLP_SYMBOL);
   symbol.record.MaxNameLength = 488;
   WalkAddress symbol_displacement = 0;
+  long furthest_back = 99;
+  WalkAddress function_start = 0;
   if (dbghelp.get_sym_from_addr(process, address, &symbol_displacement, &symbol.record)) {
+    function_start = address - symbol_displacement;
     symbols.function = symbol.record.Name;
     symbols.symbol_displacement = static_cast<long>(symbol_displacement) + step_back;
+    // Stepping back never leaves the function: the line before its start is another's.
+    if (static_cast<long>(symbol_displacement) < furthest_back)
+      furthest_back = static_cast<long>(symbol_displacement);
+  }
+  // The line: at the address, else up to 99 bytes before it.
+  IMAGEHLP_LINE line;
+  std::memset(&line, 0, sizeof line);
+  line.SizeOfStruct = sizeof line;
+  for (long back = 0; back <= furthest_back; ++back) {
+    DWORD displacement = 0;
+    // A line that starts before the function belongs to other code: the function has
+    // no line data of its own.
+    if (dbghelp.get_line_from_addr(process, address - back, &displacement, &line) &&
+        line.Address >= function_start) {
+      symbols.file = line.FileName ? line.FileName : "";
+      symbols.line = static_cast<int>(line.LineNumber);
+      symbols.line_displacement = (back == 0 ? static_cast<long>(displacement) : back) + step_back;
+      break;
+    }
   }
   // The module: its file name.
   if (const WalkAddress base = dbghelp.get_module_base(process, address)) {
