@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
 #endif
 
@@ -45,7 +47,24 @@ TEST(StackWalk, TheCallerIsFrameZero) {
   EXPECT_EQ(2, capture_here(frames, 2));
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+__attribute__((noinline)) int walk_own_context(platform::StackAddress* frames, int max) {
+  CONTEXT context;
+  RtlCaptureContext(&context);
+  const int count = platform::capture_stack_from_context(&context, frames, max, nullptr);
+  captures = captures + 1;
+  return count;
+}
+
+TEST(StackWalk, AContextTakenHereWalksFromHere) {
+  platform::StackAddress frames[64];
+  const int count = walk_own_context(frames, 64);
+  ASSERT_GT(count, 2);
+  EXPECT_FALSE(frames[0].return_address);
+  EXPECT_NE(std::string::npos, symbols_of(frames[0]).function.find("walk_own_context"));
+  EXPECT_NE(std::string::npos, symbols_of(frames[1]).function.find("AContextTakenHereWalksFromHere"));
+}
+#else
 std::vector<std::string> handler_functions;
 
 void walk_from_handler(int, siginfo_t*, void* context) {

@@ -1,3 +1,4 @@
+// (The file name must not begin with "stacktrace": traces leave such files out.)
 // Stack traces of a 20-deep stack with "%f:%l;" against glibc's backtrace (addresses
 // only) and backtrace plus backtrace_symbols (module and symbol names, no lines), all in
 // one run. The first trace of the process, which reads the symbol data, is timed once
@@ -6,10 +7,12 @@
 #include <execinfo.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <string>
 
 #include "diag/stacktrace.h"
 
@@ -77,11 +80,20 @@ BENCHMARK(BM_StacktraceFunctionNames);
 
 int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
-  int frames = 0;
-  at_depth(kDepth, [&frames] { frames = frames_of(stacktrace("%f:%l;")); });
+  const std::clock_t cpu_start = std::clock();
+  std::string first;
+  at_depth(kDepth, [&first] { first = stacktrace("%f:%l;"); });
   const auto took = std::chrono::steady_clock::now() - start;
-  std::printf("first trace of the process: %.2f ms (%d frames)\n",
-              std::chrono::duration<double, std::milli>(took).count(), frames);
+  const double cpu_ms = 1000.0 * static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
+  int glibc_frames = 0;
+  at_depth(kDepth, [&glibc_frames] {
+    void* frames[128];
+    glibc_frames = backtrace(frames, 128);
+  });
+  std::printf("first trace of the process: %.2f ms (%.2f ms of processor time), %d frames "
+              "(glibc's backtrace: %d)\n%s\n",
+              std::chrono::duration<double, std::milli>(took).count(), cpu_ms, frames_of(first.c_str()),
+              glibc_frames, first.c_str());
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
