@@ -14,14 +14,6 @@ namespace logimpl {
 
 platform::ClockReading (*clock)() = platform::clock_now;
 
-namespace {
-StackTextProvider stack_text_provider = nullptr;
-}
-
-void setStackTextProvider(StackTextProvider provider) { stack_text_provider = provider; }
-
-const char* stackText() { return stack_text_provider ? stack_text_provider() : ""; }
-
 const char* baseName(const char* path) {
   if (!path) return "";
   const char* slash = std::strrchr(path, '/');

@@ -5,6 +5,7 @@
 
 #include "log/internal/record.h"
 #include "log/detail/logstate.h"
+#include "platform/stacktrace_seam.h"
 
 namespace {
 
@@ -77,8 +78,8 @@ void LOGGER_QK::commit() {
 
   if (frame->level == SEVERE_ERROR) {
     // The trace shows where the error was found when its first frame lies in the logger.
-    const char* trace = logimpl::stackText();
-    if (trace && std::strncmp(trace, "logger", 6) == 0)
+    const char* trace = platform::stack_text("%f:%l;");
+    if (std::strncmp(trace, "logger", 6) == 0)
       writeRecord(sink_, SIGNIFICANT, frame->source_file.c_str(), frame->line, trace,
                   std::strlen(trace), echo_fd_, echo_stream_, echo_flags_);
   }

@@ -11,6 +11,7 @@
 
 #include "log/internal/record.h"
 #include "log/detail/logstate.h"
+#include "platform/stacktrace_seam.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 
@@ -51,6 +52,7 @@ class LoggerTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_NE(nullptr, stdlog);
     saved_clock_ = logimpl::clock;
+    saved_stack_source_ = platform::set_stack_text_source(nullptr);
     logimpl::clock = fixedClock;
     fixed_milliseconds = 270;
     saved_level_ = stdlog->level();
@@ -58,7 +60,7 @@ class LoggerTest : public ::testing::Test {
   void TearDown() override {
     logimpl::clock = saved_clock_;
     stdlog->setLevel(saved_level_);
-    logimpl::setStackTextProvider(nullptr);
+    platform::set_stack_text_source(saved_stack_source_);
   }
   // The standard-error line of a record written now by this process.
   static std::string recordLine(int level, const char* source, int line, const std::string& text) {
@@ -69,6 +71,7 @@ class LoggerTest : public ::testing::Test {
 
  private:
   platform::ClockReading (*saved_clock_)() = nullptr;
+  platform::StackTextSource saved_stack_source_ = nullptr;
   int saved_level_ = 0;
 };
 
@@ -346,21 +349,21 @@ TEST_F(LoggerTest, NestedMessagesKeepTheOuterIntact) {
             testing::internal::GetCapturedStderr());
 }
 
-const char* loggerStack() { return "logger:120;Brimvale:33;"; }
-const char* foreignStack() { return "sym_engine:1;"; }
+const char* loggerStack(const char*) { return "logger:120;Brimvale:33;"; }
+const char* foreignStack(const char*) { return "sym_engine:1;"; }
 
 TEST_F(LoggerTest, SevereErrorsComeWithTheStackWhenItStartsInTheLogger) {
   stdlog->setLevel(MINIMUM);
-  logimpl::setStackTextProvider(loggerStack);
+  platform::set_stack_text_source(loggerStack);
   testing::internal::CaptureStderr();
   ASSERT_TRUE(stdlog->isOn("String", 5, SEVERE_ERROR));
   stdlog->stream() << "bad handle";
   stdlog->commit();
-  logimpl::setStackTextProvider(foreignStack);
+  platform::set_stack_text_source(foreignStack);
   ASSERT_TRUE(stdlog->isOn("String", 6, SEVERE_ERROR));
   stdlog->stream() << "bad again";
   stdlog->commit();
-  logimpl::setStackTextProvider(nullptr);
+  platform::set_stack_text_source(nullptr);
   ASSERT_TRUE(stdlog->isOn("String", 7, SEVERE_ERROR));
   stdlog->commit();
   EXPECT_EQ(recordLine(SIGNIFICANT, "String", 5, "logger:120;Brimvale:33;") +

@@ -6,6 +6,7 @@
 
 #include "env/env.h"
 #include "log/logger.h"
+#include "platform/stacktrace_seam.h"
 #include "string/String.h"
 #include "string/internal/string_internal.h"
 
@@ -21,7 +22,6 @@ LoggerGuard logger_guard;
 const char* const stars = "***************";
 
 string_internal::ReportObserver report_observer = nullptr;
-string_internal::StackSource stack_source = nullptr;
 
 // QK_FATAL_STRING_ERROR, read at the first report: -1 not read yet, else 0 or 1.
 int fatal_string_errors = -1;
@@ -75,7 +75,6 @@ void string_debug_switches(int trace, int no_sharing) {
 namespace string_internal {
 
 void set_report_observer(ReportObserver observer) { report_observer = observer; }
-void set_stack_source(StackSource source) { stack_source = source; }
 
 TraceMatch trace_pattern_match(const char* pattern, const char* text, int length) {
   const char* p = pattern;
@@ -128,8 +127,8 @@ void trace_check(StringRep* rep) {
     clear_trace(*slot);
     return;
   }
-  const char* trace = stack_source ? stack_source() : "";
-  if (!trace) trace = "";
+  // The first frame is this function's own: the record starts with its caller.
+  const char* trace = platform::stack_text("%f:%l;");
   const char* first = std::strchr(trace, ';');
   store_trace(*slot, first ? first + 1 : trace);
 }

@@ -38,13 +38,6 @@ extern void* (*allocateLine)(std::size_t size);
 // to standard error behind "LoggerQK: " when there is no file output.
 void writeLine(LogFile* file, const char* prefix, const char* text, std::size_t text_length);
 
-// The call stack for a SEVERE_ERROR record, in the form "file:line;..." with the first
-// frame inside the logger; nullptr or "" when none can be had. The stack-trace engine
-// installs its provider.
-typedef const char* (*StackTextProvider)();
-void setStackTextProvider(StackTextProvider provider);
-const char* stackText();
-
 // Shared filter table: true while the busy word is set, or when an entry matches (by
 // process id, process name or the source file's base name) with the rank strictly below
 // its level. Without a block nothing passes.

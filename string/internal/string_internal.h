@@ -28,11 +28,6 @@ void store_trace(void*& slot, const char* text);
 // Empties the trace slot's record, if there is one.
 void clear_trace(void* slot);
 
-// Hands out the caller's stack as text for trace records ("%f:%l;" frames); none is
-// installed until the stack-trace engine is linked in.
-typedef const char* (*StackSource)();
-void set_stack_source(StackSource source);
-
 // Sees every record the module makes, whether or not stdlog takes it.
 typedef void (*ReportObserver)(int level, const char* text);
 void set_report_observer(ReportObserver observer);

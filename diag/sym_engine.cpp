@@ -1,0 +1,208 @@
+// The stack-trace engine: capture, the walk over the platform's frames and the formatter.
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "diag/stacktrace.h"
+#include "log/logger.h"
+#include "platform/stackwalk.h"
+
+namespace {
+
+LoggerGuard logger_guard;
+
+// A trace and the terminating NUL fit in 2048 bytes.
+constexpr std::size_t kTraceBuffer = 2048;
+// Frames read per trace; a format that prints little could otherwise run far.
+constexpr int kMaxFrames = 256;
+// Code addresses whose symbols are kept; the cache starts over when it is full.
+constexpr std::size_t kCacheLimit = 8192;
+// A frame in this source file ends the trace with "...".
+constexpr const char* kEndingFile = "port_service.cpp";
+
+// One per thread, so that two threads tracing at once never mix their texts.
+thread_local char trace_buffer[kTraceBuffer];
+
+void report_problem(const char* message) {
+  if (stdlog && stdlog->isOn("sym_engine", __LINE__, ERROR)) {
+    stdlog->stream() << message;
+    stdlog->commit();
+  }
+}
+
+// ---- symbol cache: what the symbol data says about each code address met so far
+
+std::mutex cache_mutex;
+std::unordered_map<std::uintptr_t, std::vector<platform::SymbolFrame>> symbol_cache;
+
+// The frames an address stands for, or nullptr when the symbol engine cannot start.
+// Holds cache_mutex.
+const std::vector<platform::SymbolFrame>* symbols_for(const platform::StackAddress& frame) {
+  const std::uintptr_t key = frame.address * 2 + (frame.return_address ? 1 : 0);
+  auto found = symbol_cache.find(key);
+  if (found != symbol_cache.end()) return &found->second;
+  std::vector<platform::SymbolFrame> symbols;
+  if (!platform::lookup_symbols(frame, symbols, report_problem)) return nullptr;
+  if (symbol_cache.size() >= kCacheLimit) symbol_cache.clear();
+  return &symbol_cache.emplace(key, std::move(symbols)).first->second;
+}
+
+// ---- the text being built
+
+class TraceText {
+ public:
+  TraceText() { trace_buffer[0] = 0; }
+  // Appends the pieces whole, or nothing once the text would reach the buffer's size.
+  bool append(const char* a, std::size_t na, const char* b = "", std::size_t nb = 0) {
+    if (full_ || length_ + na + nb >= kTraceBuffer) {
+      full_ = true;
+      return false;
+    }
+    std::memcpy(trace_buffer + length_, a, na);
+    std::memcpy(trace_buffer + length_ + na, b, nb);
+    length_ += na + nb;
+    trace_buffer[length_] = 0;
+    return true;
+  }
+  bool append(const char* text) { return append(text, std::strlen(text)); }
+  bool append_number(long value) {
+    char digits[24];
+    char* end = digits + sizeof digits;
+    char* p = end;
+    unsigned long magnitude = value < 0 ? 0ul - static_cast<unsigned long>(value)
+                                        : static_cast<unsigned long>(value);
+    do {
+      *--p = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude);
+    if (value < 0) *--p = '-';
+    return append(p, static_cast<std::size_t>(end - p));
+  }
+  // The closing "..." goes in only while the text, the dots and the NUL stay below the
+  // buffer's size.
+  void close_with_dots() {
+    if (length_ + 3 + 1 < kTraceBuffer) append("...", 3);
+  }
+  bool full() const { return full_; }
+
+ private:
+  std::size_t length_ = 0;
+  bool full_ = false;
+};
+
+// The text behind the last separator ('\\' and, on every build, '/').
+const char* base_name(const char* path) {
+  const char* base = path;
+  for (const char* p = path; *p; ++p)
+    if (*p == '\\' || *p == '/') base = p + 1;
+  return base;
+}
+
+// One frame through the format; false when the text is full.
+bool expand(TraceText& text, const char* format, const platform::SymbolFrame& frame,
+            const char* file, const char* file_base) {
+  for (const char* p = format; *p;) {
+    if (*p != '%') {
+      if (!text.append(p, 1)) return false;
+      ++p;
+      continue;
+    }
+    bool ok = true;
+    switch (p[1]) {
+      case 'f':
+        ok = text.append(file_base);
+        p += 2;
+        break;
+      case 'p':
+        ok = text.append(file);
+        p += 2;
+        break;
+      case 'l':
+        if (p[2] == 'd') {
+          ok = text.append_number(frame.line_displacement);
+          p += 3;
+        } else {
+          ok = text.append_number(frame.line);
+          p += 2;
+        }
+        break;
+      case 's':
+        if (p[2] == 'd') {
+          ok = text.append_number(frame.symbol_displacement);
+          p += 3;
+        } else {
+          ok = frame.function.empty()
+                   ? text.append("?()", 3)
+                   : text.append(frame.function.data(), frame.function.size(), "()", 2);
+          p += 2;
+        }
+        break;
+      case 'm': {
+        const char* module = frame.module.empty() ? "?.?" : base_name(frame.module.c_str());
+        ok = text.append(module, strnlen(module, 511));
+        p += 2;
+        break;
+      }
+      case '%':
+        ok = text.append("%", 1);
+        p += 2;
+        break;
+      case '\0':
+        ok = text.append("%", 1);
+        p += 1;
+        break;
+      default:
+        ok = text.append(p, 2);
+        p += 2;
+        break;
+    }
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// The trace text of captured frames: skipped frames are passed over before any lookup.
+const char* build_trace(const platform::StackAddress* frames, int count, const char* format,
+                        int skip) {
+  TraceText text;
+  std::lock_guard<std::mutex> lock(cache_mutex);
+  for (int i = 0; i < count; ++i) {
+    if (skip > 0) {
+      --skip;
+      continue;
+    }
+    const std::vector<platform::SymbolFrame>* symbols = symbols_for(frames[i]);
+    if (!symbols) return "";
+    for (const platform::SymbolFrame& frame : *symbols) {
+      const char* file = frame.file.empty() ? " " : frame.file.c_str();
+      const char* file_base = base_name(file);
+      if (std::strncmp(file_base, "stacktrace", 10) == 0) continue;
+      if (std::strcmp(file_base, kEndingFile) == 0) {
+        text.close_with_dots();
+        return trace_buffer;
+      }
+      if (!expand(text, format, frame, file, file_base)) return trace_buffer;
+    }
+  }
+  return trace_buffer;
+}
+
+}  // namespace
+
+const char* stacktrace(const char* format, int skip) {
+  if (!format) return "";
+  platform::StackAddress frames[kMaxFrames];
+  const int count = platform::capture_stack(frames, kMaxFrames, report_problem);
+  if (count < 0) return "";
+  return build_trace(frames, count, format, skip);
+}
+
+const char* stacktrace_from_context(const void* context, const char* format, int skip) {
+  if (!format) return "";
+  platform::StackAddress frames[kMaxFrames];
+  const int count = platform::capture_stack_from_context(context, frames, kMaxFrames, report_problem);
+  if (count < 0) return "";
+  return build_trace(frames, count, format, skip);
+}

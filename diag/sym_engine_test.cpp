@@ -1,0 +1,240 @@
+// The stack-trace engine on a chain of known functions: frames, lines and names in order,
+// the skip count, the frames the engine leaves out or stops at, the format language and
+// its limit, and traces taken by many threads at once.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "diag/stacktrace.h"
+#include "diag/testdata/trace_helpers.h"
+#include "log/internal/block.h"
+#include "log/logfile.h"
+#include "log/logger.h"
+#include "platform/stacktrace_seam.h"
+#include "tests/support/testsupport.h"
+
+#define NOINLINE __attribute__((noinline))
+
+namespace chain {
+
+// Each function calls the next on the line noted above the call, and keeps working after
+// the call so that no call becomes a jump.
+std::string (*innermost)(const char* format, int skip) = nullptr;
+
+constexpr int kLevel3Line = __LINE__ + 2;
+NOINLINE std::string level3(const char* format, int skip) {
+  std::string text = skip < 0 ? stacktrace(format) : stacktrace(format, skip);
+  return text;
+}
+constexpr int kLevel2Line = __LINE__ + 2;
+NOINLINE std::string level2(const char* format, int skip) {
+  std::string text = level3(format, skip);
+  return text;
+}
+constexpr int kLevel1Line = __LINE__ + 2;
+NOINLINE std::string level1(const char* format, int skip) {
+  std::string text = level2(format, skip);
+  return text;
+}
+
+// The callbacks for the helpers in the special files.
+constexpr int kCallbackLine = __LINE__ + 2;
+NOINLINE std::string callback() {
+  std::string text = stacktrace("%f:%l;");
+  return text;
+}
+NOINLINE std::string named_callback() {
+  std::string text = stacktrace("%f:%l:%s;");
+  return text;
+}
+
+}  // namespace chain
+
+namespace {
+
+std::string at(int line) { return "sym_engine_test.cpp:" + std::to_string(line) + ";"; }
+
+std::string chain_prefix() { return at(chain::kLevel3Line) + at(chain::kLevel2Line) + at(chain::kLevel1Line); }
+
+bool starts_with(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+int count_of(const std::string& text, char c) {
+  int n = 0;
+  for (char x : text) n += x == c;
+  return n;
+}
+
+TEST(StackTrace, NamesFilesAndLinesInOrderTheAskingFunctionFirst) {
+  const int line = __LINE__ + 1;
+  const std::string text = chain::level1("%f:%l;", -1);
+  EXPECT_TRUE(starts_with(text, chain_prefix() + at(line))) << text;
+}
+
+TEST(StackTrace, NamesTheFunctions) {
+  const std::string text = chain::level1("%s;", -1);
+  EXPECT_TRUE(starts_with(text, "chain::level3();chain::level2();chain::level1();")) << text;
+}
+
+TEST(StackTrace, SkipCountsFramesFromTheCapture) {
+  // Frame 0 is the engine's own capture: it is what the one-argument form skips.
+  EXPECT_TRUE(starts_with(chain::level1("%f:%l;", 1), chain_prefix()));
+  EXPECT_TRUE(starts_with(chain::level1("%f:%l;", 0), "sym_engine.cpp:"));
+  const std::string two = chain::level1("%f:%l;", 3);
+  EXPECT_TRUE(starts_with(two, at(chain::kLevel1Line))) << two;
+  EXPECT_EQ("", chain::level1("%f:%l;", 100000));
+}
+
+TEST(StackTrace, LeavesOutFilesNamedStacktrace) {
+  const int line = __LINE__ + 1;
+  const std::string text = call_through_stacktrace_file(chain::callback);
+  EXPECT_TRUE(starts_with(text, at(chain::kCallbackLine) + at(line))) << text;
+}
+
+TEST(StackTrace, EndsAtPortService) {
+  const std::string text = call_through_port_service(chain::callback);
+  EXPECT_EQ(at(chain::kCallbackLine) + "...", text);
+}
+
+// Windows' symbol library gives the code of a file without line data to the function
+// before it, lines and all, so the case is one of the POSIX build's.
+#ifndef _WIN32
+TEST(StackTrace, FrameWithoutLineDataHasABlankFileAndLineZero) {
+  const std::string text = call_without_line_data(chain::named_callback);
+  const std::string first = "sym_engine_test.cpp:" + std::to_string(chain::kCallbackLine + 4) +
+                            ":chain::named_callback();";
+  EXPECT_TRUE(starts_with(text, first + " :0:call_without_line_data();")) << text;
+}
+#endif
+
+TEST(StackTrace, NullFormatGivesTheEmptyText) {
+  EXPECT_STREQ("", stacktrace(nullptr));
+  EXPECT_STREQ("", stacktrace(nullptr, 0));
+  EXPECT_STREQ("", stacktrace_from_context(nullptr, nullptr, 0));
+}
+
+TEST(StackTrace, PercentSignsAndUnknownDirectives) {
+  const int frames = count_of(chain::level1("%l;", -1), ';');
+  ASSERT_GT(frames, 4);
+  std::string expected;
+  for (int i = 0; i < frames; ++i) expected += "%%q[%";
+  EXPECT_EQ(expected, chain::level1("%%%q[%", -1));
+}
+
+TEST(StackTrace, OtherDirectives) {
+  const std::string text = chain::level1("%m|%p|%sd|%ld;", -1);
+  const std::string first = text.substr(0, text.find(';'));
+  std::istringstream fields(first);
+  std::string module, path, sd, ld;
+  std::getline(fields, module, '|');
+  std::getline(fields, path, '|');
+  std::getline(fields, sd, '|');
+  std::getline(fields, ld, '|');
+  EXPECT_NE(std::string::npos, module.find("diag_tests")) << text;
+  EXPECT_NE(std::string::npos, path.find("diag")) << text;
+  EXPECT_TRUE(path.size() > std::string("sym_engine_test.cpp").size()) << path;
+  EXPECT_GT(std::stol(sd), 0) << text;
+  EXPECT_GE(std::stol(ld), 0) << text;
+}
+
+TEST(StackTrace, StopsAtTheLastWholePieceThatFits) {
+  // Single characters are pieces: the text fills up to 2047 characters.
+  const std::string filler(2000, 'a');
+  const std::string text = chain::level1((filler + "%s").c_str(), -1);
+  EXPECT_EQ(filler + "chain::level3()" + std::string(2047 - 2015, 'a'), text);
+  // A function name that would cross the limit is left out whole.
+  const std::string wide(2040, 'a');
+  EXPECT_EQ(wide, chain::level1((wide + "%s").c_str(), -1));
+}
+
+TEST(StackTrace, EachThreadGetsItsOwnWholeTrace) {
+  std::vector<std::thread> threads;
+  std::vector<int> bad(8, 0);
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([t, &bad] {
+      const std::string format = "%f:%l;" + std::string(1 + t, '#');
+      for (int i = 0; i < 25; ++i) {
+        const std::string text = chain::level1(format.c_str(), -1);
+        std::string expected;
+        for (int line : {chain::kLevel3Line, chain::kLevel2Line, chain::kLevel1Line})
+          expected += at(line) + std::string(1 + t, '#');
+        if (!starts_with(text, expected) ||
+            count_of(text, '#') != (1 + t) * count_of(text, ';'))
+          ++bad[t];
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < 8; ++t) EXPECT_EQ(0, bad[t]) << "thread " << t;
+}
+
+TEST(StackTrace, TheSeamGivesTheEngineToTheLowerModules) {
+  const int line = __LINE__ + 1;
+  const std::string text = platform::stack_text("%f:%l;");
+  EXPECT_TRUE(starts_with(text, at(line))) << text;
+}
+
+// Records go to a log file of a block of the test's own.
+class StackTraceLog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_block_ = logimpl::logBlock();
+    block_ = MEMORY_LGQK();
+    std::memcpy(block_.log_directory, dir_.path().data(), dir_.path().size());
+    logimpl::attachLogBlock(&block_, nullptr, nullptr, true);
+    logger_ = new LOGGER_QK(".", "trace.%1", 0x10000);
+    logger_->setLevel(MINIMUM);
+  }
+  void TearDown() override {
+    delete logger_;
+    logimpl::attachLogBlock(saved_block_, nullptr, nullptr, false);
+  }
+  std::vector<std::string> records() {
+    std::vector<std::string> lines;
+    std::istringstream in(testsupport::read_file(dir_ / "trace.0"));
+    for (std::string line; std::getline(in, line);)
+      if (line.size() > 99 && line[0] != '#') lines.push_back(line);
+    return lines;
+  }
+
+  testsupport::TempDir dir_;
+  MEMORY_LGQK block_;
+  LOGGER_QK* logger_ = nullptr;
+
+ private:
+  MEMORY_LGQK* saved_block_ = nullptr;
+};
+
+TEST_F(StackTraceLog, LogStacktraceWritesOneRecord) {
+  LOGGER_QK* saved = stdlog;
+  stdlog = logger_;
+  const int line = __LINE__ + 1;
+  log_stacktrace(ERROR, "%f:%l;");
+  log_stacktrace(TRACE, "%f:%l;");  // below the threshold
+  stdlog = saved;
+  const std::vector<std::string> lines = records();
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ("stacktrace ", lines[0].substr(72, 11));
+  EXPECT_TRUE(starts_with(lines[0].substr(99), at(line))) << lines[0];
+}
+
+TEST_F(StackTraceLog, SevereErrorRecordFollowsItsTrace) {
+  const int line = __LINE__ + 3;
+  ASSERT_TRUE(logger_->isOn("String", 77, SEVERE_ERROR));
+  logger_->stream() << "bad handle";
+  logger_->commit();
+  const std::vector<std::string> lines = records();
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ("SIGNIFICANT  String", lines[0].substr(59, 19)) << lines[0];
+  EXPECT_TRUE(starts_with(lines[0].substr(99), "logger.cpp:")) << lines[0];
+  EXPECT_NE(std::string::npos, lines[0].find(";" + at(line))) << lines[0];
+  EXPECT_EQ("SEVERE_ERROR String", lines[1].substr(59, 19)) << lines[1];
+  EXPECT_EQ("bad handle", lines[1].substr(99));
+}
+
+}  // namespace

@@ -1,0 +1,7 @@
+// A caller whose frames every trace leaves out: its file name begins with "stacktrace".
+#include "diag/testdata/trace_helpers.h"
+
+__attribute__((noinline)) std::string call_through_stacktrace_file(std::string (*callback)()) {
+  std::string text = callback();
+  return text;
+}
