@@ -220,20 +220,17 @@ void ensureDirectory(const char* directory) {
   }
 }
 
-// A file that is not there yet must be one the process can make (and every user write).
+// A file that is not there yet must be one the process can make.
 void probeFile(const char* path) {
   platform::FileStatus st;
   if (platform::file_status(path, &st) == 0) return;
-  const int old_mask = platform::set_umask(0);
-  std::FILE* f = std::fopen(path, "w");
+  const int fd = platform::open_append(path);
   const int error = errno;
-  if (f) {
-    platform::make_readable_writable(path);
-    std::fclose(f);
+  if (fd >= 0) {
+    platform::close_fd(fd);
     std::remove(path);
   }
-  platform::set_umask(old_mask);
-  if (!f) {
+  if (fd < 0) {
     unlockBlock();
     fatalError("LOGGER:  couldn't create log file ", path, " ", error_text(error));
   }
@@ -269,15 +266,8 @@ void initialiseEntry(FileEntry* e, const LogFile::Names& names, int options) {
   e->start_time = static_cast<std::int32_t>(nowSeconds());
 }
 
-// Creates an empty file open to every user; false when it cannot be made.
-bool createEmpty(const char* path) {
-  const int old_mask = platform::set_umask(0);
-  std::FILE* f = std::fopen(path, "w");
-  platform::set_umask(old_mask);
-  if (!f) return false;
-  std::fclose(f);
-  return true;
-}
+// Creates an empty file; false when it cannot be made.
+bool createEmpty(const char* path) { return platform::create_empty_file(path) == 0; }
 
 // Which file the next record goes to (under the lock): the path of the current number,
 // after switching to the next number when asked to or when a rule says so. True when the
@@ -385,15 +375,8 @@ bool writeLostLine(int fd, const char* prefix) {
 bool appendToFile(FileEntry* e, const LogFile::Names& names, const char* prefix,
                   const char* line, std::size_t length) {
   char path[kPathSize];
-  int fd;
-  if (chooseFile(e, names, path)) {
-    fd = platform::open_append(path);
-  } else {
-    // A file that may be made here is made open to every user of the installation.
-    const int old_mask = platform::set_umask(0);
-    fd = platform::open_append(path);
-    platform::set_umask(old_mask);
-  }
+  chooseFile(e, names, path);
+  const int fd = platform::open_append(path);
   if (fd < 0) {
     last_error = errno;
     return false;

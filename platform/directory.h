@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/system_error.h"
+
 namespace platform {
 
 struct PathStatus {
@@ -20,6 +22,12 @@ int make_directory(const std::string& path);
 
 // 0 when the process may read and write the path, else the error number.
 int read_write_access(const std::string& path);
+
+// True when the folder exists and may hold files that the processes of an installation
+// share: on POSIX it is not another user's symbolic link, and it belongs to this user or
+// root or lies in a folder that not every user may write (a folder planted in /tmp does
+// not serve). Windows accepts any existing folder. Else false with the reason.
+bool shared_folder_usable(const std::string& path, SystemError* why);
 
 }  // namespace platform
 

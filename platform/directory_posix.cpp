@@ -1,9 +1,12 @@
-// POSIX backend of folders: stat, mkdir (0777 under the process's mask), access.
+// POSIX backend of folders: stat, mkdir (0777 under the process's mask), access, and the
+// test of a folder for shared files.
 #include "platform/directory.h"
 
 #include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/internal/shared_file_posix.h"
 
 namespace platform {
 
@@ -20,6 +23,17 @@ int make_directory(const std::string& path) { return mkdir(path.c_str(), 0777) =
 
 int read_write_access(const std::string& path) {
   return access(path.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
+}
+
+}  // namespace platform
+
+namespace platform {
+
+bool shared_folder_usable(const std::string& path, SystemError* why) {
+  posix::Folder folder;
+  if (!posix::open_folder(path, &folder, why)) return false;
+  posix::close_folder(&folder);
+  return true;
 }
 
 }  // namespace platform

@@ -22,4 +22,13 @@ int make_directory(const std::string& path) { return _mkdir(path.c_str()) == 0 ?
 
 int read_write_access(const std::string& path) { return _access(path.c_str(), 6) == 0 ? 0 : errno; }
 
+bool shared_folder_usable(const std::string& path, SystemError* why) {
+  PathStatus status;
+  int error = path_status(path, &status);
+  if (error == 0 && !status.is_directory) error = ENOTDIR;
+  if (error == 0) return true;
+  *why = SystemError{static_cast<unsigned long>(error), "_stat " + path, std::string(), false};
+  return false;
+}
+
 }  // namespace platform

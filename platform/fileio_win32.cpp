@@ -1,12 +1,15 @@
 // Windows backend of file descriptors: the C runtime's _open, _write, _close, _stat,
-// _umask, _chmod, _access and _mkdir.
+// _access and _mkdir.
 #include "platform/fileio.h"
 
 #include <direct.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+
+#include <string>
 
 namespace platform {
 
@@ -14,10 +17,29 @@ long write_fd(int fd, const void* data, std::size_t size) {
   return static_cast<long>(_write(fd, data, static_cast<unsigned>(size)));
 }
 
-int open_append(const char* path) {
-  return _open(path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
-               _S_IREAD | _S_IWRITE);
+namespace {
+
+thread_local SystemError last_failure;
+
+int opened(int fd, const char* path) {
+  if (fd < 0) last_failure = SystemError{static_cast<unsigned long>(errno), std::string("_open ") + path, std::string(), false};
+  return fd;
 }
+
+}  // namespace
+
+int open_append(const char* path) {
+  return opened(_open(path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                      _S_IREAD | _S_IWRITE), path);
+}
+
+int create_empty_file(const char* path) {
+  int fd = opened(_open(path, _O_WRONLY | _O_TRUNC | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                        _S_IREAD | _S_IWRITE), path);
+  return fd < 0 ? -1 : _close(fd);
+}
+
+const SystemError& open_failure() { return last_failure; }
 
 int close_fd(int fd) { return _close(fd); }
 
@@ -33,10 +55,6 @@ int file_status(const char* path, FileStatus* status) {
   status->modified = static_cast<long long>(st.st_mtime);
   return 0;
 }
-
-int set_umask(int mask) { return _umask(mask); }
-
-int make_readable_writable(const char* path) { return _chmod(path, _S_IREAD | _S_IWRITE); }
 
 int access_read_write(const char* path) { return _access(path, 6); }
 

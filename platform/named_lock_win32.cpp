@@ -12,9 +12,7 @@ struct NamedLock::State {
   DWORD owner = 0;
 };
 
-std::string NamedLock::lock_directory() { return std::string(); }
-
-NamedLock::NamedLock(const std::string& name, Access access) {
+NamedLock::NamedLock(const std::string& name, Access access, const std::string&) {
   SECURITY_DESCRIPTOR sd;
   SECURITY_ATTRIBUTES sa;
   SECURITY_ATTRIBUTES* attributes = nullptr;
@@ -28,7 +26,7 @@ NamedLock::NamedLock(const std::string& name, Access access) {
   }
   HANDLE h = CreateMutexA(attributes, FALSE, name.c_str());
   if (!h) {
-    error_ = GetLastError();
+    failure_ = SystemError{GetLastError(), "CreateMutexA " + name, std::string(), false};
     return;
   }
   state_ = new State;
