@@ -87,7 +87,8 @@ platform::SharedFile open_under_creation_lock(const std::string& folder, const s
     last_failure = platform::SystemError{
         waited == platform::LockWait::timed_out ? static_cast<unsigned long>(ETIMEDOUT) : lock.error(),
         std::string("lock ") + creation_lock_name + " in " + folder,
-        "another process of the installation has held it for 5 minutes; end that process", true};
+        "another process of the installation has held it for 5 minutes; end that process", true,
+        waited == platform::LockWait::timed_out};
     return platform::SharedFile();
   }
   platform::SharedFile file = platform::open_backing_file(path);
@@ -106,7 +107,7 @@ int get_keyed(int key, std::uint32_t size, bool read_only) {
   platform::PathStatus status;
   if (platform::path_status(folder, &status) != 0 || !status.is_directory)
     return fail(platform::SystemError{ENOTDIR, "open " + folder,
-                                      "it is not a folder, or a part of its path is not; remove what is in the way", true});
+                                      "it is not a folder, or a part of its path is not; remove it", true, true});
   platform::SharedFile file = open_under_creation_lock(folder, folder + "/" + file_name(key));
   if (!file.valid()) return fail(last_failure.failed() ? last_failure : platform::mapping_failure());
   platform::Mapping mapping = platform::create_mapping(file, mapping_name(key), size, read_only);
@@ -137,7 +138,7 @@ int get_private(std::uint32_t size, bool read_only) {
     keep(key, mapping);
     return key;
   }
-  return fail(platform::SystemError{EEXIST, "shm_get 0", "every key of this second is taken", false});
+  return fail(platform::SystemError{EEXIST, "shm_get 0", "every key of this second is taken", false, true});
 }
 
 }  // namespace

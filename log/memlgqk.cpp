@@ -289,11 +289,11 @@ namespace {
 bool log_directory_acceptable(const std::string& path) {
   platform::SystemError why;
   if (!platform::is_absolute_path(path)) {
-    why = platform::SystemError{EINVAL, "log directory", "it is not an absolute path", true};
+    why = platform::SystemError{EINVAL, "log directory", "it is not an absolute path", true, true};
   } else if (platform::shared_folder_usable(path, &why)) {
     int error = platform::read_write_access(path);
     if (error == 0) return true;
-    why = platform::SystemError{static_cast<unsigned long>(error), "access " + path, std::string(), false};
+    why = platform::SystemError{static_cast<unsigned long>(error), "access " + path, std::string(), false, true};
   }
   std::fprintf(stderr, "LoggerQK: The log directory \"%s\" in the installation's shared block is refused: %s. "
                "Records go to standard error.\n", path.c_str(), why.text().c_str());

@@ -300,7 +300,7 @@ TEST_F(BlockCreation, ObjectInTheWayOfTheSegmentIsReportedAndLoggingGoesToStanda
   testsupport::Run r = runChild("Standard");
   EXPECT_EQ(r.exit_code, 0u) << r.err;
   EXPECT_NE(r.err.find("LoggerQK: The installation's shared log cannot be used: "), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("remove it. Records go to standard error."), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("; remove it. Records go to standard error."), std::string::npos) << r.err;
 }
 
 TEST_F(BlockCreation, DestroyingTheBlockIsFatal) {

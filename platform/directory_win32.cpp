@@ -27,7 +27,7 @@ bool shared_folder_usable(const std::string& path, SystemError* why) {
   int error = path_status(path, &status);
   if (error == 0 && !status.is_directory) error = ENOTDIR;
   if (error == 0) return true;
-  *why = SystemError{static_cast<unsigned long>(error), "_stat " + path, std::string(), false};
+  *why = SystemError{static_cast<unsigned long>(error), "_stat " + path, std::string(), false, true};
   return false;
 }
 

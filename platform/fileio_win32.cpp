@@ -22,7 +22,7 @@ namespace {
 thread_local SystemError last_failure;
 
 int opened(int fd, const char* path) {
-  if (fd < 0) last_failure = SystemError{static_cast<unsigned long>(errno), std::string("_open ") + path, std::string(), false};
+  if (fd < 0) last_failure = SystemError{static_cast<unsigned long>(errno), std::string("_open ") + path, std::string(), false, true};
   return fd;
 }
 

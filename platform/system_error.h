@@ -19,6 +19,8 @@ struct SystemError {
   // file of another user, one this user may not open, a lock held for too long): the
   // cause lies outside this process, and advice says what to remove.
   bool object_in_the_way = false;
+  // The code is the C library's errno on every system (on Windows too), not the system's.
+  bool c_library_code = false;
 
   bool failed() const { return code != 0; }
   // "<call>: <system message>" and, when there is advice, "; " and the advice.

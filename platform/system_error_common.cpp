@@ -6,7 +6,7 @@
 namespace platform {
 
 std::string SystemError::text() const {
-  std::string message = system_message(code);
+  std::string message = c_library_code ? std::string(c_error_message(static_cast<int>(code))) : system_message(code);
   if (message.empty()) message = "system error " + std::to_string(code);
   std::string result = call.empty() ? message : call + ": " + message;
   if (!advice.empty()) result += "; " + advice;
