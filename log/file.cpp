@@ -230,6 +230,13 @@ void probeFile(const char* path) {
     platform::close_fd(fd);
     std::remove(path);
   }
+  if (fd < 0 && platform::open_failure().object_in_the_way) {
+    // Something planted under the file's name costs that file, not the process: the
+    // writer moves on to the next number when it meets it.
+    std::fprintf(stderr, "LoggerQK: The log file cannot be used: %s.\n", platform::open_failure().text().c_str());
+    std::fflush(stderr);
+    return;
+  }
   if (fd < 0) {
     unlockBlock();
     fatalError("LOGGER:  couldn't create log file ", path, " ", error_text(error));

@@ -213,6 +213,15 @@ TEST_F(NamedObjects, LinksAndFilesPlantedAsLogFilesAreNeitherFollowedNorWritten)
             10);
   testsupport::Run r = child("VictimLogs");
   EXPECT_EQ(r.exit_code, 0u) << r.err;
+  // A fresh log folder whose first file is a link to a file yet to be made.
+  const std::string fresh = public_folder(dir, "fresh");
+  ASSERT_EQ(as_other_user([&] { return symlink((vault + "/made").c_str(), (fresh + "/stdlog.0").c_str()); }), 0);
+  ScopedEnv fresh_log("QK_LOG", fresh.c_str());
+  ScopedEnv another_block("QK_KEY", std::to_string(fresh_key()).c_str());
+  testsupport::Run second = child("VictimLogs");
+  EXPECT_EQ(second.exit_code, 0u) << second.err;
+  EXPECT_NE(second.err.find("LoggerQK: The log file cannot be used: "), std::string::npos) << second.err;
+  EXPECT_FALSE(exists(vault + "/made"));
   EXPECT_EQ(testsupport::read_file(vault + "/secret"), "root only\n");
   EXPECT_EQ(mode_of(vault + "/secret"), 0600u);
   for (int n = 0; n < 10; ++n) {
