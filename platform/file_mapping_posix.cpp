@@ -96,8 +96,8 @@ void remove_if_unused(const std::string& name) {
   struct flock range = whole_file(F_WRLCK);
   bool unused = fstat(fd, &st) == 0 && st.st_uid == geteuid() && S_ISREG(st.st_mode) &&
                 fcntl(fd, F_OFD_SETLK, &range) == 0;
-  // A maker gives the object its size only after taking its own lock: an empty one may be
-  // in the making, unless it has been empty for long.
+  // Where objects are made by name, a maker gives one its size only after taking its own
+  // lock: an empty one may be in the making, unless it has been empty for long.
   if (unused && st.st_size == 0 && time(nullptr) - st.st_ctime < unfinished_grace_seconds) unused = false;
   if (unused) shm_unlink(object_name(name).c_str());
   close(fd);
@@ -179,12 +179,38 @@ int open_paging_object(const std::string& name, bool read_only) {
   return fd;
 }
 
+// Makes the object whole (sized, and held by this process) before it gets its name, so
+// that no other process ever finds it half made: an unnamed file in the shared-memory
+// folder, linked under the name only when the name is free. -1 with errno EEXIST when the
+// name is taken, another errno when the system cannot make unnamed files there (then the
+// caller makes the object by name).
+int named_when_ready(const std::string& name, std::uint32_t size) {
+  int fd = open(shm_folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  const std::string target = std::string(shm_folder) + "/" + name;
+  if (ftruncate(fd, size) != 0 || !hold_as_user(fd) ||
+      linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    int error = errno;
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
 Mapping create_paging_mapping(Tables& t, const std::string& name, std::uint32_t size, bool read_only,
                               bool* existed) {
   if (size == 0) return fail(EINVAL, "shm_open " + object_name(name), "a paging-file mapping needs a size");
   sweep_unused();
   const std::string object = object_name(name);
-  int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int fd = named_when_ready(name, size);
+  if (fd >= 0) return add_mapping(t, MappingObject{fd, size, read_only, true, name});
+  if (errno == EEXIST) {
+    fd = -1;  // taken: open it below
+  } else {
+    fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  }
   if (fd >= 0) {
     if (!hold_as_user(fd) || ftruncate(fd, size) != 0) {
       int error = errno;
@@ -194,7 +220,7 @@ Mapping create_paging_mapping(Tables& t, const std::string& name, std::uint32_t 
     }
     return add_mapping(t, MappingObject{fd, size, read_only, true, name});
   }
-  if (errno != EEXIST) return fail(errno, "shm_open " + object);
+  if (fd < 0 && errno != EEXIST) return fail(errno, "shm_open " + object);
   *existed = true;
   fd = open_paging_object(name, false);
   if (fd < 0) return Mapping();
@@ -275,7 +301,8 @@ Mapping open_mapping(const std::string& name, bool read_only, const std::string&
 
   bool paging = true;
   int fd = open_paging_object(name, read_only);
-  if (fd < 0 && errno == ENOENT && !backing_path.empty()) {
+  // A shared-memory object of that name that another user made is not this installation's.
+  if (fd < 0 && (errno == ENOENT || errno == EPERM || errno == EACCES) && !backing_path.empty()) {
     paging = false;
     SystemError error;
     fd = posix::open_shared_file(backing_path, read_only ? O_RDONLY : O_RDWR, 0, &error);
