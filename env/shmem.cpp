@@ -18,7 +18,8 @@
 
 namespace {
 
-// Serialises the creation of backing files among all processes of the machine.
+// Serialises the creation of backing files among the processes of the installation (on
+// Windows, of the machine).
 const char creation_lock_name[] = "{B5E0C2BD-6805-411c-AA44-34D102AB4FFB}";
 const unsigned long creation_wait_ms = 300000;
 // Key 0 tries this many candidates after the clock's before giving up.
@@ -32,11 +33,14 @@ std::set<int>& kept_keys() {
   return *keys;
 }
 
+thread_local platform::SystemError last_failure;
+
 std::string mapping_name(int key) { return "QK_SHM" + std::to_string(key); }
 
 bool is_read_only(int flags) { return (flags & SHM_RDONLY_FLAG) != 0; }
 
-int fail() {
+int fail(const platform::SystemError& why) {
+  last_failure = why;
   errno = ENOMEM;
   return -1;
 }
@@ -47,36 +51,47 @@ void ensure_directory(const std::string& path) {
   if (platform::path_status(path, &status) != 0) platform::make_directory(path);
 }
 
-std::string site_directory() {
+// The site folder, made when missing; without QK_SITE and QK_ROOT, empty.
+std::string site_directory(bool make) {
   if (const char* site = env_lookup("QK_SITE", 0)) {
-    ensure_directory(site);
+    if (make) ensure_directory(site);
     return site;
   }
   const char* root = env_lookup("QK_ROOT", 0);
-  if (!root) report_message("KVO23116 QK_ROOT not set", REPORT_FATAL, 0);
-  ensure_directory(root);
+  if (!root) return std::string();
+  if (make) ensure_directory(root);
   std::string site = std::string(root) + "/site";
-  ensure_directory(site);
+  if (make) ensure_directory(site);
   return site;
 }
 
-std::string backing_file_path(int key) {
-  std::string shm = site_directory() + "/shm";
-  platform::make_directory(shm);  // an existing folder is no error
+std::string file_name(int key) {
   char digits[9];
   std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(key));
-  return shm + "/" + digits;
+  return digits;
+}
+
+// Where another process keeps the segment of the key, without making any folder.
+std::string existing_backing_file_path(int key) {
+  std::string site = site_directory(false);
+  return site.empty() ? site : site + "/shm/" + file_name(key);
 }
 
 // Opens or creates the backing file under the creation lock. A lock that cannot be made
 // is done without; one whose holder died is taken over, since the holder can no longer
 // finish, and making the file twice is harmless.
-platform::SharedFile open_under_creation_lock(const std::string& path) {
-  platform::NamedLock lock(creation_lock_name, platform::NamedLock::default_access);
+platform::SharedFile open_under_creation_lock(const std::string& folder, const std::string& path) {
+  platform::NamedLock lock(creation_lock_name, platform::NamedLock::default_access, folder);
   if (!lock.ok()) return platform::open_backing_file(path);
   platform::LockWait waited = lock.wait(creation_wait_ms);
-  if (waited != platform::LockWait::acquired && waited != platform::LockWait::abandoned)
+  if (waited != platform::LockWait::acquired && waited != platform::LockWait::abandoned) {
+    last_failure = platform::SystemError{
+        waited == platform::LockWait::timed_out ? static_cast<unsigned long>(ETIMEDOUT) : lock.error(),
+        std::string("lock ") + creation_lock_name + " in " + folder,
+        "another process of the installation has held it for 5 minutes; end that process", true,
+        waited == platform::LockWait::timed_out};
     return platform::SharedFile();
+  }
   platform::SharedFile file = platform::open_backing_file(path);
   lock.release();
   return file;
@@ -88,11 +103,17 @@ void keep(int key, platform::Mapping mapping) {
 }
 
 int get_keyed(int key, std::uint32_t size, bool read_only) {
-  platform::SharedFile file = open_under_creation_lock(backing_file_path(key));
-  if (!file.valid()) return fail();
+  last_failure = platform::SystemError();
+  const std::string folder = shm_directory();
+  platform::PathStatus status;
+  if (platform::path_status(folder, &status) != 0 || !status.is_directory)
+    return fail(platform::SystemError{ENOTDIR, "open " + folder,
+                                      "it is not a folder, or a part of its path is not; remove it", true, true});
+  platform::SharedFile file = open_under_creation_lock(folder, folder + "/" + file_name(key));
+  if (!file.valid()) return fail(last_failure.failed() ? last_failure : platform::mapping_failure());
   platform::Mapping mapping = platform::create_mapping(file, mapping_name(key), size, read_only);
   platform::close_file(file);
-  if (!mapping.valid()) return fail();
+  if (!mapping.valid()) return fail(platform::mapping_failure());
   keep(key, mapping);
   return key;
 }
@@ -110,7 +131,7 @@ int get_private(std::uint32_t size, bool read_only) {
     bool existed = false;
     platform::Mapping mapping =
         platform::create_mapping(platform::SharedFile(), name, size, read_only, &existed);
-    if (!mapping.valid()) return fail();
+    if (!mapping.valid()) return fail(platform::mapping_failure());
     if (existed) {
       platform::close_mapping(mapping);
       continue;
@@ -118,7 +139,7 @@ int get_private(std::uint32_t size, bool read_only) {
     keep(key, mapping);
     return key;
   }
-  return fail();
+  return fail(platform::SystemError{EEXIST, "shm_get 0", "every key of this second is taken", false, true});
 }
 
 }  // namespace
@@ -151,9 +172,14 @@ int shm_get_existing(int key, std::uint32_t size, int flags) {
 
 void* shm_attach(int id, const void* address, int flags) {
   bool read_only = is_read_only(flags);
-  platform::Mapping mapping = platform::open_mapping(mapping_name(id), read_only);
-  if (!mapping.valid()) return SHM_ATTACH_FAILED;
+  platform::Mapping mapping =
+      platform::open_mapping(mapping_name(id), read_only, existing_backing_file_path(id));
+  if (!mapping.valid()) {
+    last_failure = platform::mapping_failure();
+    return SHM_ATTACH_FAILED;
+  }
   void* view = platform::map_view(mapping, const_cast<void*>(address), read_only);
+  if (!view) last_failure = platform::mapping_failure();
   platform::close_mapping(mapping);  // the view keeps the segment alive
   return view ? view : SHM_ATTACH_FAILED;
 }
@@ -162,3 +188,13 @@ int shm_detach(const void* address) {
   platform::unmap_view(const_cast<void*>(address));
   return 0;
 }
+
+std::string shm_directory() {
+  std::string site = site_directory(true);
+  if (site.empty()) report_message("KVO23116 QK_ROOT not set", REPORT_FATAL, 0);
+  std::string shm = site + "/shm";
+  platform::make_directory(shm);  // an existing folder is no error
+  return shm;
+}
+
+const platform::SystemError& shm_failure() { return last_failure; }

@@ -9,11 +9,16 @@
 // A key other than 0 names one segment shared by every process using it, backed by the
 // file "<site>/shm/%08x" (the site folder is QK_SITE, else QK_ROOT/site) and kept alive by
 // the mapping "QK_SHM%d" that this process holds until it ends. Key 0 asks for a new
-// private segment backed by the paging file; its key is chosen from the clock.
+// private segment backed by the paging file; its key is chosen from the clock. The
+// installation's named locks keep their lock files (where the system needs them) in the
+// same "<site>/shm" folder, so that only the users of the installation share them.
 #ifndef QK_ENV_SHMEM_H
 #define QK_ENV_SHMEM_H
 
 #include <cstdint>
+#include <string>
+
+#include "platform/system_error.h"
 
 // The read-only bit of the flags; every other flag bit is ignored.
 const int SHM_RDONLY_FLAG = 0x1000;
@@ -37,5 +42,12 @@ void* shm_attach(int id, const void* address, int flags);
 
 // Removes a mapping made by shm_attach; always 0.
 int shm_detach(const void* address);
+
+// The installation's folder of shared objects, "<site>/shm", made when missing. Without
+// QK_SITE and QK_ROOT: the fatal report "KVO23116 QK_ROOT not set".
+std::string shm_directory();
+
+// Why the last shm_get or shm_attach of this thread failed.
+const platform::SystemError& shm_failure();
 
 #endif

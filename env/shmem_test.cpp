@@ -61,12 +61,12 @@ bool run_child_role() {
     p[0] = 'X';
     print(" | written");
   } else if (r == "die-holding-lock") {
-    auto* lock = new platform::NamedLock(creation_lock_name, platform::NamedLock::default_access);
+    auto* lock = new platform::NamedLock(creation_lock_name, platform::NamedLock::default_access, shm_directory());
     if (lock->wait(platform::NamedLock::forever) == platform::LockWait::failed)
       platform::exit_process_now(5);
     platform::exit_process_now(0);  // the lock is never released
   } else if (r == "try-lock") {
-    platform::NamedLock lock(creation_lock_name, platform::NamedLock::default_access);
+    platform::NamedLock lock(creation_lock_name, platform::NamedLock::default_access, shm_directory());
     print(lock.wait(200) == platform::LockWait::timed_out ? "busy" : "free");
   }
   platform::exit_process_now(0);
@@ -221,7 +221,7 @@ TEST_F(ShmemTest, ReadOnlyAttachmentSeesButCannotWrite) {
 }
 
 TEST_F(ShmemTest, HeldCreationLockExcludesOtherProcesses) {
-  platform::NamedLock lock(creation_lock_name, platform::NamedLock::default_access);
+  platform::NamedLock lock(creation_lock_name, platform::NamedLock::default_access, shm_directory());
   ASSERT_TRUE(lock.ok());
   ASSERT_EQ(lock.wait(platform::NamedLock::forever), platform::LockWait::acquired);
   EXPECT_EQ(run_child("try-lock", 0).out, "busy");

@@ -233,20 +233,24 @@ void ensureDirectory(const char* directory) {
   }
 }
 
-// A file that is not there yet must be one the process can make (and every user write).
+// A file that is not there yet must be one the process can make.
 void probeFile(const char* path) {
   platform::FileStatus st;
   if (platform::file_status(path, &st) == 0) return;
-  const int old_mask = platform::set_umask(0);
-  std::FILE* f = std::fopen(path, "w");
+  const int fd = platform::open_append(path);
   const int error = errno;
-  if (f) {
-    platform::make_readable_writable(path);
-    std::fclose(f);
+  if (fd >= 0) {
+    platform::close_fd(fd);
     std::remove(path);
   }
-  platform::set_umask(old_mask);
-  if (!f) {
+  if (fd < 0 && platform::open_failure().object_in_the_way) {
+    // Something planted under the file's name costs that file, not the process: the
+    // writer moves on to the next number when it meets it.
+    std::fprintf(stderr, "LoggerQK: The log file cannot be used: %s.\n", platform::open_failure().text().c_str());
+    std::fflush(stderr);
+    return;
+  }
+  if (fd < 0) {
     unlockBlock();
     fatalError("LOGGER:  couldn't create log file ", path, " ", error_text(error));
   }
@@ -282,13 +286,9 @@ void initialiseEntry(FileEntry* e, const LogFile::Names& names, int options) {
   e->start_time = static_cast<std::int32_t>(nowSeconds());
 }
 
-// Creates the file, which must not exist, empty and open to every user; 0 or the error.
-int createNew(const char* path) {
-  const int old_mask = platform::set_umask(0);
-  const int error = platform::file_calls().create_new(path);
-  platform::set_umask(old_mask);
-  return error;
-}
+// Creates the file, which must not exist, empty, with the permissions the user's
+// file-creation mask gives; 0 or the error.
+int createNew(const char* path) { return platform::file_calls().create_new(path); }
 
 // Moves the entry to the next number: that file is deleted and begun empty, as every
 // switch does. When it cannot be begun (a file of another user that this process may not
@@ -436,14 +436,7 @@ Attempt appendToFile(FileEntry* e, const LogFile::Names& names, const char* pref
   char path[kPathSize];
   int fd;
   const long long known_size = chooseFile(e, names, path);
-  if (known_size >= 0) {
-    fd = platform::file_calls().open_append(path);
-  } else {
-    // A file that may be made here is made open to every user of the installation.
-    const int old_mask = platform::set_umask(0);
-    fd = platform::file_calls().open_append(path);
-    platform::set_umask(old_mask);
-  }
+  fd = platform::file_calls().open_append(path);
   if (fd < 0) return Attempt{false, errno, false};
   LastEnd& last = last_end[e - block_base->files];
   const bool untouched = known_size >= 0 && known_size == last.size && e->file_number == last.number;

@@ -156,17 +156,33 @@ void initialise(MEMORY_LGQK* b, bool fresh, int log_mode) {
   std::memcpy(b->marker, LOG_BLOCK_MARKER, sizeof LOG_BLOCK_MARKER);
 }
 
-void make_mutex(int key) {
-  if (block_mutex) return;
+// An object of the installation that another user left in the way (a symbolic link, a
+// folder or another user's file where a lock or backing file belongs) costs this process
+// its shared log, not its life: it says what to remove and writes to standard error.
+void give_up_sharing(const platform::SystemError& why) {
+  std::fprintf(stderr, "LoggerQK: The installation's shared log cannot be used: %s. Records go to standard error.\n",
+               why.text().c_str());
+  std::fflush(stderr);
+}
+
+// False when an object in the way keeps the mutex from being made.
+bool make_mutex(int key) {
+  if (block_mutex) return true;
   char name[32];
   std::snprintf(name, sizeof name, "QK_SEM%08x", static_cast<unsigned>(key));
-  auto* mutex = new platform::NamedLock(name, platform::NamedLock::everyone);
+  auto* mutex = new platform::NamedLock(name, platform::NamedLock::everyone, shm_directory());
   if (!mutex->ok()) {
+    if (mutex->failure().object_in_the_way) {
+      give_up_sharing(mutex->failure());
+      delete mutex;
+      return false;
+    }
     char code[24];
     std::snprintf(code, sizeof code, "%ld", static_cast<long>(mutex->error()));
     fatalError("LOGGER: Couldn't get my semaphore :", code);
   }
   block_mutex = mutex;
+  return true;
 }
 
 // The installation key plus 1, which names the block's segment and mutex; -1 when QK_KEY
@@ -186,20 +202,40 @@ int installation_key(short complain) {
   return static_cast<int>(named);
 }
 
+
+// The attached block, or nullptr when an object in the way keeps it from being had.
 MEMORY_LGQK* attach_shared(bool* fresh) {
   *fresh = false;
   int key = installation_key(1);
   segment = shm_get(key, sizeof(MEMORY_LGQK), 0);
-  if (segment < 0) {
+  if (segment < 0 && !shm_failure().object_in_the_way) {
     *fresh = true;
     segment = shm_get(key, sizeof(MEMORY_LGQK), create_flags);
-    if (segment < 0)
-      fatalError("LOGGER: Couldn't get my memory - most common problem is shared memory exists but wrong size",
-                 error_text(errno));
+  }
+  if (segment < 0) {
+    if (shm_failure().object_in_the_way) {
+      give_up_sharing(shm_failure());
+      return nullptr;
+    }
+    fatalError("LOGGER: Couldn't get my memory - most common problem is shared memory exists but wrong size",
+               error_text(errno));
   }
   void* address = shm_attach(segment, nullptr, 0);
-  if (address == SHM_ATTACH_FAILED) fatalError("LOGGER: Couldn't attach my memory ", error_text(errno));
+  if (address == SHM_ATTACH_FAILED) {
+    if (shm_failure().object_in_the_way) {
+      give_up_sharing(shm_failure());
+      return nullptr;
+    }
+    fatalError("LOGGER: Couldn't attach my memory ", error_text(errno));
+  }
   return static_cast<MEMORY_LGQK*>(address);
+}
+
+MEMORY_LGQK* private_block(int log_mode) {
+  shared = false;
+  block = new MEMORY_LGQK();  // zero-filled
+  initialise(block, true, log_mode);
+  return block;
 }
 
 }  // namespace
@@ -210,16 +246,15 @@ MEMORY_LGQK* memlgqk_create(int log_mode) {
   int key = -1;
   if (log_mode == MEMLGQK_MODE_STANDARD)
     key = installation_key(env_lookup("QK_LOG_NOKEY", 0) ? 0 : 1);
-  if (key == -1) {
-    shared = false;
-    block = new MEMORY_LGQK();  // zero-filled
-    initialise(block, true, log_mode);
-    return block;
-  }
+  if (key == -1) return private_block(log_mode);
+  if (!make_mutex(key)) return private_block(log_mode);
   shared = true;
-  make_mutex(key);
   bool fresh = false;
   MEMORY_LGQK* b = attach_shared(&fresh);
+  if (!b) {
+    shared = false;
+    return private_block(log_mode);
+  }
   block = b;
   memlgqk_lock();
   initialise(b, fresh, log_mode);
@@ -302,10 +337,34 @@ bool memlgqk_remove_file_filter(MEMORY_LGQK* b, const char* source_file) {
   return removed;
 }
 
+namespace {
+
+// The shared block's log directory was written by whichever process initialised it, and
+// any user who may write the block can change it: it is used only when it is an absolute
+// path to a folder this process could have chosen itself (one that exists, that it may
+// read and write, and that may hold shared files).
+bool log_directory_acceptable(const std::string& path) {
+  platform::SystemError why;
+  if (!platform::is_absolute_path(path)) {
+    why = platform::SystemError{EINVAL, "log directory", "it is not an absolute path", true, true};
+  } else if (platform::shared_folder_usable(path, &why)) {
+    int error = platform::read_write_access(path);
+    if (error == 0) return true;
+    why = platform::SystemError{static_cast<unsigned long>(error), "access " + path, std::string(), false, true};
+  }
+  std::fprintf(stderr, "LoggerQK: The log directory \"%s\" in the installation's shared block is refused: %s. "
+               "Records go to standard error.\n", path.c_str(), why.text().c_str());
+  std::fflush(stderr);
+  return false;
+}
+
+}  // namespace
+
 const char* memlgqk_log_directory(const MEMORY_LGQK* b, char (&copy)[LOG_DIRECTORY_MAX + 1]) {
   copy[0] = '\0';
   if (!b) return copy;
   std::string text = field_text(b->log_directory, LOG_DIRECTORY_MAX);
+  if (shared && b == block && !text.empty() && !log_directory_acceptable(text)) return copy;
   std::memcpy(copy, text.c_str(), text.size() + 1);
   return copy;
 }

@@ -141,7 +141,9 @@ bool memlgqk_filter_matches(const MEMORY_LGQK* block, const char* source_base, i
 bool memlgqk_remove_file_filter(MEMORY_LGQK* block, const char* source_file);
 
 // The log directory as a zero-terminated copy (at most 259 characters, cut at the field's
-// end when another program left it without its zero byte); "" when none was chosen.
+// end when another program left it without its zero byte); "" when none was chosen. The
+// directory of this process's shared block is untrusted: unless it is an absolute path
+// to a folder that may hold the installation's files, "" and a message on standard error.
 const char* memlgqk_log_directory(const MEMORY_LGQK* block, char (&copy)[LOG_DIRECTORY_MAX + 1]);
 
 // --- For programs that look at an installation's block from outside (qklog) -----------------

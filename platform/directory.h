@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/system_error.h"
+
 namespace platform {
 
 struct PathStatus {
@@ -28,6 +30,11 @@ std::string current_directory();
 // The most characters a path may have for files to be opened by it (259 on Windows, where
 // a path must fit MAX_PATH with its zero byte; 4095 on POSIX).
 std::size_t longest_path();
+// True when the folder exists and may hold files that the processes of an installation
+// share: on POSIX it is not another user's symbolic link, and it belongs to this user or
+// root or lies in a folder that not every user may write (a folder planted in /tmp does
+// not serve). Windows accepts any existing folder. Else false with the reason.
+bool shared_folder_usable(const std::string& path, SystemError* why);
 
 }  // namespace platform
 

@@ -1,4 +1,5 @@
-// POSIX backend of folders: stat, mkdir (0777 under the process's mask), access.
+// POSIX backend of folders: stat, mkdir (0777 under the process's mask), access, and the
+// test of a folder for shared files.
 #include "platform/directory.h"
 
 #include <errno.h>
@@ -6,6 +7,7 @@
 #include <unistd.h>
 
 #include <vector>
+#include "platform/internal/shared_file_posix.h"
 
 namespace platform {
 
@@ -34,5 +36,16 @@ std::string current_directory() {
 }
 
 std::size_t longest_path() { return 4095; }
+
+}  // namespace platform
+
+namespace platform {
+
+bool shared_folder_usable(const std::string& path, SystemError* why) {
+  posix::Folder folder;
+  if (!posix::open_folder(path, &folder, why)) return false;
+  posix::close_folder(&folder);
+  return true;
+}
 
 }  // namespace platform

@@ -34,4 +34,13 @@ std::string current_directory() {
 
 std::size_t longest_path() { return 259; }
 
+bool shared_folder_usable(const std::string& path, SystemError* why) {
+  PathStatus status;
+  int error = path_status(path, &status);
+  if (error == 0 && !status.is_directory) error = ENOTDIR;
+  if (error == 0) return true;
+  *why = SystemError{static_cast<unsigned long>(error), "_stat " + path, std::string(), false, true};
+  return false;
+}
+
 }  // namespace platform

@@ -10,18 +10,22 @@ namespace platform {
 
 namespace {
 
-thread_local unsigned long last_error_code = 0;
+thread_local SystemError last_failure;
+
+void note_failure(const std::string& call) {
+  last_failure = SystemError{GetLastError(), call, std::string(), false};
+}
 
 using win32::OpenToEveryone;
 
 HANDLE handle_of(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
-Mapping keep(HANDLE h) {
+Mapping keep(HANDLE h, const std::string& call) {
   Mapping m;
   if (h) {
     m.value = reinterpret_cast<std::intptr_t>(h);
   } else {
-    last_error_code = GetLastError();
+    note_failure(call);
   }
   return m;
 }
@@ -35,7 +39,7 @@ SharedFile open_backing_file(const std::string& path) {
                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_RANDOM_ACCESS, nullptr);
   SharedFile file;
   if (h == INVALID_HANDLE_VALUE) {
-    last_error_code = GetLastError();
+    note_failure("CreateFileA " + path);
   } else {
     file.value = reinterpret_cast<std::intptr_t>(h);
   }
@@ -53,7 +57,7 @@ Mapping create_mapping(SharedFile file, const std::string& name, std::uint32_t s
   HANDLE h = CreateFileMappingA(backing, &security.sa, read_only ? PAGE_READONLY : PAGE_READWRITE,
                                 0, size, name.c_str());
   if (already_existed) *already_existed = h && GetLastError() == ERROR_ALREADY_EXISTS;
-  return keep(h);
+  return keep(h, "CreateFileMappingA " + name);
 }
 
 bool mapping_exists(const std::string& name) {
@@ -66,8 +70,9 @@ bool mapping_exists(const std::string& name) {
   return GetLastError() != ERROR_FILE_NOT_FOUND;
 }
 
-Mapping open_mapping(const std::string& name, bool read_only) {
-  return keep(OpenFileMappingA(read_only ? FILE_MAP_READ : FILE_MAP_WRITE, FALSE, name.c_str()));
+Mapping open_mapping(const std::string& name, bool read_only, const std::string&) {
+  return keep(OpenFileMappingA(read_only ? FILE_MAP_READ : FILE_MAP_WRITE, FALSE, name.c_str()),
+              "OpenFileMappingA " + name);
 }
 
 void close_mapping(Mapping mapping) {
@@ -79,7 +84,7 @@ void* map_view(Mapping mapping, void* address, bool read_only) {
   DWORD access = read_only ? FILE_MAP_READ : FILE_MAP_WRITE;
   void* view = address ? MapViewOfFileEx(handle_of(mapping.value), access, 0, 0, 0, address)
                        : MapViewOfFile(handle_of(mapping.value), access, 0, 0, 0);
-  if (!view) last_error_code = GetLastError();
+  if (!view) note_failure("MapViewOfFile");
   return view;
 }
 
@@ -87,6 +92,8 @@ bool unmap_view(void* address) { return UnmapViewOfFile(address) != 0; }
 
 void remove_paging_mapping(const std::string&) {}
 
-unsigned long mapping_error() { return last_error_code; }
+unsigned long mapping_error() { return last_failure.code; }
+
+const SystemError& mapping_failure() { return last_failure; }
 
 }  // namespace platform

@@ -1,5 +1,5 @@
 // Windows backend of file descriptors: the C runtime's _open, _write, _close, _stat,
-// _umask, _chmod, _access and _mkdir.
+// _access and _mkdir.
 #include "platform/fileio.h"
 
 #include <direct.h>
@@ -10,27 +10,48 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <string>
+
 namespace platform {
 
 long write_fd(int fd, const void* data, std::size_t size) {
   return static_cast<long>(_write(fd, data, static_cast<unsigned>(size)));
 }
 
+namespace {
+
+thread_local SystemError last_failure;
+
+int opened(int fd, const char* path) {
+  if (fd < 0) last_failure = SystemError{static_cast<unsigned long>(errno), std::string("_open ") + path, std::string(), false, true};
+  return fd;
+}
+
+}  // namespace
+
 int open_append(const char* path) {
   const int fd = _open(path, _O_RDWR | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
                        _S_IREAD | _S_IWRITE);
-  if (fd >= 0 || errno != EACCES) return fd;
-  return _open(path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
-               _S_IREAD | _S_IWRITE);
+  if (fd >= 0 || errno != EACCES) return opened(fd, path);
+  return opened(_open(path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                      _S_IREAD | _S_IWRITE), path);
 }
 
 int create_new_file(const char* path) {
-  const int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                       _S_IREAD | _S_IWRITE);
+  const int fd = opened(_open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                              _S_IREAD | _S_IWRITE), path);
   if (fd < 0) return errno;
   _close(fd);
   return 0;
 }
+
+int create_empty_file(const char* path) {
+  int fd = opened(_open(path, _O_WRONLY | _O_TRUNC | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                        _S_IREAD | _S_IWRITE), path);
+  return fd < 0 ? -1 : _close(fd);
+}
+
+const SystemError& open_failure() { return last_failure; }
 
 long read_at(int fd, void* data, std::size_t size, long long offset) {
   // Writes append whatever the position, so moving it is harmless.
@@ -52,10 +73,6 @@ int file_status(const char* path, FileStatus* status) {
   status->modified = static_cast<long long>(st.st_mtime);
   return 0;
 }
-
-int set_umask(int mask) { return _umask(mask); }
-
-int make_readable_writable(const char* path) { return _chmod(path, _S_IREAD | _S_IWRITE); }
 
 int access_read_write(const char* path) { return _access(path, 6); }
 

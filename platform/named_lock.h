@@ -1,12 +1,13 @@
-// Named locks: one mutex for every process of the machine that uses the same name.
+// Named locks: one mutex for every process of an installation that uses the same name.
 //
-// On Windows a named kernel mutex. On POSIX an advisory lock on a lock file of that name
-// in one machine-wide folder, paired with an in-process mutex because a file lock does not
-// exclude the threads of one process. Either way the lock is recursive for the thread that
-// holds it, and a lock whose holder died is handed to the next waiter: no process hangs
-// because another was killed while holding it.
+// On Windows a named kernel mutex. On POSIX an advisory lock on the lock file "<name>.lock"
+// in a folder of the installation, paired with an in-process mutex because a file lock
+// does not exclude the threads of one process; a child made by fork() locks on its own.
+// Either way the lock is recursive for the thread that holds it, and a lock whose holder
+// died is handed to the next waiter: no process hangs because another was killed while
+// holding it.
 //
-//   platform::NamedLock lock("QK_SEM0000002a", platform::NamedLock::everyone);
+//   platform::NamedLock lock("QK_SEM0000002a", platform::NamedLock::everyone, site + "/shm");
 //   if (lock.ok() && lock.wait(platform::NamedLock::forever) != platform::LockWait::failed) {
 //     ... change what the lock guards ...
 //     lock.release();
@@ -15,6 +16,8 @@
 #define QK_PLATFORM_NAMED_LOCK_H
 
 #include <string>
+
+#include "platform/system_error.h"
 
 namespace platform {
 
@@ -34,30 +37,31 @@ class NamedLock {
     everyone,        // a present but empty-of-rules access list: every user may use it
   };
 
-  // Opens the lock of that name, creating it when no process has it yet; not held.
-  NamedLock(const std::string& name, Access access);
+  // Opens the lock of that name, creating it when no process has it yet; not held. Where
+  // locks are files (POSIX) the lock file is made in the folder, which must exist; the
+  // kernel's names (Windows) need no folder.
+  NamedLock(const std::string& name, Access access, const std::string& folder);
   // Closes this handle; a lock still held by the calling thread is released first.
   ~NamedLock();
   NamedLock(const NamedLock&) = delete;
   NamedLock& operator=(const NamedLock&) = delete;
 
-  // False when the lock could not be made; error() then tells why.
+  // False when the lock could not be made; error() and failure() then tell why.
   bool ok() const;
   // The system error code of the failed creation (GetLastError / errno).
-  unsigned long error() const { return error_; }
+  unsigned long error() const { return failure_.code; }
+  // The failed call, its object and what the user can do about it.
+  const SystemError& failure() const { return failure_; }
 
   // Waits up to timeout_ms milliseconds (forever: without limit) for the lock.
   LockWait wait(unsigned long timeout_ms);
   // Releases one hold of the calling thread.
   void release();
 
-  // The folder of the POSIX lock files (empty on Windows).
-  static std::string lock_directory();
-
  private:
   struct State;
   State* state_ = nullptr;
-  unsigned long error_ = 0;
+  SystemError failure_;
 };
 
 }  // namespace platform

@@ -1,58 +1,119 @@
-// POSIX backend of named locks: flock() on a lock file in one machine-wide folder, behind
-// an in-process recursive mutex. One state per name is shared by every NamedLock of the
-// process, so two handles of one name exclude each other as two handles of one Windows
-// mutex do, and the thread that holds it may wait for it again.
+// POSIX backend of named locks: an open-file-description lock (F_OFD_SETLK) on the lock
+// file "<folder>/<name>.lock", behind an in-process recursive mutex. One state per lock
+// file is shared by every NamedLock of the process, so two handles of one name exclude each
+// other as two handles of one Windows mutex do, and the thread that holds it may wait for
+// it again.
+//
+// The lock is a write lock, which only a descriptor open for writing can take; the lock
+// file is made write-only (0222 less the file-creation mask), so a user who may not write
+// it cannot open it at all and so cannot hold the installation's processes up. A child
+// made by fork() shares its parent's open file description, and with it the lock: the
+// child drops the inherited descriptor and opens the file again, so that it locks on its
+// own.
 #include "platform/named_lock.h"
 
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
+
+#include "platform/internal/shared_file_posix.h"
 
 namespace platform {
 
 namespace {
 
+const mode_t lock_file_mode = 0222;
+
 struct Shared {
-  int fd = -1;
-  std::recursive_timed_mutex in_process;
+  std::string path;
+  int fd = -1;  // this process's open file description; -1 until (re)opened
+  std::mutex guard;  // held briefly, never while waiting for the file lock
+  std::condition_variable freed;
   std::thread::id owner;
-  unsigned holds = 0;  // of the owning thread; the file lock is held while above 0
+  unsigned holds = 0;       // of the owning thread; the file lock is held while above 0
+  unsigned generation = 0;  // moves on in a child after fork(): earlier holds are void
 };
 
 std::mutex registry_mutex;
 std::map<std::string, std::shared_ptr<Shared>>& registry() {
-  static auto* names = new std::map<std::string, std::shared_ptr<Shared>>;
-  return *names;
+  static auto* locks = new std::map<std::string, std::shared_ptr<Shared>>;
+  return *locks;
+}
+
+// fork() copies the process with the calling thread only. The guards are taken around it
+// so that none is copied in the middle of a change; the child then forgets every hold
+// (the threads that held them are not there) and the inherited descriptors.
+void before_fork() {
+  registry_mutex.lock();
+  for (auto& entry : registry()) entry.second->guard.lock();
+}
+
+void after_fork_in_parent() {
+  for (auto& entry : registry()) entry.second->guard.unlock();
+  registry_mutex.unlock();
+}
+
+void after_fork_in_child() {
+  for (auto& entry : registry()) {
+    Shared& s = *entry.second;
+    // Closing the copy leaves the parent's lock alone: an open-file-description lock goes
+    // only with the description's last descriptor, and the parent keeps its own.
+    if (s.fd >= 0) close(s.fd);
+    s.fd = -1;
+    s.holds = 0;
+    s.owner = std::thread::id();
+    ++s.generation;
+    new (&s.freed) std::condition_variable();  // its waiters were threads of the parent
+    s.guard.unlock();
+  }
+  registry_mutex.unlock();
+}
+
+void watch_forks() {
+  static std::once_flag once;
+  std::call_once(once, [] { pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child); });
 }
 
 std::string file_name_for(const std::string& name) {
   std::string file = name;
   for (char& c : file)
     if (c == '/' || c == '\0') c = '_';
-  return file.empty() ? std::string("_") : file;
+  return (file.empty() ? std::string("_") : file) + ".lock";
+}
+
+int open_lock_file(const std::string& path, SystemError* error) {
+  return posix::open_shared_file(path, O_WRONLY | O_CREAT, lock_file_mode, error);
+}
+
+struct flock whole_file(short type) {
+  struct flock range = {};
+  range.l_type = type;
+  range.l_whence = SEEK_SET;
+  return range;
 }
 
 // Takes the file lock, polling while it is busy when the wait is bounded.
-bool lock_file(int fd, unsigned long timeout_ms, bool* timed_out) {
+bool lock_file(int fd, std::chrono::steady_clock::time_point deadline, bool forever, bool* timed_out) {
   *timed_out = false;
-  if (timeout_ms == NamedLock::forever) {
-    while (flock(fd, LOCK_EX) != 0)
+  struct flock range = whole_file(F_WRLCK);
+  if (forever) {
+    while (fcntl(fd, F_OFD_SETLKW, &range) != 0)
       if (errno != EINTR) return false;
     return true;
   }
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   auto pause = std::chrono::milliseconds(1);
   for (;;) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (fcntl(fd, F_OFD_SETLK, &range) == 0) return true;
+    if (errno != EAGAIN && errno != EACCES && errno != EINTR) return false;
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) {
       *timed_out = true;
@@ -63,38 +124,36 @@ bool lock_file(int fd, unsigned long timeout_ms, bool* timed_out) {
   }
 }
 
+void unlock_file(int fd) {
+  struct flock range = whole_file(F_UNLCK);
+  fcntl(fd, F_OFD_SETLK, &range);
+}
+
 }  // namespace
 
 struct NamedLock::State {
   std::shared_ptr<Shared> shared;
   unsigned holds = 0;  // this handle's share of the owner's holds
+  unsigned generation = 0;
 };
 
-std::string NamedLock::lock_directory() { return "/tmp/QK_LOCKS"; }
-
-NamedLock::NamedLock(const std::string& name, Access) {
-  // Every user of the installation may use the lock, as the Windows mutex with its null
-  // access list allows: folder and file are made under a cleared file-permission mask.
+NamedLock::NamedLock(const std::string& name, Access, const std::string& folder) {
+  if (folder.empty()) {
+    failure_ = SystemError{EINVAL, "lock " + name, "no folder for its lock file", false};
+    return;
+  }
+  watch_forks();
+  std::string path = folder + "/" + file_name_for(name);
   std::lock_guard<std::mutex> g(registry_mutex);
-  std::shared_ptr<Shared>& slot = registry()[name];
+  std::shared_ptr<Shared>& slot = registry()[path];
   if (!slot) {
-    std::string dir = lock_directory();
-    mode_t old_mask = umask(0);
-    if (mkdir(dir.c_str(), 01777) != 0 && errno != EEXIST) {
-      error_ = static_cast<unsigned long>(errno);
-      umask(old_mask);
-      registry().erase(name);
-      return;
-    }
-    int fd = open((dir + "/" + file_name_for(name)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    int open_error = errno;
-    umask(old_mask);
+    int fd = open_lock_file(path, &failure_);
     if (fd < 0) {
-      error_ = static_cast<unsigned long>(open_error);
-      registry().erase(name);
+      registry().erase(path);
       return;
     }
     slot = std::make_shared<Shared>();
+    slot->path = path;
     slot->fd = fd;
   }
   state_ = new State;
@@ -103,8 +162,7 @@ NamedLock::NamedLock(const std::string& name, Access) {
 
 NamedLock::~NamedLock() {
   if (!state_) return;
-  if (state_->shared->owner == std::this_thread::get_id())
-    while (state_->holds > 0) release();
+  while (state_->holds > 0 && state_->shared->owner == std::this_thread::get_id()) release();
   delete state_;
 }
 
@@ -113,34 +171,63 @@ bool NamedLock::ok() const { return state_ != nullptr; }
 LockWait NamedLock::wait(unsigned long timeout_ms) {
   if (!state_) return LockWait::failed;
   Shared& s = *state_->shared;
-  if (timeout_ms == forever) {
-    s.in_process.lock();
-  } else if (!s.in_process.try_lock_for(std::chrono::milliseconds(timeout_ms))) {
-    return LockWait::timed_out;
+  const bool bounded = timeout_ms != forever;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(bounded ? timeout_ms : 0);
+  const std::thread::id me = std::this_thread::get_id();
+
+  std::unique_lock<std::mutex> g(s.guard);
+  if (state_->generation != s.generation) state_->holds = 0;  // held before a fork()
+  if (s.holds > 0 && s.owner == me) {
+    ++s.holds;
+    ++state_->holds;
+    state_->generation = s.generation;
+    return LockWait::acquired;
   }
-  if (s.holds == 0) {
-    bool timed_out = false;
-    if (!lock_file(s.fd, timeout_ms, &timed_out)) {
-      s.in_process.unlock();
-      return timed_out ? LockWait::timed_out : LockWait::failed;
+  while (s.holds > 0) {
+    if (!bounded) {
+      s.freed.wait(g);
+    } else if (s.freed.wait_until(g, deadline) == std::cv_status::timeout && s.holds > 0) {
+      return LockWait::timed_out;
     }
-    s.owner = std::this_thread::get_id();
   }
-  ++s.holds;
+  if (s.fd < 0) s.fd = open_lock_file(s.path, nullptr);  // a child after fork()
+  const int fd = s.fd;
+  if (fd < 0) return LockWait::failed;
+  s.owner = me;  // the other threads wait in-process while this one waits for the file
+  s.holds = 1;
+  const unsigned generation = s.generation;
+  g.unlock();
+
+  bool timed_out = false;
+  const bool locked = lock_file(fd, deadline, !bounded, &timed_out);
+
+  g.lock();
+  if (!locked) {
+    s.holds = 0;
+    s.owner = std::thread::id();
+    s.freed.notify_one();
+    return timed_out ? LockWait::timed_out : LockWait::failed;
+  }
   ++state_->holds;
+  state_->generation = generation;
   return LockWait::acquired;
 }
 
 void NamedLock::release() {
   if (!state_ || state_->holds == 0) return;
   Shared& s = *state_->shared;
+  std::lock_guard<std::mutex> g(s.guard);
+  if (state_->generation != s.generation) {  // held before a fork(); this child never had it
+    state_->holds = 0;
+    return;
+  }
   if (s.owner != std::this_thread::get_id()) return;
   --state_->holds;
   if (--s.holds == 0) {
+    unlock_file(s.fd);
     s.owner = std::thread::id();
-    flock(s.fd, LOCK_UN);
+    s.freed.notify_one();
   }
-  s.in_process.unlock();
 }
 
 }  // namespace platform

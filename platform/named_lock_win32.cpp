@@ -14,14 +14,12 @@ struct NamedLock::State {
   DWORD owner = 0;
 };
 
-std::string NamedLock::lock_directory() { return std::string(); }
-
-NamedLock::NamedLock(const std::string& name, Access access) {
+NamedLock::NamedLock(const std::string& name, Access access, const std::string&) {
   win32::OpenToEveryone open_to_everyone;
   SECURITY_ATTRIBUTES* attributes = access == everyone ? &open_to_everyone.sa : nullptr;
   HANDLE h = CreateMutexA(attributes, FALSE, name.c_str());
   if (!h) {
-    error_ = GetLastError();
+    failure_ = SystemError{GetLastError(), "CreateMutexA " + name, std::string(), false};
     return;
   }
   state_ = new State;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "env/env.h"
+#include "env/shmem.h"
 #include "log/logger.h"
 #include "log/memlgqk.h"
 #include "platform/environment.h"
@@ -224,7 +225,7 @@ class Installation : public qklog::BlockLock {
       case MEMLGQK_NOT_INITIALISED:
         return fail("the log block for the key " + qklog::printable(key_text_) + " was never initialised");
     }
-    mutex_.reset(new platform::NamedLock(memlgqk_mutex_name(key_), platform::NamedLock::everyone));
+    mutex_.reset(new platform::NamedLock(memlgqk_mutex_name(key_), platform::NamedLock::everyone, shm_directory()));
     return true;
   }
 
