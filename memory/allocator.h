@@ -45,9 +45,9 @@ class ALLOCATOR_QK : public Trackable {
   };
 
   // Longest name an allocator bears; longer names are cut.
-  static const std::size_t max_name_length = Trackable::name_size - 1;
+  static constexpr std::size_t max_name_length = Trackable::name_size - 1;
   // The least distance between two objects: the link and the free mark.
-  static const std::uint32_t min_object_size = sizeof(void*) == 4 ? 8 : 16;
+  static constexpr std::uint32_t min_object_size = sizeof(void*) == 4 ? 8 : 16;
 
   ALLOCATOR_QK(std::uint32_t object_size, std::uint32_t objects_per_hunk, const char* name);
   ~ALLOCATOR_QK() override;

@@ -24,7 +24,7 @@ class Visitor;
 // An object that a Tracker can hold; it bears a name of at most 29 characters.
 class Trackable {
  public:
-  static const int name_size = 30;  // the name buffer, NUL included
+  static constexpr int name_size = 30;  // the name buffer, NUL included
 
   explicit Trackable(const char* name = nullptr);
   virtual ~Trackable();
