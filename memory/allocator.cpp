@@ -316,6 +316,10 @@ bool ALLOCATOR_QK::holdsFreeMark(const void* object) const {
   return peek_free_mark(static_cast<const char*>(object));
 }
 
+const void* ALLOCATOR_QK::nextFree(const void* object) const {
+  return peek_next_free(static_cast<const char*>(object));
+}
+
 bool ALLOCATOR_QK::thread_is_wrong(bool freeing) const {
   const std::uint32_t thread = current_thread();
   return thread != bound_thread_ && (!freeing || thread != creating_thread_);

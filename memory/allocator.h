@@ -94,6 +94,11 @@ class ALLOCATOR_QK : public Trackable {
   // free objects are poisoned; reports use it before they read an object.
   bool holdsFreeMark(const void* object) const;
 
+  // The free chain, for checks and reports: its first object and the object after one
+  // (nullptr at the end). Safe under AddressSanitizer.
+  const void* freeChainHead() const { return free_head_; }
+  const void* nextFree(const void* object) const;
+
   // Trace records: a C heap block (malloc) whose first 32-bit word is the block's size,
   // followed by a NUL-terminated text. The String module writes them into the slots; the
   // allocator frees them with its hunks.
