@@ -156,6 +156,12 @@ bool fastMemoryEnabled() { return env_lookup("QK_NOFASTMEM", 0) == nullptr; }
 
 bool fastMemoryInUse() { return fast_memory == FAST_ON; }
 
+#ifdef QK_ASAN
+bool freeObjectsPoisoned() { return true; }
+#else
+bool freeObjectsPoisoned() { return false; }
+#endif
+
 AllocatorTrackerQK* allocatorTracker() {
   if (!registry) {
     AllocatorTrackerQK* tracker = new (std::nothrow) AllocatorTrackerQK;

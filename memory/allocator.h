@@ -150,4 +150,8 @@ bool fastMemoryEnabled();
 // before that and when QK_NOFASTMEM turned pooling off.
 bool fastMemoryInUse();
 
+// True in the builds that poison free objects (AddressSanitizer), where any access to a
+// free object of a hunk is reported as it would be for a released heap block.
+bool freeObjectsPoisoned();
+
 #endif
