@@ -39,6 +39,7 @@ const unsigned char free_mark[4] = {0xDE, 0xAD, 0xBE, 0xEF};
 const std::size_t mark_offset = 4;
 const std::size_t link_offset = sizeof(void*) == 4 ? 0 : 8;
 const std::uint32_t header_size = ALLOCATOR_QK::min_object_size;  // link and mark
+const std::uint32_t pointer_size = sizeof(void*);
 
 const char* const trace_everything = "*";
 
@@ -210,8 +211,10 @@ ALLOCATOR_QK::ALLOCATOR_QK(std::uint32_t object_size, std::uint32_t objects_per_
       bound_thread_(current_thread()),
       creating_thread_(bound_thread_) {
   if (AllocatorTrackerQK* tracker = allocatorTracker()) tracker->enter(this);
-  // Room for the link and the free mark in every object, and a hunk length that fits.
+  // Room for the link and the free mark in every object, objects aligned for a pointer,
+  // and a hunk length that fits.
   if (object_size_ < min_object_size) object_size_ = min_object_size;
+  if (object_size_ % pointer_size) object_size_ += pointer_size - object_size_ % pointer_size;
   if (objects_per_hunk_ > UINT32_MAX / object_size_) objects_per_hunk_ = UINT32_MAX / object_size_;
   hunk_length_ = object_size_ * objects_per_hunk_;
   setDebugOptions();

@@ -14,7 +14,8 @@
 //
 // A free object carries the free mark, the bytes DE AD BE EF, in bytes 4 to 7, and the
 // address of the next free object in bytes 0 to 3 (32-bit builds) or 8 to 15 (64-bit
-// builds). Objects are at least min_object_size bytes apart, so that both fit.
+// builds). Objects are at least min_object_size bytes apart, so that both fit, and a
+// multiple of the pointer size, so that every object is aligned for a pointer.
 #ifndef QK_MEMORY_ALLOCATOR_H
 #define QK_MEMORY_ALLOCATOR_H
 

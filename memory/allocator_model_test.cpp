@@ -120,7 +120,7 @@ void run_model(unsigned seed) {
   const struct {
     std::uint32_t size, per_hunk;
     const char* options;
-  } setups[] = {{32, 16, ""},      {24, 7, "CLEAR"},         {64, 5, "FREE"},
+  } setups[] = {{32, 16, ""},      {20, 7, "CLEAR"},         {64, 5, "FREE"},
                 {40, 9, "VERIFY"}, {32, 11, "CLEAR VERIFY"}, {3, 13, "CLEARFREEVERIFY"}};
   std::vector<Model> models;
   for (const auto& s : setups) {

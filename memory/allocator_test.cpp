@@ -120,6 +120,16 @@ TEST(Allocator, TinyObjectsStillHoldLinkAndMark) {
   pool.free(p);
   EXPECT_EQ(3u, pool.freeObjects());
   pool.free(q);
+
+  ALLOCATOR_QK odd(20, 4, "Odd20");  // objects stay aligned for a pointer
+  EXPECT_EQ(0u, odd.objectSize() % sizeof(void*));
+  EXPECT_GE(odd.objectSize(), 20u);
+  void* objects[3];
+  for (void*& o : objects) {
+    o = odd.alloc();
+    EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(o) % sizeof(void*));
+  }
+  for (void* o : objects) odd.free(o);
 }
 
 TEST(Allocator, NamesAreCutTo29Characters) {
