@@ -133,12 +133,8 @@ TEST(ExitHandling, FiftySlotsInSlotOrderAndNoneAddedWhileRunning) {
 
 // AddressSanitizer's operator new reports a failed allocation and aborts itself, before
 // any new-handler could run.
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef QK_ADDRESS_SANITIZER
 #define QK_NEW_HANDLER_UNTESTABLE 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QK_NEW_HANDLER_UNTESTABLE 1
-#endif
 #endif
 
 TEST(ExitHandling, AllocationFailureIsReportedAndFatal) {

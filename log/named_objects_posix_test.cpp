@@ -27,7 +27,7 @@
 
 #include "env/shmem.h"
 #include "log/logger.h"
-#include "log/test_child.h"
+#include "tests/support/test_child.h"
 #include "platform/environment.h"
 #include "platform/fileio.h"
 #include "platform/named_lock.h"

@@ -8,27 +8,50 @@
 //
 // An allocator is bound to one thread and has no lock. QK_NOFASTMEM, read at the first
 // alloc() of the process, turns pooling off: every request then goes to the C heap.
+// QK_MEMDEBUG switches on checks (see setDebugOptions) and QK_FATAL_ALLOCATOR_ERROR makes
+// the allocator's misuse reports FATAL. Every allocator is entered in the allocator
+// registry (allocatorTracker()) while it lives.
+//
+// A free object carries the free mark, the bytes DE AD BE EF, in bytes 4 to 7, and the
+// address of the next free object in bytes 0 to 3 (32-bit builds) or 8 to 15 (64-bit
+// builds). Objects are at least min_object_size bytes apart, so that both fit, and a
+// multiple of the pointer size, so that every object is aligned for a pointer.
 #ifndef QK_MEMORY_ALLOCATOR_H
 #define QK_MEMORY_ALLOCATOR_H
 
 #include <cstddef>
 #include <cstdint>
 
-class ALLOCATOR_QK {
+#include "memory/tracker.h"
+
+class ALLOCATOR_QK : public Trackable {
  public:
   // One hunk: the next (older) hunk, the trace slots (one per object, or none) and the
-  // memory block of hunk length bytes.
+  // memory block of hunk length bytes. Trace slot k belongs to the object at block offset
+  // k × objectSize(); it is empty or holds a trace record.
   struct Hunk {
     Hunk* next;
     void** trace_slots;
     char* block;
   };
 
+  // The debug flags, one per word of the option text.
+  enum DebugFlag : std::uint32_t {
+    DEBUG_CLEAR = 1,    // free() zero-fills the object
+    DEBUG_FREE = 2,     // free() looks for the object on the free chain
+    DEBUG_TRACE = 4,    // "TRACE" or "String": String representations are traced
+    DEBUG_THREAD = 8,   // alloc() and free() check the calling thread
+    DEBUG_NOREF = 16,   // String copies do not share representations
+    DEBUG_VERIFY = 32,  // free() rejects addresses that are no object of this allocator
+  };
+
   // Longest name an allocator bears; longer names are cut.
-  static const std::size_t max_name_length = 29;
+  static constexpr std::size_t max_name_length = Trackable::name_size - 1;
+  // The least distance between two objects: the link and the free mark.
+  static constexpr std::uint32_t min_object_size = sizeof(void*) == 4 ? 8 : 16;
 
   ALLOCATOR_QK(std::uint32_t object_size, std::uint32_t objects_per_hunk, const char* name);
-  virtual ~ALLOCATOR_QK();
+  ~ALLOCATOR_QK() override;
   ALLOCATOR_QK(const ALLOCATOR_QK&) = delete;
   ALLOCATOR_QK& operator=(const ALLOCATOR_QK&) = delete;
 
@@ -40,7 +63,19 @@ class ALLOCATOR_QK {
   // Releases an object; always 0. A second release of the same object is rejected.
   std::uint32_t free(void* address);
 
-  const char* name() const { return name_; }
+  // Sets the debug flags and trace pattern from the option text (nullptr: QK_MEMDEBUG;
+  // when that is not set nothing but the flags changes). The words are found anywhere in
+  // the text, case-sensitive, without separators: CLEAR, FREE, NOREF, VERIFY, THREAD,
+  // TRACE (also "String"). For an allocator named "String..." TRACE sets the pattern "*",
+  // or with "<name>(pattern)" in the text that pattern; a text that names other String
+  // allocators only leaves it none. Also sets the String module's trace and no-sharing
+  // switches from TRACE and NOREF (the last parse of any allocator wins).
+  void setDebugOptions(const char* options = nullptr);
+
+  // Writes "@hunk:  block " for each hunk, newest first, and an end of line to standard
+  // output.
+  void dumpHunks() const;
+
   std::uint32_t requestedObjectSize() const { return requested_size_; }
   std::uint32_t objectSize() const { return object_size_; }
   std::uint32_t hunkLength() const { return hunk_length_; }
@@ -48,30 +83,83 @@ class ALLOCATOR_QK {
   std::uint32_t hunkCount() const { return hunk_count_; }
   std::uint32_t freeObjects() const { return free_objects_; }
   std::uint32_t objectsInUse() const { return objects_in_use_; }
+  std::uint32_t debugFlags() const { return debug_flags_; }
+  std::uint32_t boundThread() const { return bound_thread_; }
+  std::uint32_t creatingThread() const { return creating_thread_; }
   // Which String representations of this allocator are traced, or nullptr.
   const char* tracePattern() const { return trace_pattern_; }
   // Newest hunk first.
   const Hunk* hunks() const { return hunks_; }
+  // True when the object (the start of an object in one of this allocator's hunks) is on
+  // the free chain's side: it carries the free mark. Safe under AddressSanitizer, where
+  // free objects are poisoned; reports use it before they read an object.
+  bool holdsFreeMark(const void* object) const;
+
+  // The free chain, for checks and reports: its first object and the object after one
+  // (nullptr at the end). Safe under AddressSanitizer.
+  const void* freeChainHead() const { return free_head_; }
+  const void* nextFree(const void* object) const;
+
+  // Trace records: a C heap block (malloc) whose first 32-bit word is the block's size,
+  // followed by a NUL-terminated text. The String module writes them into the slots; the
+  // allocator frees them with its hunks.
+  static const char* traceText(const void* record) {
+    return static_cast<const char*>(record) + sizeof(std::uint32_t);
+  }
 
  private:
+  friend void bindAllToCurrentThread();
+
   void make_hunk();
-  // True when the address lies in one of this allocator's hunks.
-  bool owns(const char* address) const;
+  void* alloc_slow();
+  bool free_checks(char* object);
+  // free_object: the object is known to be free (it is poisoned again under ASan).
+  void report_double_delete(int line, char* object, bool free_object);
+  bool thread_is_wrong(bool freeing) const;
+  void report_thread(int line, const char* operation);
+  // The address is the start of an object in one of the hunks.
+  bool is_object(const char* address) const;
+  bool on_free_chain(const char* address) const;
+  void drop_trace_pattern();
 
   Hunk* hunks_ = nullptr;
   std::uint32_t objects_per_hunk_;
   std::uint32_t object_size_;
   std::uint32_t requested_size_;
   std::uint32_t hunk_length_;
-  const char* trace_pattern_ = nullptr;
+  const char* trace_pattern_ = nullptr;  // "*" (a constant) or a heap copy
   char* free_head_ = nullptr;
+  std::uint32_t debug_flags_ = 0;
   std::uint32_t hunk_count_ = 0;
   std::uint32_t free_objects_ = 0;
   std::uint32_t objects_in_use_ = 0;
-  char name_[max_name_length + 1];
+  std::uint32_t bound_thread_;
+  std::uint32_t creating_thread_;
 };
+
+// The allocator registry, made at first use (nullptr when it cannot be made). Every
+// ALLOCATOR_QK is entered at construction and removed at destruction, in that order.
+AllocatorTrackerQK* allocatorTracker();
+
+// Binds every registered allocator to the calling thread (each change is logged).
+void bindAllToCurrentThread();
+
+// The String module's trace and no-sharing switches follow the TRACE and NOREF words each
+// time an allocator reads its options. String sits above the allocators, so it installs
+// the function that sets them (when it makes its first pool); until then there is nothing
+// to switch. nullptr removes it.
+using DebugSwitchesFunction = void (*)(int trace, int no_sharing);
+void setDebugSwitchesFunction(DebugSwitchesFunction function);
 
 // True unless QK_NOFASTMEM is set; reads the environment at each call.
 bool fastMemoryEnabled();
+
+// True once the first alloc() of the process has decided that objects are pooled; false
+// before that and when QK_NOFASTMEM turned pooling off.
+bool fastMemoryInUse();
+
+// True in the builds that poison free objects (AddressSanitizer), where any access to a
+// free object of a hunk is reported as it would be for a released heap block.
+bool freeObjectsPoisoned();
 
 #endif

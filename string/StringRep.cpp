@@ -98,6 +98,9 @@ const char* const pool_names[StringRep::pooled_classes] = {"String32",  "String6
                                                            "String556", "String1024", "String2048"};
 
 ALLOCATOR_QK& pool(int k) {
+  // The allocators' TRACE and NOREF words drive this module's switches.
+  static const bool switches_follow_options = (setDebugSwitchesFunction(string_debug_switches), true);
+  (void)switches_follow_options;
   if (!pools[k])
     pools[k] = new ALLOCATOR_QK(static_cast<std::uint32_t>(StringRep::smallest_block) << k, objects_per_hunk[k],
                                 pool_names[k]);
