@@ -113,6 +113,25 @@ std::streamsize nonzero_run(const char* s, std::streamsize n) {
 }  // namespace
 
 std::streamsize Stringstreambuf_QK::xsputn(const char* s, std::streamsize n) {
+  // The common case first: a short run without 0 bytes into the room of a private
+  // representation, with no limit.
+  StringRep* rep0 = target_ ? target_->rep_ : nullptr;
+  if (n <= 16 && limit_ < 0 && !frozen() && StringRep::valid(rep0) && rep0->references <= 1 &&
+      n <= rep0->capacity - rep0->length && rep0 != StringRep::empty_instance && !string_internal::trace_switch) {
+    char* text = rep0->text() + rep0->length;
+    std::streamsize i = 0;
+    while (i < n && s[i] != 0) {
+      text[i] = s[i];
+      ++i;
+    }
+    if (i == n) {
+      text[n] = 0;
+      rep0->length += static_cast<int>(n);
+      rep0->state = 0;
+      return n;
+    }
+    // A 0 byte: the bytes copied lie beyond the length and are written again below.
+  }
   // Byte by byte, each byte is refused when frozen or at the limit, a 0 byte is taken and
   // dropped, any other byte appended; the same in runs of non-zero bytes.
   std::streamsize done = 0;
