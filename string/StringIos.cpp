@@ -1,11 +1,11 @@
 // String streams: the stream buffer on a String and the two streams built on it.
 #include "string/StringIos.h"
 
-#include "string/SubString.h"
-#include "string/internal/string_internal.h"
-
 #include <cstring>
 #include <limits>
+
+#include "string/SubString.h"
+#include "string/internal/string_internal.h"
 
 Stringstreambuf_QK::Stringstreambuf_QK(String* target, int limit, int mode)
     : target_(target), limit_(limit), flags_(0) {
