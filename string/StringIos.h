@@ -61,6 +61,8 @@ class Stringstreambuf_QK : public std::basic_streambuf<char> {
   static const std::uint32_t kFrozen = 1;
   // Bytes the target may still take (a large number without a limit).
   std::int64_t room() const;
+  // Appends n non-zero bytes to a valid target; false when the String cannot hold them.
+  bool append_run(const char* s, int n);
 
   String* target_;
   std::int32_t limit_;

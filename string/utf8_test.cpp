@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+#include "platform/process.h"
 #include "string/String.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/testsupport.h"
@@ -291,6 +293,47 @@ TEST(CodePageConversion, RefusalsAndEmptyTexts) {
   EXPECT_TRUE(ansi_to_utf8("abcdefg", -1, out, sizeof out));
   EXPECT_STREQ("abcdefg", out);
   EXPECT_FALSE(utf8_to_oem("abc", -1, nullptr, 0));
+}
+
+// Run in a child copy of this program: the conversions' results as lines "RESULT <hex>".
+TEST(DISABLED_CodePageChild, Convert) {
+  char out[64];
+  auto show = [&](bool ok) {
+    std::string hex = ok ? "" : "failed";
+    char two[3];
+    for (const char* p = out; ok && *p; ++p) {
+      std::snprintf(two, sizeof two, "%02x", static_cast<unsigned char>(*p));
+      hex += two;
+    }
+    std::printf("RESULT %s\n", hex.c_str());
+  };
+  show(utf8_to_ansi("caf\xC3\xA9 \xE4\xB8\xAD", -1, out, sizeof out));
+  show(ansi_to_utf8("caf\xE9", -1, out, sizeof out));
+  show(utf8_to_oem("\xF0\x9F\x98\x80", -1, out, sizeof out));
+}
+
+std::vector<std::string> child_results(const char* locale) {
+  testsupport::ScopedEnv lc_all("LC_ALL", locale);
+  const testsupport::Run r = testsupport::run(testsupport::quote_arg(platform::program_path()) +
+                                              " --gtest_also_run_disabled_tests --gtest_filter=DISABLED_CodePageChild.*");
+  std::vector<std::string> results;
+  std::size_t pos = 0;
+  while ((pos = r.out.find("RESULT ", pos)) != std::string::npos) {
+    const std::size_t end = r.out.find_first_of("\r\n", pos);
+    results.push_back(r.out.substr(pos + 7, end - pos - 7));
+    pos = end;
+  }
+  return results;
+}
+
+TEST(CodePageConversion, PosixCodePagesAreTheLocalesCharacterSet) {
+  if (platform::path_separator() != '/') GTEST_SKIP() << "Windows takes its code pages from the system";
+  // UTF-8 locale: everything passes unchanged; a byte that is not UTF-8 becomes U+FFFD.
+  const std::vector<std::string> utf8 = {"636166c3a920e4b8ad", "636166efbfbd", "f09f9880"};
+  EXPECT_EQ(utf8, child_results("C.UTF-8"));
+  // ASCII ("C"): what the set lacks is a question mark; a byte above 0x7F is U+FFFD.
+  const std::vector<std::string> ascii = {"6361663f203f", "636166efbfbd", "3f"};
+  EXPECT_EQ(ascii, child_results("C"));
 }
 
 TEST(Utf8Fopen, OpensByAUtf8NameAndRefusesOtherBytes) {
