@@ -24,7 +24,7 @@ if(rc)
 endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -E env QK_ROOT=/r QK_LOCAL=/r QK_LOG_NOKEY=1 ${WORK}/build/consumer
                 OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-if(rc OR NOT out MATCHES "root=/r")
+if(rc OR NOT out MATCHES "root=/r" OR NOT out MATCHES "trace=main\\(\\);")
   message(FATAL_ERROR "the consumer ran wrong: ${rc} ${out}")
 endif()
 file(REMOVE_RECURSE ${WORK})

@@ -4,6 +4,7 @@
 
 #include "env/env.h"
 #include "log/logger.h"
+#include "platform/stacktrace_seam.h"
 
 namespace {
 LoggerGuard logger_guard;
@@ -12,6 +13,8 @@ LoggerGuard logger_guard;
 int main() {
   const char* root = env_lookup("QK_ROOT", 0);
   std::cout << "root=" << (root ? root : "") << std::endl;
+  // The stack-trace engine comes with QK::qk: the first frame is this function.
+  std::cout << "trace=" << platform::stack_text("%s;") << std::endl;
   if (stdlog && stdlog->isOn("consumer", __LINE__, MILESTONE)) {
     stdlog->stream() << "consumer ran";
     stdlog->commit();
