@@ -325,6 +325,12 @@ bool lookup_symbols(const StackAddress& frame, std::vector<SymbolFrame>& out,
 
   Dwarf_Addr bias = 0;
   Dwarf_Die* unit = dwfl_module_addrdie(module, address, &bias);
+  // Without an address table (.debug_aranges, which clang leaves out) each unit's own
+  // ranges are asked.
+  if (!unit) {
+    while ((unit = dwfl_module_nextcu(module, unit, &bias)) != nullptr)
+      if (dwarf_haspc(unit, address - bias) > 0) break;
+  }
   if (!unit) {
     out.push_back(outer);
     return true;

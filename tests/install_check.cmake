@@ -51,6 +51,11 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E env QK_ROOT=/r QK_LOCAL=/r QK_LOG_NO
 if(rc OR NOT out MATCHES "root=/r")
   message(FATAL_ERROR "the consumer ran wrong: ${rc} ${out}")
 endif()
+# The stack-trace engine comes with QK::qk (natively; Windows symbol lookups under the
+# emulator are tested by the engine's own tests).
+if(NOT TOOLCHAIN AND NOT out MATCHES "trace=main\\(\\);")
+  message(FATAL_ERROR "the consumer ran wrong: ${rc} ${out}")
+endif()
 # Its records carry its own program name (the process column, before the process id).
 if(NOT err MATCHES "LoggerQK: [^\n]* consumer +[0-9]+ MILESTONE +consumer +[0-9]+ consumer ran")
   message(FATAL_ERROR "the consumer's record does not name it: ${err}")

@@ -4,6 +4,7 @@
 
 #include "env/env.h"
 #include "log/logger.h"
+#include "platform/stacktrace_seam.h"
 
 namespace {
 LoggerGuard logger_guard;
@@ -20,6 +21,8 @@ int main() {
 #ifdef QK_CONSUMER_WINDOWS
   if (windows_first_level() != SEVERE_ERROR || windows_last_level() != MILESTONE) return 3;
 #endif
+  // The stack-trace engine comes with QK::qk: the first frame is this function.
+  std::cout << "trace=" << platform::stack_text("%s;") << std::endl;
   if (stdlog && stdlog->isOn("consumer", __LINE__, MILESTONE)) {
     stdlog->stream() << "consumer ran";
     stdlog->commit();
