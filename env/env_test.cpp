@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "env/internal/qkenv_parser.h"
 #include "env/internal/test_installation.h"
 #include "platform/environment.h"
 #include "platform/files.h"
@@ -156,6 +157,29 @@ TEST(EnvLoad, ValuesAreBoundedAtTheLongestAnEnvironmentHolds) {
   EXPECT_EQ("<none>", value_of("QKT_Y"));
   EXPECT_EQ("<none>", value_of("QKT_Z"));
   EXPECT_EQ("from the expansion", value_of("QKT_B"));
+}
+
+TEST(QkEnvParser, AsksForTheLocaleOnlyForBytesFrom0x80) {
+  // Every locale classifies the bytes below 0x80 alike; the locale is loaded only when a
+  // byte above must be classified (inside a comment or a value, after its first byte,
+  // nothing is).
+  struct Case {
+    std::string file;
+    bool asks;
+  };
+  for (const Case& c : {Case{"A = 1\n# comment \xE9\nB=t\xE9t\xE9\n", false},
+                        Case{"\xA0" "A=1\n", true}, Case{"\xEF\xBB\xBF" "A=1\n", false},
+                        Case{"B=\xE9\n", true}}) {
+    size_t pos = 0;
+    bool asked = false;
+    qkenv::Parser parser(
+        [&] { return pos < c.file.size() ? static_cast<unsigned char>(c.file[pos++]) : -1; },
+        [](const std::string&) -> const char* { return nullptr; }, [&] { asked = true; });
+    qkenv::Assignment a;
+    while (parser.next(a)) {
+    }
+    EXPECT_EQ(c.asks, asked) << c.file;
+  }
 }
 
 TEST(EnvLoad, NamespacePrefixesComeFirst) {

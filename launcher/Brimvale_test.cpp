@@ -157,6 +157,8 @@ TEST_F(Launcher, VStopsTheArgumentsWhereverItStands) {
   EXPECT_EQ(middle.exit_code, 9u);
   EXPECT_EQ(middle.err, "Invocation Command Line:\n" + expected_line(jre_, root_, "a ") + "\n");
   EXPECT_FALSE(testsupport::file_exists(report_));
+  // The logger still started: the installation's block chose the log directory.
+  EXPECT_TRUE(fs::is_directory(root_ + "/log"));
 }
 
 TEST_F(Launcher, OnlyAnExactVIsTheFlag) {
