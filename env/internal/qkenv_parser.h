@@ -17,9 +17,9 @@
 namespace qkenv {
 
 // The longest value an assignment may give: what Windows allows an environment variable
-// (32767 characters). A longer value is not kept; the assignment is marked instead, so that
-// references that nest from line to line cannot grow without end.
-const size_t kValueMax = 32767;
+// (32767 characters with the terminating zero). A longer value is not kept; the assignment
+// is marked instead, so that references that nest from line to line cannot grow without end.
+const size_t kValueMax = 32766;
 
 struct Assignment {
   std::string token;      // "NAME=value", possibly behind "@" or "."
