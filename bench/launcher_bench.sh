@@ -2,11 +2,16 @@
 # Launcher overhead: Brimvale starting a runtime that exits at once, against starting that
 # same program directly with the same arguments, in one hyperfine run; then Brimvale's
 # peak resident size from /usr/bin/time -v.
-# Usage: bench/launcher_bench.sh [build-dir] [runs]
+# Usage: bench/launcher_bench.sh [build-dir] [runs] [baseline-Brimvale]
+# A baseline Brimvale (another build's bin/Brimvale) runs in the same hyperfine run, so
+# that a change is measured against the same load.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build/bench}
 runs=${2:-200}
+baseline=${3:-}
+compare=()
+if [ -n "$baseline" ]; then compare=(-n brimvale-baseline "$baseline a 'b c'"); fi
 if [ ! -x "$build/bin/Brimvale" ]; then
   cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQK_TESTS=OFF -DQK_BENCH=ON >/dev/null
   ninja -C "$build" Brimvale >/dev/null
@@ -39,12 +44,17 @@ direct=("$work/jre/bin/java" -Xmx512M -cp ".;$work/root/java/lib" -jar "$work/ro
 hyperfine -N --warmup 20 --runs "$runs" --export-json "$work/h.json" \
   -n direct "$(printf '%q ' "${direct[@]}")" \
   -n minimal-launcher "$work/spawner $(printf '%q ' "${direct[@]}")" \
-  -n brimvale "$build/bin/Brimvale a 'b c'"
+  -n brimvale "$build/bin/Brimvale a 'b c'" \
+  "${compare[@]}"
 python3 - "$work/h.json" <<'PY'
 import json, sys
 r = {x["command"]: x for x in json.load(open(sys.argv[1]))["results"]}
 d, m, b = (r[k]["median"] for k in ("direct", "minimal-launcher", "brimvale"))
 print(f"median direct {d*1e3:.3f} ms, minimal launcher {m*1e3:.3f} ms, brimvale {b*1e3:.3f} ms")
 print(f"overhead: brimvale {(b-d)*1e3:.3f} ms, minimal launcher {(m-d)*1e3:.3f} ms")
+print(f"brimvale over the minimal launcher: {(b-m)*1e3:.3f} ms")
+if "brimvale-baseline" in r:
+    o = r["brimvale-baseline"]["median"]
+    print(f"baseline brimvale {o*1e3:.3f} ms, over the minimal launcher: {(o-m)*1e3:.3f} ms")
 PY
 /usr/bin/time -v "$build/bin/Brimvale" a "b c" 2>&1 >/dev/null | grep -E 'Maximum resident'

@@ -120,19 +120,31 @@ bool read_file(const char* dir, const char* file, const char* suffix = "") {
   path += suffix;
   platform::TextReader reader;
   if (!reader.open(path)) return false;
-  use_user_locale();
+  // The user's locale is taken afresh for each file and after each assignment (a file may
+  // set LANG or LC_ALL), but only when a byte from 0x80 up is to be classified: every
+  // locale classifies the bytes below alike, and loading one is a good part of a start.
+  bool locale_stale = true;
   qkenv::Parser parser([&reader] { return reader.get(); },
-                       [](const std::string& name) { return platform::get_env(name.c_str()); });
+                       [](const std::string& name) { return platform::get_env(name.c_str()); },
+                       [&locale_stale] {
+                         if (!locale_stale) return;
+                         use_user_locale();
+                         locale_stale = false;
+                       });
   qkenv::Assignment a;
+  bool assigned = false;
   while (parser.next(a)) {
     apply_assignment(a, path);
-    use_user_locale();
+    locale_stale = assigned = true;
   }
+  // The process keeps the locale of the environment the file left.
+  if (assigned && !framework_start_deferred) use_user_locale();
   return true;
 }
 
 void load_config() {
-  use_user_locale();
+  // A program that defers its start-up takes the user's locale in env_complete_start.
+  if (!framework_start_deferred) use_user_locale();
   // Copied: a forced assignment in a file may replace the variable while it is in use.
   const char* found_root = platform::get_env(kRootVar);
   std::string root = found_root ? found_root : "";
@@ -307,6 +319,10 @@ void load_program_dir_config() {
     return;
   }
   if (drive.size() == 2 && drive[1] == ':') platform::change_drive(drive[0]);
+}
+
+void env_complete_start() {
+  if (framework_start_deferred) use_user_locale();
 }
 
 void env_testing_reset() {

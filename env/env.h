@@ -54,4 +54,19 @@ const char* env_path(const char* name, const char* suffix);
 // current one (telling in a message box when that fails).
 void load_program_dir_config();
 
+// A program whose first work must not wait for the framework's start-up (the launcher,
+// which starts its child first) defines this true itself, constant-initialised:
+//
+//   extern const bool framework_start_deferred = true;
+//
+// Its first settings lookup then loads the QK.env files without taking the user's locale
+// (unless a file needs it), and its logger starts at the program's call of startLogger
+// (log/logger.h) or at its first level test, not during static initialisation. Every other
+// program gets the library's definition, false.
+extern const bool framework_start_deferred;
+
+// The start-up work a deferring program left for later: the user's locale for the C
+// library. Nothing in any other program. Called by startLogger.
+void env_complete_start();
+
 #endif

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "env/internal/qkenv_parser.h"
 #include "tests/support/env_installation.h"
 #include "platform/environment.h"
 #include "platform/files.h"
@@ -140,7 +141,7 @@ TEST(EnvLoad, LongLinesAreReadWhole) {
 
 TEST(EnvLoad, ValuesAreBoundedAtTheLongestAnEnvironmentHolds) {
   Installation inst({"QKT_X", "QKT_Y", "QKT_Z", "QKT_LF", "QKT_B"});
-  const std::string most(32767, 'v');
+  const std::string most(32766, 'v');
   set_env("QKT_LF", "a\nQKT_B=from the expansion");
   // The value just within the bound is kept; one more byte and the line is refused,
   // reported with its line, and the file goes on, also after a reference that expands
@@ -150,12 +151,35 @@ TEST(EnvLoad, ValuesAreBoundedAtTheLongestAnEnvironmentHolds) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(most, value_of("QKT_X"));
   const std::string path = inst.root + sep() + "QK.env";
-  EXPECT_EQ("\nValue of QKT_Y in " + path + " line 3 is longer than 32767 characters; not set\n"
-            "\nValue of QKT_Z in " + path + " line 4 is longer than 32767 characters; not set\n",
+  EXPECT_EQ("\nValue of QKT_Y in " + path + " line 3 is longer than 32766 characters; not set\n"
+            "\nValue of QKT_Z in " + path + " line 4 is longer than 32766 characters; not set\n",
             testing::internal::GetCapturedStderr());
   EXPECT_EQ("<none>", value_of("QKT_Y"));
   EXPECT_EQ("<none>", value_of("QKT_Z"));
   EXPECT_EQ("from the expansion", value_of("QKT_B"));
+}
+
+TEST(QkEnvParser, AsksForTheLocaleOnlyForBytesFrom0x80) {
+  // Every locale classifies the bytes below 0x80 alike; the locale is loaded only when a
+  // byte above must be classified (inside a comment or a value, after its first byte,
+  // nothing is).
+  struct Case {
+    std::string file;
+    bool asks;
+  };
+  for (const Case& c : {Case{"A = 1\n# comment \xE9\nB=t\xE9t\xE9\n", false},
+                        Case{"\xA0" "A=1\n", true}, Case{"\xEF\xBB\xBF" "A=1\n", false},
+                        Case{"B=\xE9\n", true}}) {
+    size_t pos = 0;
+    bool asked = false;
+    qkenv::Parser parser(
+        [&] { return pos < c.file.size() ? static_cast<unsigned char>(c.file[pos++]) : -1; },
+        [](const std::string&) -> const char* { return nullptr; }, [&] { asked = true; });
+    qkenv::Assignment a;
+    while (parser.next(a)) {
+    }
+    EXPECT_EQ(c.asks, asked) << c.file;
+  }
 }
 
 TEST(EnvLoad, NamespacePrefixesComeFirst) {

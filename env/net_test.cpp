@@ -120,6 +120,71 @@ TEST_F(Network, RefusedConnectionsAreTriedFiveTimes) {
   set_user_name("");
 }
 
+TEST_F(Network, AnUnresolvableServerFailsAtOnce) {
+  envtest::Installation inst({"QK_SERVER_NAME"});
+  testsupport::set_env("QK_SERVER_NAME", "no-such-host.invalid");
+  set_user_name("batch");
+  platform::testing::set_service_port("shell", 5144);
+  std::ostringstream out;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(1, remote_command("true", out));
+  EXPECT_EQ("\ngethostBYname failed wsa error =WSAHOST_NOT_FOUND (11001)",
+            testing::internal::GetCapturedStderr());
+  EXPECT_EQ("", out.str());
+  set_user_name("");
+}
+
+TEST_F(Network, ThisMachineWithNothingListeningIsRefused) {
+  // The client binds the service's port on this machine's address; connecting to that
+  // same address and port with nothing listening connects the socket to itself, which
+  // counts as a refusal rather than a server that never answers.
+  envtest::Installation inst({"QK_SERVER_NAME"});
+  std::string host;
+  uint32_t local = 0;
+  ASSERT_TRUE(platform::host_name(host));
+  ASSERT_TRUE(platform::host_address(host.c_str(), local));
+  testsupport::set_env("QK_SERVER_NAME", host.c_str());
+  set_user_name("batch");
+  Socket probe = platform::open_tcp_socket();
+  ASSERT_EQ(0, platform::bind_socket(probe, local, 0));
+  uint16_t port = 0;
+  ASSERT_TRUE(platform::socket_port(probe, port));
+  platform::close_socket(probe);
+  platform::testing::set_service_port("shell", host_order(port));
+  std::ostringstream out;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(1, remote_command("true", out));
+  EXPECT_EQ("", testing::internal::GetCapturedStderr());
+  EXPECT_EQ("", out.str());
+  set_user_name("");
+}
+
+TEST_F(Network, BoundedSocketsGiveUp) {
+  // A connection that nothing is sent on: a bounded receive fails as timed out.
+  Socket listener = platform::open_tcp_socket();
+  const uint32_t loopback = platform::address_from_text(kServerAddress);
+  ASSERT_EQ(0, platform::bind_socket(listener, loopback, 0));
+  ASSERT_EQ(0, platform::listen_socket(listener, 1));
+  uint16_t port = 0;
+  ASSERT_TRUE(platform::socket_port(listener, port));
+  Socket client = platform::open_tcp_socket();
+  ASSERT_EQ(0, platform::connect_socket_within(client, loopback, port, 5000));
+  EXPECT_FALSE(platform::connected_to_itself(client));
+  Socket server = platform::accept_socket(listener);
+  ASSERT_TRUE(platform::set_socket_timeouts(client, 50));
+  char byte;
+  EXPECT_EQ(-1, platform::receive_bytes(client, &byte, 1));
+  EXPECT_EQ(10060, platform::last_socket_error());
+  platform::close_socket(server);
+  platform::close_socket(client);
+  platform::close_socket(listener);
+  // With nothing listening any more, the bounded connect is refused.
+  Socket refused = platform::open_tcp_socket();
+  EXPECT_EQ(-1, platform::connect_socket_within(refused, loopback, port, 5000));
+  EXPECT_EQ(10061, platform::last_socket_error());
+  platform::close_socket(refused);
+}
+
 TEST_F(Network, BindFailureIsAWarning) {
   envtest::Installation inst({"QK_SERVER_NAME"});
   testsupport::set_env("QK_SERVER_NAME", kServerAddress);

@@ -12,14 +12,6 @@
 
 #include "env/internal/qkenv_parser.h"
 
-namespace {
-
-// A Windows environment holds values of up to 32767 characters; without a bound, forced
-// lines such as "@A=$A$A" would double a value on every line.
-const size_t kMaxValue = 32767;
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::map<std::string, std::string> env = {{"HOME", "/h"}, {"A", "1"}};
   size_t pos = 0;
@@ -30,10 +22,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                        });
   qkenv::Assignment a;
   while (parser.next(a)) {
-    if (a.token.empty() || a.token[0] == '.' || a.name.empty()) continue;
+    // The reader bounds a value (qkenv::kValueMax), so forced lines such as "@A=$A$A"
+    // cannot double a value on every line.
+    if (a.token.empty() || a.token[0] == '.' || a.name.empty() || a.too_long) continue;
     const bool forced = a.token[0] == '@';
     const std::string value = qkenv::value_part(a.token);
-    if (value.empty() || value.size() > kMaxValue) continue;
+    if (value.empty()) continue;
+    if (value.size() > qkenv::kValueMax) __builtin_trap();  // the bound did not hold
     if (forced || env.find(a.name) == env.end()) {
       const std::string assignment = a.token.substr(forced ? 1 : 0);
       env[assignment.substr(0, assignment.find('='))] = value;

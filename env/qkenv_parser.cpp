@@ -12,9 +12,6 @@ namespace {
 
 const char kByteOrderMark[] = "\xEF\xBB\xBF";
 
-bool is_blank(int c) { return isspace(static_cast<unsigned char>(c)) != 0; }
-bool is_letter(int c) { return isalpha(static_cast<unsigned char>(c)) != 0; }
-bool is_name_char(int c) { return isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; }
 bool is_mark_byte(int c) { return c == 0xEF || c == 0xBB || c == 0xBF; }
 
 void remove_byte_order_marks(std::string& s) {
@@ -24,8 +21,30 @@ void remove_byte_order_marks(std::string& s) {
 }  // namespace
 
 Parser::Parser(std::function<int()> source,
-               std::function<const char*(const std::string&)> lookup)
-    : source_(std::move(source)), lookup_(std::move(lookup)) {}
+               std::function<const char*(const std::string&)> lookup,
+               std::function<void()> before_high_byte)
+    : source_(std::move(source)),
+      lookup_(std::move(lookup)),
+      before_high_byte_(std::move(before_high_byte)) {}
+
+void Parser::classifying(int c) {
+  if (c >= 0x80 && before_high_byte_) before_high_byte_();
+}
+
+bool Parser::is_blank(int c) {
+  classifying(c);
+  return isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+bool Parser::is_letter(int c) {
+  classifying(c);
+  return isalpha(static_cast<unsigned char>(c)) != 0;
+}
+
+bool Parser::is_name_char(int c) {
+  classifying(c);
+  return isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+}
 
 // Joins physical lines into one logical line ending in LF; false at the end of the file.
 bool Parser::next_logical_line() {
@@ -137,7 +156,7 @@ bool Parser::next(Assignment& out) {
     const char ch = static_cast<char>(c);
     switch (state) {
       case 0:  // line start
-        if (is_blank(c) || is_mark_byte(c)) break;
+        if (is_mark_byte(c) || is_blank(c)) break;
         if (c == '#' || c == '!') {
           state = 1;
         } else if (c == '.' || c == '@' || c == '_' || is_letter(c)) {

@@ -96,7 +96,10 @@ struct QkSocketAddress {
 QkSocketAddress make_address(uint16_t port, const char* host);
 
 // Runs the command on "QK_SERVER_NAME" as user_name through the "shell" service with
-// empty input, writing the reply (less its zero bytes) to out. 0, or an error number.
+// empty input, writing the reply (less its zero bytes) to out. 0, or an error number: 1
+// when the server's name does not resolve (at once, with a warning) or the connection is
+// refused or fails five times (a socket connected to itself counts as refused); 10060
+// when the reply stops for five minutes (the command is never sent twice).
 int remote_command(const char* command, std::ostream& out);
 
 // Sends every byte: 0, or 1 when a send fails.

@@ -19,6 +19,9 @@
 // initialised, so it is in place before any module's logger start-up runs.
 char program_name[64] = "Brimvale";
 
+// The launcher starts its child before the framework's start-up (see main).
+extern const bool framework_start_deferred = true;
+
 namespace {
 
 LoggerGuard logger_guard;
@@ -79,21 +82,25 @@ int append_user_arguments(String& arguments, char** argv) {
   return print_only;
 }
 
-// Runs the command line and waits for it; the result is the child's exit code, the system
-// error code when it could not start, or 77 when its exit code could not be read.
-unsigned long run_command(String executable, String arguments) {
-  const String command = executable + " " + arguments;
-  unsigned long result = 77;
-  platform::CommandResult child;
-  // Without the runtime's directory the executable is "/bin/java.exe", which Windows looks
-  // for at the root of the current drive and does not find; a POSIX system might have a
-  // java of its own there. No runtime is started, on every build, and the start fails as
-  // a missing file does.
+// Starts the runtime on the command line, or tells why not.
+//
+// Without the runtime's directory the executable is "/bin/java.exe", which Windows looks for
+// at the root of the current drive and does not find; a POSIX system might have a java of
+// its own there. No runtime is started, on every build, and the start fails as a missing
+// file does.
+platform::Child start_command(const String& command) {
   const char* runtime_dir = env_lookup("QK_JRE_INSTALL_DIR", 0);
-  if (runtime_dir && runtime_dir[0])
-    child = platform::run_command_line(static_cast<const char*>(command));
-  else
-    child.error = platform::kFileNotFound;
+  if (runtime_dir && runtime_dir[0]) return platform::start_command_line(static_cast<const char*>(command));
+  platform::Child missing;
+  missing.error = platform::kFileNotFound;
+  return missing;
+}
+
+// Waits for the started runtime; the result is the child's exit code, the system error
+// code when it could not start, or 77 when its exit code could not be read.
+unsigned long run_command(const String& command, platform::Child& started) {
+  unsigned long result = 77;
+  const platform::CommandResult child = platform::wait_for_child(started);
   if (!child.started) {
     result = child.error;
     if (stdlog && stdlog->isOn("Brimvale", __LINE__, ERROR)) {
@@ -120,13 +127,20 @@ int main(int, char** argv) {
   append_java_options(arguments);
   append_jar_option(arguments);
   if (append_user_arguments(arguments, argv)) {
+    startLogger();
     std::cerr << "Invocation Command Line:" << std::endl;
     std::cerr << executable << " " << arguments << std::endl;
     return 9;
   }
+  // The runtime starts first: the logger's start-up (the shared block, the log file, the
+  // locale), which a launcher logging at the default threshold writes nothing with, runs
+  // while the runtime starts rather than before it.
+  const String command = executable + " " + arguments;
+  platform::Child child = start_command(command);
+  startLogger();
   if (stdlog && stdlog->isOn("Brimvale", __LINE__, MILESTONE)) {
     stdlog->stream() << "Invocation Command Line:" << executable << " " << arguments;
     stdlog->commit();
   }
-  return static_cast<int>(run_command(executable, arguments));
+  return static_cast<int>(run_command(command, child));
 }

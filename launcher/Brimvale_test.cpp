@@ -13,6 +13,7 @@
 #include "log/memlgqk.h"
 #include "tests/support/test_child.h"
 #include "platform/environment.h"
+#include "platform/files.h"
 #include "tests/support/testsupport.h"
 
 namespace fs = std::filesystem;
@@ -157,6 +158,8 @@ TEST_F(Launcher, VStopsTheArgumentsWhereverItStands) {
   EXPECT_EQ(middle.exit_code, 9u);
   EXPECT_EQ(middle.err, "Invocation Command Line:\n" + expected_line(jre_, root_, "a ") + "\n");
   EXPECT_FALSE(testsupport::file_exists(report_));
+  // The logger still started: the installation's block chose the log directory.
+  EXPECT_TRUE(fs::is_directory(root_ + "/log"));
 }
 
 TEST_F(Launcher, OnlyAnExactVIsTheFlag) {
@@ -340,8 +343,9 @@ TEST_F(Launcher, NestedReferencesStopAtTheLongestValue) {
   ASSERT_EQ(r.exit_code, 0u) << r.err;
   std::string expected_err;
   for (int line = 4; line <= 7; ++line)
-    expected_err += "\nValue of NESTED in " + root_ + "/QK.env line " + std::to_string(line) +
-                    " is longer than 32767 characters; not set\n";
+    expected_err += "\nValue of NESTED in " + root_ + platform::path_separator() + "QK.env line " +
+                    std::to_string(line) +
+                    " is longer than 32766 characters; not set\n";
   EXPECT_EQ(r.err, expected_err + "fakejava err\n");
   Received got = received();
   EXPECT_EQ(got.env["NESTED"], std::string(100 * 16 * 16, 'x'));

@@ -18,6 +18,7 @@ namespace {
 LoggerGuard logger_guard;
 
 int guard_count = 0;
+bool creation_pending = false;  // stdlog is made, its start-up and record are left to startLogger
 LogSink* default_sink = nullptr;
 bool making_default_sink = false;
 
@@ -93,16 +94,36 @@ void logNewHandler() {
   if (allocationFailure(0) == 0) std::set_new_handler(nullptr);
 }
 
+namespace {
+
+// The first level test starts the logger; its record tells that stdlog was made.
+void logCreation() {
+  if (stdlog->isOn("init", 400, VERBOSE)) {
+    stdlog->stream() << "** LOGGER ** LOGGER_QK object (stdlog) created.";
+    stdlog->commit();
+  }
+}
+
+}  // namespace
+
 LoggerGuard::LoggerGuard() {
   if (!stdlog) {
     guard_count = 0;
     stdlog = new LOGGER_QK(LOGGER_QK::StdlogTag{});
-    if (stdlog->isOn("init", 400, VERBOSE)) {
-      stdlog->stream() << "** LOGGER ** LOGGER_QK object (stdlog) created.";
-      stdlog->commit();
-    }
+    // A program that defers its start-up starts the logger itself (startLogger).
+    if (framework_start_deferred)
+      creation_pending = true;
+    else
+      logCreation();
   }
   ++guard_count;
+}
+
+void startLogger() {
+  if (!creation_pending) return;
+  creation_pending = false;
+  env_complete_start();
+  if (stdlog) logCreation();
 }
 
 LoggerGuard::~LoggerGuard() {

@@ -128,6 +128,11 @@ int parseLevel(const char* text);
 const char* levelName(int level);
 // Makes the name the process name of the records and the program name.
 void setProcessName(const char* name);
+// In a program that defers the framework's start-up (framework_start_deferred, env/env.h):
+// completes it, and starts the logger with the record that stdlog was made, now rather
+// than during static initialisation. The launcher calls it once its child runs. Nothing
+// in any other program, nor a second time.
+void startLogger();
 
 // The program's name, read by the logger's start-up (forms beginning with "BSTRAP:" choose
 // the bootstrap log mode). Empty unless the program defines it itself, constant-initialised

@@ -7,6 +7,8 @@
 #ifndef QK_PLATFORM_PROCESS_H
 #define QK_PLATFORM_PROCESS_H
 
+#include <stdint.h>
+
 #include <string>
 #include <vector>
 
@@ -22,9 +24,20 @@ struct CommandResult {
 // The system error code of a program that is not there (ERROR_FILE_NOT_FOUND; ENOENT).
 constexpr unsigned long kFileNotFound = 2;
 
+// A child started by start_command_line, to be waited for once by wait_for_child.
+struct Child {
+  bool started = false;     // the child was created
+  unsigned long error = 0;  // system error code when it was not
+  intptr_t handle = 0;      // its process id (POSIX) or process handle (Windows)
+};
+
 // Starts the command line as a child on the same console with the caller's environment,
 // standard streams and current directory, and waits for it without time limit.
 CommandResult run_command_line(const std::string& command_line);
+
+// run_command_line in two steps, so that the caller may work while the child runs.
+Child start_command_line(const std::string& command_line);
+CommandResult wait_for_child(Child& child);
 
 // As run_command_line, but the child's standard output and standard error go to the named
 // files (created or truncated; an empty name keeps the caller's stream) and its standard

@@ -1,7 +1,24 @@
 // OS-independent pieces of the process concept.
 #include "platform/process.h"
+#include "platform/internal/process_exit.h"
 
 namespace platform {
+
+CommandResult run_command_line(const std::string& command_line) {
+  Child child = start_command_line(command_line);
+  return wait_for_child(child);
+}
+
+CommandResult wait_for_child(Child& child) {
+  CommandResult result;
+  result.started = child.started;
+  result.error = child.error;
+  if (child.started) {
+    child.started = false;  // waited for once
+    wait_for_exit(child.handle, result);
+  }
+  return result;
+}
 
 std::vector<std::string> split_command_line(const std::string& line) {
   std::vector<std::string> args;

@@ -1,5 +1,6 @@
 // POSIX backend of the process concept: posix_spawn on the split command line.
 #include "platform/process.h"
+#include "platform/internal/process_exit.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -33,39 +34,40 @@ std::string resolve_program(const std::string& path) {
 }
 
 // A parent that ignores SIGCHLD (or asks not to keep ended children) has the kernel reap
-// them, and waitpid then finds no exit code. While the launcher waits for its child it
-// takes the default disposition back, so that the child's code is kept; the child starts
-// with the default too, as every program expects. The caller's disposition returns after.
-class ChildStatusKept {
- public:
-  ChildStatusKept() {
-    struct sigaction current;
-    if (sigaction(SIGCHLD, nullptr, &current) != 0) return;
-    if (current.sa_handler != SIG_IGN && !(current.sa_flags & SA_NOCLDWAIT)) return;
-    struct sigaction keep;
-    memset(&keep, 0, sizeof keep);
-    keep.sa_handler = SIG_DFL;
-    sigemptyset(&keep.sa_mask);
-    if (sigaction(SIGCHLD, &keep, &saved_) == 0) changed_ = true;
-  }
-  ~ChildStatusKept() {
-    if (changed_) sigaction(SIGCHLD, &saved_, nullptr);
-  }
-  ChildStatusKept(const ChildStatusKept&) = delete;
-  ChildStatusKept& operator=(const ChildStatusKept&) = delete;
+// them, and waitpid then finds no exit code. From the start of a child until it has been
+// waited for, the default disposition is back, so that the child's code is kept; the child
+// starts with the default too, as every program expects. The caller's disposition returns
+// when no started child is left to wait for.
+struct sigaction saved_sigchld;
+int children_keeping_status = 0;
 
- private:
-  struct sigaction saved_;
-  bool changed_ = false;
-};
+void keep_child_status() {
+  if (children_keeping_status++ > 0) return;
+  struct sigaction current;
+  if (sigaction(SIGCHLD, nullptr, &current) != 0 ||
+      (current.sa_handler != SIG_IGN && !(current.sa_flags & SA_NOCLDWAIT))) {
+    saved_sigchld.sa_handler = SIG_ERR;  // nothing to give back
+    return;
+  }
+  struct sigaction keep;
+  memset(&keep, 0, sizeof keep);
+  keep.sa_handler = SIG_DFL;
+  sigemptyset(&keep.sa_mask);
+  if (sigaction(SIGCHLD, &keep, &saved_sigchld) != 0) saved_sigchld.sa_handler = SIG_ERR;
+}
 
-CommandResult spawn_and_wait(const std::string& command_line, const std::string* in,
-                             const std::string* out, const std::string* err) {
-  CommandResult result;
+void release_child_status() {
+  if (--children_keeping_status > 0) return;
+  if (saved_sigchld.sa_handler != SIG_ERR) sigaction(SIGCHLD, &saved_sigchld, nullptr);
+}
+
+Child spawn(const std::string& command_line, const std::string* in, const std::string* out,
+            const std::string* err) {
+  Child child;
   std::vector<std::string> args = split_command_line(command_line);
   if (args.empty()) {
-    result.error = ENOENT;
-    return result;
+    child.error = ENOENT;
+    return child;
   }
   std::string program = resolve_program(args[0]);
   std::vector<char*> argv;
@@ -81,7 +83,7 @@ CommandResult spawn_and_wait(const std::string& command_line, const std::string*
   if (err && !err->empty())
     posix_spawn_file_actions_addopen(&actions, 2, err->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 
-  ChildStatusKept status_kept;
+  keep_child_status();
   pid_t pid = 0;
   // A path with a slash runs that file; a bare name is looked up along PATH.
   int rc = program.find('/') != std::string::npos
@@ -89,39 +91,46 @@ CommandResult spawn_and_wait(const std::string& command_line, const std::string*
                : posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
-    result.error = static_cast<unsigned long>(rc);
+    release_child_status();
+    child.error = static_cast<unsigned long>(rc);
     errno = rc;
-    return result;
+    return child;
   }
-  result.started = true;
+  child.started = true;
+  child.handle = pid;
+  return child;
+}
+
+}  // namespace
+
+Child start_command_line(const std::string& command_line) {
+  return spawn(command_line, nullptr, nullptr, nullptr);
+}
+
+void wait_for_exit(intptr_t handle, CommandResult& result) {
+  const pid_t pid = static_cast<pid_t>(handle);
   int status = 0;
   pid_t w;
   do {
     w = waitpid(pid, &status, 0);
   } while (w < 0 && errno == EINTR);
-  if (w == pid) {
-    if (WIFEXITED(status)) {
-      result.exit_known = true;
-      result.exit_code = static_cast<unsigned long>(WEXITSTATUS(status));
-    } else if (WIFSIGNALED(status)) {
-      result.exit_known = true;
-      result.exit_code = 128ul + static_cast<unsigned long>(WTERMSIG(status));
-    }
+  release_child_status();
+  if (w != pid) return;
+  if (WIFEXITED(status)) {
+    result.exit_known = true;
+    result.exit_code = static_cast<unsigned long>(WEXITSTATUS(status));
+  } else if (WIFSIGNALED(status)) {
+    result.exit_known = true;
+    result.exit_code = 128ul + static_cast<unsigned long>(WTERMSIG(status));
   }
-  return result;
-}
-
-}  // namespace
-
-CommandResult run_command_line(const std::string& command_line) {
-  return spawn_and_wait(command_line, nullptr, nullptr, nullptr);
 }
 
 CommandResult run_command_line_redirected(const std::string& command_line,
                                           const std::string& stdin_path,
                                           const std::string& stdout_path,
                                           const std::string& stderr_path) {
-  return spawn_and_wait(command_line, &stdin_path, &stdout_path, &stderr_path);
+  Child child = spawn(command_line, &stdin_path, &stdout_path, &stderr_path);
+  return wait_for_child(child);
 }
 
 unsigned long last_error() { return static_cast<unsigned long>(errno); }

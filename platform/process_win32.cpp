@@ -1,5 +1,6 @@
 // Win32 backend of the process concept: CreateProcessA on the command line as given.
 #include "platform/process.h"
+#include "platform/internal/process_exit.h"
 
 #include <windows.h>
 
@@ -19,9 +20,9 @@ HANDLE open_for_child(const std::string& path, bool write) {
                      write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-CommandResult create_and_wait(const std::string& command_line, const std::string* in,
-                              const std::string* out, const std::string* err) {
-  CommandResult result;
+Child create(const std::string& command_line, const std::string* in, const std::string* out,
+             const std::string* err) {
+  Child child;
 
   // The child's process attributes: a descriptor with a present but null access list
   // (no restriction), and a process handle that is not inherited.
@@ -54,35 +55,42 @@ CommandResult create_and_wait(const std::string& command_line, const std::string
   BOOL ok = CreateProcessA(nullptr, &mutable_line[0], &process_attributes.sa, nullptr, TRUE,
                            NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si, &pi);
   if (!ok) {
-    result.error = GetLastError();
+    child.error = GetLastError();
   } else {
-    result.started = true;
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD code = 0;
-    if (GetExitCodeProcess(pi.hProcess, &code)) {
-      result.exit_known = true;
-      result.exit_code = code;
-    }
+    child.started = true;
+    child.handle = reinterpret_cast<intptr_t>(pi.hProcess);
     CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
   }
+  // The child holds its own copies of the redirected handles.
   for (HANDLE h : redirected)
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  if (!ok) SetLastError(static_cast<DWORD>(result.error));
-  return result;
+  if (!ok) SetLastError(static_cast<DWORD>(child.error));
+  return child;
 }
 
 }  // namespace
 
-CommandResult run_command_line(const std::string& command_line) {
-  return create_and_wait(command_line, nullptr, nullptr, nullptr);
+Child start_command_line(const std::string& command_line) {
+  return create(command_line, nullptr, nullptr, nullptr);
+}
+
+void wait_for_exit(intptr_t handle, CommandResult& result) {
+  HANDLE process = reinterpret_cast<HANDLE>(handle);
+  WaitForSingleObject(process, INFINITE);
+  DWORD code = 0;
+  if (GetExitCodeProcess(process, &code)) {
+    result.exit_known = true;
+    result.exit_code = code;
+  }
+  CloseHandle(process);
 }
 
 CommandResult run_command_line_redirected(const std::string& command_line,
                                           const std::string& stdin_path,
                                           const std::string& stdout_path,
                                           const std::string& stderr_path) {
-  return create_and_wait(command_line, &stdin_path, &stdout_path, &stderr_path);
+  Child child = create(command_line, &stdin_path, &stdout_path, &stderr_path);
+  return wait_for_child(child);
 }
 
 unsigned long last_error() { return GetLastError(); }

@@ -23,10 +23,26 @@ int last_socket_error();
 // socket(AF_INET, SOCK_STREAM, 0).
 Socket open_tcp_socket();
 void close_socket(Socket s);
+// Closes a connected socket with a reset (SO_LINGER of 0), so that its address and port
+// are free again at once rather than held in TIME_WAIT.
+void abort_socket(Socket s);
 
 // bind, connect: 0 on success, else -1 (last_socket_error tells why).
 int bind_socket(Socket s, uint32_t address, uint16_t port);
 int connect_socket(Socket s, uint32_t address, uint16_t port);
+
+// connect that gives up after timeout_ms: 0, or -1 (last_socket_error 10060,
+// WSAETIMEDOUT, when the time ran out).
+int connect_socket_within(Socket s, uint32_t address, uint16_t port, unsigned timeout_ms);
+
+// True for a connected socket whose peer is itself: a client bound to the port it
+// connects to, on its own address, with nothing listening there, is connected to itself
+// (a TCP simultaneous open) and would wait for its own reply.
+bool connected_to_itself(Socket s);
+
+// Bounds every later send and receive: one that waits longer than timeout_ms fails
+// (last_socket_error 10060, WSAETIMEDOUT). False when the system refuses.
+bool set_socket_timeouts(Socket s, unsigned timeout_ms);
 
 // The server's side, for programs that answer (and for tests): listen, accept, and the
 // port that bind chose (getsockname). listen_socket gives 0 or -1.

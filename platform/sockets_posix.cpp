@@ -4,10 +4,13 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include "platform/internal/sockets_testing.h"
@@ -42,7 +45,8 @@ int code_of_errno(int e) {
 }
 
 int fail_with_errno() {
-  socket_error = code_of_errno(errno);
+  // A send or receive bounded by set_socket_timeouts reports its time-out as EAGAIN.
+  socket_error = errno == EAGAIN || errno == EWOULDBLOCK ? 10060 : code_of_errno(errno);
   return -1;
 }
 
@@ -71,6 +75,15 @@ void close_socket(Socket s) {
   if (s != kNoSocket) close(static_cast<int>(s));
 }
 
+void abort_socket(Socket s) {
+  if (s == kNoSocket) return;
+  linger now;
+  now.l_onoff = 1;
+  now.l_linger = 0;
+  setsockopt(static_cast<int>(s), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+  close(static_cast<int>(s));
+}
+
 int bind_socket(Socket s, uint32_t address, uint16_t port) {
   sockaddr_in sa = make_sockaddr(address, port);
   return bind(static_cast<int>(s), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0
@@ -85,6 +98,55 @@ int connect_socket(Socket s, uint32_t address, uint16_t port) {
     rc = connect(static_cast<int>(s), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
   } while (rc != 0 && errno == EINTR);
   return rc == 0 ? 0 : fail_with_errno();
+}
+
+int connect_socket_within(Socket s, uint32_t address, uint16_t port, unsigned timeout_ms) {
+  const int fd = static_cast<int>(s);
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return fail_with_errno();
+  sockaddr_in sa = make_sockaddr(address, port);
+  int rc = connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  int error = rc == 0 ? 0 : errno;
+  if (rc != 0 && (error == EINPROGRESS || error == EINTR)) {
+    pollfd p;
+    p.fd = fd;
+    p.events = POLLOUT;
+    p.revents = 0;
+    int ready;
+    do {
+      ready = poll(&p, 1, static_cast<int>(timeout_ms));
+    } while (ready < 0 && errno == EINTR);
+    if (ready == 0) {
+      error = ETIMEDOUT;
+    } else if (ready < 0) {
+      error = errno;
+    } else {
+      socklen_t len = sizeof error;
+      if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+    }
+  }
+  fcntl(fd, F_SETFL, flags);
+  if (error == 0) return 0;
+  errno = error;
+  return fail_with_errno();
+}
+
+bool connected_to_itself(Socket s) {
+  sockaddr_in self, peer;
+  socklen_t self_len = sizeof self, peer_len = sizeof peer;
+  if (getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&self), &self_len) != 0 ||
+      getpeername(static_cast<int>(s), reinterpret_cast<sockaddr*>(&peer), &peer_len) != 0)
+    return false;
+  return self.sin_addr.s_addr == peer.sin_addr.s_addr && self.sin_port == peer.sin_port;
+}
+
+bool set_socket_timeouts(Socket s, unsigned timeout_ms) {
+  timeval tv;
+  tv.tv_sec = static_cast<time_t>(timeout_ms / 1000);
+  tv.tv_usec = static_cast<suseconds_t>((timeout_ms % 1000) * 1000);
+  const int fd = static_cast<int>(s);
+  return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 &&
+         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
 }
 
 int listen_socket(Socket s, int backlog) {

@@ -38,6 +38,16 @@ void close_socket(Socket s) {
   if (s != kNoSocket) closesocket(static_cast<SOCKET>(s));
 }
 
+void abort_socket(Socket s) {
+  if (s == kNoSocket) return;
+  linger now;
+  now.l_onoff = 1;
+  now.l_linger = 0;
+  setsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&now),
+             sizeof now);
+  closesocket(static_cast<SOCKET>(s));
+}
+
 int bind_socket(Socket s, uint32_t address, uint16_t port) {
   sockaddr_in sa = make_sockaddr(address, port);
   return bind(static_cast<SOCKET>(s), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ? 0 : -1;
@@ -47,6 +57,61 @@ int connect_socket(Socket s, uint32_t address, uint16_t port) {
   sockaddr_in sa = make_sockaddr(address, port);
   return connect(static_cast<SOCKET>(s), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ? 0
                                                                                           : -1;
+}
+
+int connect_socket_within(Socket s, uint32_t address, uint16_t port, unsigned timeout_ms) {
+  const SOCKET sock = static_cast<SOCKET>(s);
+  u_long non_blocking = 1;
+  if (ioctlsocket(sock, FIONBIO, &non_blocking) != 0) return -1;
+  sockaddr_in sa = make_sockaddr(address, port);
+  int error = 0;
+  if (connect(sock, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) {
+      fd_set writable, failed;
+      FD_ZERO(&writable);
+      FD_ZERO(&failed);
+      FD_SET(sock, &writable);
+      FD_SET(sock, &failed);
+      timeval tv;
+      tv.tv_sec = static_cast<long>(timeout_ms / 1000);
+      tv.tv_usec = static_cast<long>((timeout_ms % 1000) * 1000);
+      const int ready = select(0, nullptr, &writable, &failed, &tv);
+      if (ready == 0) {
+        error = WSAETIMEDOUT;
+      } else if (ready < 0) {
+        error = WSAGetLastError();
+      } else if (FD_ISSET(sock, &failed)) {
+        int len = sizeof error;
+        if (getsockopt(sock, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) != 0 ||
+            error == 0)
+          error = WSAECONNREFUSED;
+      } else {
+        error = 0;
+      }
+    }
+  }
+  u_long blocking = 0;
+  ioctlsocket(sock, FIONBIO, &blocking);
+  if (error == 0) return 0;
+  WSASetLastError(error);
+  return -1;
+}
+
+bool connected_to_itself(Socket s) {
+  sockaddr_in self, peer;
+  int self_len = sizeof self, peer_len = sizeof peer;
+  if (getsockname(static_cast<SOCKET>(s), reinterpret_cast<sockaddr*>(&self), &self_len) != 0 ||
+      getpeername(static_cast<SOCKET>(s), reinterpret_cast<sockaddr*>(&peer), &peer_len) != 0)
+    return false;
+  return self.sin_addr.s_addr == peer.sin_addr.s_addr && self.sin_port == peer.sin_port;
+}
+
+bool set_socket_timeouts(Socket s, unsigned timeout_ms) {
+  const DWORD ms = timeout_ms;
+  const char* value = reinterpret_cast<const char*>(&ms);
+  return setsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_RCVTIMEO, value, sizeof ms) == 0 &&
+         setsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_SNDTIMEO, value, sizeof ms) == 0;
 }
 
 int listen_socket(Socket s, int backlog) {

@@ -17,9 +17,9 @@
 namespace qkenv {
 
 // The longest value an assignment may give: what Windows allows an environment variable
-// (32767 characters). A longer value is not kept; the assignment is marked instead, so that
-// references that nest from line to line cannot grow without end.
-const size_t kValueMax = 32767;
+// (32767 characters with the terminating zero). A longer value is not kept; the assignment
+// is marked instead, so that references that nest from line to line cannot grow without end.
+const size_t kValueMax = 32766;
 
 struct Assignment {
   std::string token;      // "NAME=value", possibly behind "@" or "."
@@ -31,19 +31,28 @@ struct Assignment {
 class Parser {
  public:
   // source gives the file's bytes (0 to 255) and -1 at its end; lookup gives a
-  // variable's value of the moment or nullptr.
-  Parser(std::function<int()> source, std::function<const char*(const std::string&)> lookup);
+  // variable's value of the moment or nullptr. The character classes are the C library's
+  // of the locale of the moment; all locales agree on the bytes below 0x80, and
+  // before_high_byte (when given) is called before a byte from 0x80 up is classified, so
+  // that the caller may set the locale only when it matters.
+  Parser(std::function<int()> source, std::function<const char*(const std::string&)> lookup,
+         std::function<void()> before_high_byte = nullptr);
 
   // The next assignment; false at the end of the file.
   bool next(Assignment& out);
 
  private:
   bool next_logical_line();
+  bool is_blank(int c);
+  bool is_letter(int c);
+  bool is_name_char(int c);
+  void classifying(int c);
   int raw();
   int next_char();
 
   std::function<int()> source_;
   std::function<const char*(const std::string&)> lookup_;
+  std::function<void()> before_high_byte_;
   bool source_ended_ = false;
   int pushed_back_ = -1;  // the push-back slot: -1 empty, else one byte
   std::string line_;      // the current logical line
