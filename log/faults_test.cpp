@@ -45,16 +45,19 @@ std::map<std::string, std::string>& settings() {
   if (read) return values;
   read = true;
   const std::string dir = platform::get_env("QK_FT_DIR") ? platform::get_env("QK_FT_DIR") : ".";
-  for (int n = 0; n < 64; ++n) {
-    const std::string name = dir + "/settings." + std::to_string(n);
-    const std::string taken = name + ".taken";
-    if (std::rename(name.c_str(), taken.c_str()) != 0) continue;
-    std::istringstream in(testsupport::read_file(taken));
-    std::string line;
-    while (std::getline(in, line))
-      if (line.find('=') != std::string::npos) values[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
-    break;
+  // Two children renaming one file at once may both fail on Windows: look again a while.
+  std::string taken;
+  for (int round = 0; round < 50 && taken.empty(); ++round) {
+    for (int n = 0; n < 64 && taken.empty(); ++n) {
+      const std::string name = dir + "/settings." + std::to_string(n);
+      if (std::rename(name.c_str(), (name + ".taken").c_str()) == 0) taken = name + ".taken";
+    }
+    if (taken.empty()) platform::sleep_ms(20);
   }
+  std::istringstream in(taken.empty() ? std::string() : testsupport::read_file(taken));
+  std::string line;
+  while (std::getline(in, line))
+    if (line.find('=') != std::string::npos) values[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
   return values;
 }
 
@@ -274,7 +277,10 @@ class LogFaults : public ::testing::Test {
     std::vector<testsupport::Run> runs(children.size());
     std::vector<std::thread> threads;
     for (std::size_t c = 0; c < children.size(); ++c)
-      threads.emplace_back([c, &runs, command] { runs[c] = testsupport::run(command); });
+      threads.emplace_back([c, &runs, command] {
+        runs[c] = testsupport::run(command);
+        runs[c].err = testsupport::unix_lines(runs[c].err);
+      });
     for (auto& t : threads) t.join();
     return runs;
   }
