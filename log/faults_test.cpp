@@ -37,27 +37,21 @@ namespace fs = std::filesystem;
 
 // --- The writers, each a child copy of this program -----------------------------------------
 
-// A child's own settings: the first of the files "<QK_FT_DIR>/settings.N" that it takes
-// (by renaming it, which only one child can), one "NAME=value" a line.
+// A child's own settings: the file named by its argument "--qk_ft_settings=<path>", one
+// "NAME=value" a line.
 std::map<std::string, std::string>& settings() {
   static std::map<std::string, std::string> values;
   static bool read = false;
   if (read) return values;
   read = true;
-  const std::string dir = platform::get_env("QK_FT_DIR") ? platform::get_env("QK_FT_DIR") : ".";
-  // Two children renaming one file at once may both fail on Windows: look again a while.
-  std::string taken;
-  for (int round = 0; round < 50 && taken.empty(); ++round) {
-    for (int n = 0; n < 64 && taken.empty(); ++n) {
-      const std::string name = dir + "/settings." + std::to_string(n);
-      if (std::rename(name.c_str(), (name + ".taken").c_str()) == 0) taken = name + ".taken";
-    }
-    if (taken.empty()) platform::sleep_ms(20);
+  static const std::string option = "--qk_ft_settings=";
+  for (const std::string& arg : ::testing::internal::GetArgvs()) {
+    if (arg.compare(0, option.size(), option) != 0) continue;
+    std::istringstream in(testsupport::read_file(arg.substr(option.size())));
+    std::string line;
+    while (std::getline(in, line))
+      if (line.find('=') != std::string::npos) values[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
   }
-  std::istringstream in(taken.empty() ? std::string() : testsupport::read_file(taken));
-  std::string line;
-  while (std::getline(in, line))
-    if (line.find('=') != std::string::npos) values[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
   return values;
 }
 
@@ -265,6 +259,13 @@ using Settings = std::vector<std::pair<std::string, std::string>>;
 
 class LogFaults : public ::testing::Test {
  protected:
+  // The command line of the child with the settings of number c.
+  std::string childCommand(std::size_t c) const {
+    return testsupport::quote_arg(platform::program_path()) +
+           " --gtest_also_run_disabled_tests --gtest_filter=DISABLED_ChildScenario.FaultWriter " +
+           testsupport::quote_arg("--qk_ft_settings=" + settings_ / ("settings." + std::to_string(c)));
+  }
+
   // Runs one child per entry at once, each with its settings.
   std::vector<testsupport::Run> runAll(const std::vector<Settings>& children) {
     for (std::size_t c = 0; c < children.size(); ++c) {
@@ -272,12 +273,11 @@ class LogFaults : public ::testing::Test {
       for (const auto& kv : children[c]) text += kv.first + "=" + kv.second + "\n";
       testsupport::write_file(settings_ / ("settings." + std::to_string(c)), text);
     }
-    const std::string command = testsupport::quote_arg(platform::program_path()) +
-                                " --gtest_also_run_disabled_tests --gtest_filter=DISABLED_ChildScenario.FaultWriter";
     std::vector<testsupport::Run> runs(children.size());
     std::vector<std::thread> threads;
     for (std::size_t c = 0; c < children.size(); ++c)
-      threads.emplace_back([c, &runs, command] {
+      threads.emplace_back([c, &runs, this] {
+        const std::string command = childCommand(c);
         runs[c] = testsupport::run(command);
         runs[c].err = testsupport::unix_lines(runs[c].err);
       });
@@ -299,7 +299,6 @@ class LogFaults : public ::testing::Test {
   ScopedEnv nokey_{"QK_LOG_NOKEY", nullptr};
   ScopedEnv site_{"QK_SITE", nullptr};
   ScopedEnv limit_{"QK_LOGFILE_LIMIT", nullptr};
-  ScopedEnv settings_env_{"QK_FT_DIR", settings_.path().c_str()};
   std::string log_dir_ = root_ / "log";
 
   void checkFullDisk(const std::string& fault, const std::string& flag);
@@ -477,8 +476,9 @@ TEST_F(LogFaults, AnotherUsersProcessTruncatesNothingAndReportsItsLosses) {
 
   // The other user's records go on into the current file, past its limit: it cannot begin
   // the next one, and the current one is never begun anew.
-  const std::vector<std::string> child = {platform::program_path(), "--gtest_also_run_disabled_tests",
-                                          "--gtest_filter=DISABLED_ChildScenario.FaultWriter"};
+  std::vector<std::string> child = {platform::program_path(), "--gtest_also_run_disabled_tests",
+                                    "--gtest_filter=DISABLED_ChildScenario.FaultWriter",
+                                    "--qk_ft_settings=" + settings_ / "settings.1"};
   testsupport::write_file(settings_ / "settings.1", "QK_FT_RECORDS=40\nQK_FT_LENGTH=100\n");
   platform::testing::OtherUserRun other;
   if (!platform::testing::run_as_other_user(child, &other))
@@ -495,6 +495,7 @@ TEST_F(LogFaults, AnotherUsersProcessTruncatesNothingAndReportsItsLosses) {
   fs::permissions(current, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                                fs::perms::others_read);
   testsupport::write_file(settings_ / "settings.2", "QK_FT_RECORDS=10\nQK_FT_LENGTH=100\n");
+  child.back() = "--qk_ft_settings=" + settings_ / "settings.2";
   ASSERT_TRUE(platform::testing::run_as_other_user(child, &other));
   ASSERT_EQ(0, other.exit_code) << other.err;
   EXPECT_EQ(10u, lostOnStandardError(other.err).size()) << other.err.substr(0, 600);
