@@ -325,6 +325,16 @@ TEST(EnvKey, FromNumbersAndCharacters) {
   EXPECT_EQ(static_cast<int>(0xFFC14243u), env_key(0, 0));
 }
 
+TEST(EnvKey, NumbersBeyond32BitsAreNoKey) {
+  unsigned key = 0;
+  EXPECT_TRUE(env_key_text("4294967295", &key));
+  EXPECT_EQ(0xFFFFFFFFu, key);
+  EXPECT_FALSE(env_key_text("4294967296", &key));  // would be key 0 once cut to 32 bits
+  EXPECT_FALSE(env_key_text("99999999999999999999", &key));
+  EXPECT_TRUE(env_key_text("0x1000000001", &key));  // read up to its tenth character
+  EXPECT_EQ(0x10000000u, key);
+}
+
 TEST(EnvKeyDeathTest, ComplaintWhenMissing) {
   Installation inst({"QK_KEY"});
   EXPECT_EXIT(env_key(0, 1), testing::ExitedWithCode(kFatal), "Variable QK_KEY wasn't");

@@ -37,23 +37,20 @@ namespace fs = std::filesystem;
 
 // --- The writers, each a child copy of this program -----------------------------------------
 
-// A child's own settings: the first of the files "<QK_FT_DIR>/settings.N" that it takes
-// (by renaming it, which only one child can), one "NAME=value" a line.
+// A child's own settings: the file named by its argument "--qk_ft_settings=<path>", one
+// "NAME=value" a line.
 std::map<std::string, std::string>& settings() {
   static std::map<std::string, std::string> values;
   static bool read = false;
   if (read) return values;
   read = true;
-  const std::string dir = platform::get_env("QK_FT_DIR") ? platform::get_env("QK_FT_DIR") : ".";
-  for (int n = 0; n < 64; ++n) {
-    const std::string name = dir + "/settings." + std::to_string(n);
-    const std::string taken = name + ".taken";
-    if (std::rename(name.c_str(), taken.c_str()) != 0) continue;
-    std::istringstream in(testsupport::read_file(taken));
+  static const std::string option = "--qk_ft_settings=";
+  for (const std::string& arg : ::testing::internal::GetArgvs()) {
+    if (arg.compare(0, option.size(), option) != 0) continue;
+    std::istringstream in(testsupport::read_file(arg.substr(option.size())));
     std::string line;
     while (std::getline(in, line))
       if (line.find('=') != std::string::npos) values[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
-    break;
   }
   return values;
 }
@@ -262,6 +259,13 @@ using Settings = std::vector<std::pair<std::string, std::string>>;
 
 class LogFaults : public ::testing::Test {
  protected:
+  // The command line of the child with the settings of number c.
+  std::string childCommand(std::size_t c) const {
+    return testsupport::quote_arg(platform::program_path()) +
+           " --gtest_also_run_disabled_tests --gtest_filter=DISABLED_ChildScenario.FaultWriter " +
+           testsupport::quote_arg("--qk_ft_settings=" + settings_ / ("settings." + std::to_string(c)));
+  }
+
   // Runs one child per entry at once, each with its settings.
   std::vector<testsupport::Run> runAll(const std::vector<Settings>& children) {
     for (std::size_t c = 0; c < children.size(); ++c) {
@@ -269,12 +273,14 @@ class LogFaults : public ::testing::Test {
       for (const auto& kv : children[c]) text += kv.first + "=" + kv.second + "\n";
       testsupport::write_file(settings_ / ("settings." + std::to_string(c)), text);
     }
-    const std::string command = testsupport::quote_arg(platform::program_path()) +
-                                " --gtest_also_run_disabled_tests --gtest_filter=DISABLED_ChildScenario.FaultWriter";
     std::vector<testsupport::Run> runs(children.size());
     std::vector<std::thread> threads;
     for (std::size_t c = 0; c < children.size(); ++c)
-      threads.emplace_back([c, &runs, command] { runs[c] = testsupport::run(command); });
+      threads.emplace_back([c, &runs, this] {
+        const std::string command = childCommand(c);
+        runs[c] = testsupport::run(command);
+        runs[c].err = testsupport::unix_lines(runs[c].err);
+      });
     for (auto& t : threads) t.join();
     return runs;
   }
@@ -293,7 +299,6 @@ class LogFaults : public ::testing::Test {
   ScopedEnv nokey_{"QK_LOG_NOKEY", nullptr};
   ScopedEnv site_{"QK_SITE", nullptr};
   ScopedEnv limit_{"QK_LOGFILE_LIMIT", nullptr};
-  ScopedEnv settings_env_{"QK_FT_DIR", settings_.path().c_str()};
   std::string log_dir_ = root_ / "log";
 
   void checkFullDisk(const std::string& fault, const std::string& flag);
@@ -474,8 +479,9 @@ TEST_F(LogFaults, AnotherUsersProcessTruncatesNothingAndReportsItsLosses) {
   // begun anew), and no record goes unseen.
   const std::string current = log_dir_ + "/stdlog.0";
   const std::string before = testsupport::read_file(current);
-  const std::vector<std::string> child = {platform::program_path(), "--gtest_also_run_disabled_tests",
-                                          "--gtest_filter=DISABLED_ChildScenario.FaultWriter"};
+  std::vector<std::string> child = {platform::program_path(), "--gtest_also_run_disabled_tests",
+                                    "--gtest_filter=DISABLED_ChildScenario.FaultWriter",
+                                    "--qk_ft_settings=" + settings_ / "settings.1"};
   testsupport::write_file(settings_ / "settings.1", "QK_FT_RECORDS=40\nQK_FT_LENGTH=100\n");
   platform::testing::OtherUserRun other;
   if (!platform::testing::run_as_other_user(child, &other))

@@ -216,15 +216,36 @@ std::int32_t initialNumber(const LogFile::Names& names) {
   return best;
 }
 
+// Makes the log directory and each level of the entry's directory in it that is missing
+// (the log directory may have been removed while processes ran). 0 when the entry's
+// directory is one now, else the error of the last level that could not be made.
+int remakeDirectory(const char* directory) {
+  std::string path = log_directory;
+  int error = platform::make_dir(path.c_str()) == 0 ? 0 : errno;
+  for (const char* part = directory; *part;) {
+    const char* end = std::strchr(part, '/');
+    if (!end) end = part + std::strlen(part);
+    path += '/';
+    path.append(part, end);
+    error = platform::make_dir(path.c_str()) == 0 ? 0 : errno;
+    part = *end ? end + 1 : end;
+  }
+  platform::FileStatus st;
+  if (platform::file_status(path.c_str(), &st) == 0 && st.is_directory) return 0;
+  return error != 0 ? error : ENOTDIR;
+}
+
 void ensureDirectory(const char* directory) {
   char path[kPathSize + 64];
   std::snprintf(path, sizeof path, "%s/%s", log_directory, directory);
   std::size_t n = std::strlen(path);
   if (n > 0 && (path[n - 1] == '/' || path[n - 1] == '\\')) path[n - 1] = '\0';
-  if (platform::access_read_write(path) != 0 && platform::make_dir(path) != 0 && errno != EEXIST) {
-    const int error = errno;
-    unlockBlock();
-    fatalError("LOGGER:  Could not create directory ", path, " ", error_text(error));
+  if (platform::access_read_write(path) != 0) {
+    const int error = remakeDirectory(directory);
+    if (error != 0 && error != EEXIST && error != ENOTDIR) {
+      unlockBlock();
+      fatalError("LOGGER:  Could not create directory ", path, " ", error_text(error));
+    }
   }
   platform::FileStatus st;
   if (platform::file_status(path, &st) != 0 || !st.is_directory) {
@@ -483,24 +504,6 @@ bool switchCures(const Attempt& attempt) {
   }
 }
 
-// The log directory, or the entry's directory in it, removed while processes run: made
-// again (each level that is missing), so that records do not go to standard error ever
-// after. False when it cannot be made.
-bool remakeDirectory(const char* directory) {
-  std::string path = log_directory;
-  platform::make_dir(path.c_str());
-  for (const char* part = directory; *part;) {
-    const char* end = std::strchr(part, '/');
-    if (!end) end = part + std::strlen(part);
-    path += '/';
-    path.append(part, end);
-    platform::make_dir(path.c_str());
-    part = *end ? end + 1 : end;
-  }
-  platform::FileStatus st;
-  return platform::file_status(path.c_str(), &st) == 0 && st.is_directory;
-}
-
 // One record into the files (under the lock): at most one remaking of a removed directory
 // and at most one switch to the next file. False when the record could not be written;
 // last_error then says why.
@@ -514,7 +517,7 @@ bool writeToFiles(FileEntry* e, const LogFile::Names& names, const char* prefix,
     last_error = attempt.error;
     if (attempt.error == ENOENT && !remade) {
       remade = true;
-      if (remakeDirectory(names.directory)) continue;
+      if (remakeDirectory(names.directory) == 0) continue;
       return false;
     }
     if (switched || !switchCures(attempt)) return false;

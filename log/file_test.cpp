@@ -375,6 +375,10 @@ TEST_F(LogFileTest, ARemovedLogDirectoryIsMadeAgain) {
   fs::remove_all(dir_.path());
   write(f, "after");
   EXPECT_EQ(line("after"), contents("sub/d.0"));
+  // The first open of an entry after the folder went makes it again too.
+  fs::remove_all(dir_.path());
+  write(open("e.%1", 0x10000, "new/deeper"), "first");
+  EXPECT_EQ(line("first"), contents("new/deeper/e.0"));
 }
 
 // Lifts the test's file-size limit when the test ends, however it ends.
