@@ -3,7 +3,6 @@
 #include "string/regexp.h"
 
 #include <cstring>
-#include <new>
 #include <utility>
 
 #include "log/logger.h"
@@ -935,12 +934,17 @@ int regexp_exec(regexp* r, const char* text, int start, int end, int* match_end,
   if (r->regmust >= 0 && find_text(s, start, end, r->program.data() + r->regmust, r->regmlen) < 0) return -1;
 
   Matcher matcher(r, s, start, end, budget);
-  // The steps taken come off the caller's budget however the search ends.
-  struct Charge {
+  // However the search ends, its steps come off the caller's budget, and the backtracking
+  // state of an unusually deep search is not kept for the next one.
+  struct Finish {
     long long& budget;
     const Matcher& matcher;
-    ~Charge() { budget = matcher.steps(); }
-  } charge{budget, matcher};
+    std::vector<Frame>& stack;
+    ~Finish() {
+      budget = matcher.steps();
+      if (stack.capacity() > 4096) std::vector<Frame>().swap(stack);
+    }
+  } finish{budget, matcher, r->stack};
   const int groups = r->top_group;
   int found = -1;
   int stop = 0;
@@ -983,8 +987,6 @@ int regexp_exec(regexp* r, const char* text, int start, int end, int* match_end,
   r->startp[0] = found;
   r->endp[0] = stop;
   if (match_end) *match_end = stop;
-  // Backtracking state of an unusually deep search is not kept for the next one.
-  if (r->stack.capacity() > 4096) std::vector<Frame>().swap(r->stack);
   return found;
 }
 
