@@ -135,6 +135,9 @@ int main(int, char** argv) {
   // The runtime starts first: the logger's start-up (the shared block, the log file, the
   // locale), which a launcher logging at the default threshold writes nothing with, runs
   // while the runtime starts rather than before it.
+  // A start-up that will end the process (no installation key) still ends it before the
+  // runtime starts, so that a misconfigured installation never leaves a runtime behind.
+  if (!env_lookup("QK_KEY", 0) && !env_lookup("QK_LOG_NOKEY", 0)) startLogger();
   const String command = executable + " " + arguments;
   platform::Child child = start_command(command);
   startLogger();

@@ -537,3 +537,14 @@ TEST_F(Launcher, RunsTheDemoLoaderOnTheRealJdk) {
 #endif
 
 }  // namespace
+
+// The logger starts after the runtime, but an installation without a key still ends the
+// launcher before anything is started.
+TEST_F(Launcher, NoInstallationKeyEndsTheLauncherBeforeTheRuntimeStarts) {
+  set("QK_KEY", nullptr);
+  set("QK_LOG_NOKEY", nullptr);
+  auto r = brimvale({"a"});
+  EXPECT_EQ(static_cast<int>(r.exit_code), testsupport::observed_exit_code(999));
+  EXPECT_NE(std::string::npos, r.err.find("QK_KEY")) << r.err;
+  EXPECT_FALSE(testsupport::file_exists(report_)) << "the runtime must not start";
+}
