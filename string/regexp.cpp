@@ -2,6 +2,7 @@
 // the matcher (backtracking over the decoded nodes, its state on an explicit stack).
 #include "string/regexp.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -384,7 +385,7 @@ int add_table(regexp* r, FirstSet bits) {
   bits.bits[0] &= ~std::uint64_t(1);
   bits.empty = false;
   r->tables.emplace_back();
-  expand(bits, r->tables.back().data());
+  expand(bits, r->tables.back().byte);
   r->table_bits.push_back(bits);
   return static_cast<int>(r->tables.size()) - 1;
 }
@@ -395,7 +396,15 @@ bool decode(regexp* r) {
   const std::vector<unsigned char>& program = r->program;
   const int size = static_cast<int>(program.size());
   const unsigned char* code = program.data();
-  std::vector<int> index(program.size(), none);
+  // Node index by byte offset; on the stack for the usual small program.
+  int small_index[512];
+  std::vector<int> large_index;
+  int* index = small_index;
+  if (program.size() > sizeof small_index / sizeof small_index[0]) {
+    large_index.resize(program.size());
+    index = large_index.data();
+  }
+  std::fill(index, index + program.size(), none);
   r->nodes.clear();
   r->tables.clear();
   r->table_bits.clear();
@@ -704,7 +713,7 @@ class Matcher {
     const unsigned char* s = text_ + pos;
     const unsigned char* e = text_ + end_;
     if (n.kind == CLASS) {
-      const unsigned char* table = tables_[n.operand].data();
+      const unsigned char* table = tables_[n.operand].byte;
       while (s < e && table[*s]) ++s;
     } else {
       const unsigned char c = program_[n.operand];
@@ -726,7 +735,7 @@ class Matcher {
   regexp* r_;
   const Node* nodes_;
   const FirstSet* starts_;
-  const std::array<unsigned char, 256>* tables_;
+  const Table* tables_;
   const unsigned char* program_;
   const unsigned char* text_;
   int bol_;
@@ -762,7 +771,7 @@ int Matcher::run(int pos, int* match_end) {
           failed = pos != end_;
           break;
         case CLASS:
-          if (pos < end_ && tables_[node.operand][text_[pos]])
+          if (pos < end_ && tables_[node.operand].byte[text_[pos]])
             ++pos;
           else
             failed = true;

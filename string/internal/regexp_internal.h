@@ -59,6 +59,12 @@ struct FirstSet {
   bool has(unsigned char c) const { return (bits[c >> 6] >> (c & 63)) & 1; }
 };
 
+// A set as 256 entries of 0 or 1, filled by whoever makes it.
+struct Table {
+  unsigned char byte[256];
+  Table() {}  // left unfilled: every entry is written when the set is made
+};
+
 struct Frame {
   std::int32_t kind;
   std::int32_t node;
@@ -88,7 +94,7 @@ struct regexp {
   std::vector<unsigned char> program;
   std::vector<regexp_internal::Node> nodes;
   std::vector<regexp_internal::FirstSet> starts;  // per node; none when not worked out
-  std::vector<std::array<unsigned char, 256>> tables;
+  std::vector<regexp_internal::Table> tables;
   std::vector<regexp_internal::FirstSet> table_bits;  // the same sets as bits
   int top_group;  // the highest group number the program uses
   bool decoded;   // false when the node bytes did not decode (the error is logged at search)
