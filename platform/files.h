@@ -48,11 +48,6 @@ int access_path(const std::string& path, int mode);
 // _chsize: sets the size of the open file; 0 or -1.
 int change_file_size(int fd, long size);
 
-// _spawnlp in no-wait mode: starts the program found along PATH with one argument (none
-// when arg is empty) and does not wait. On Windows every "/" of the program's path
-// becomes "\\". 0, or -1 when it cannot be started.
-int spawn_no_wait(const std::string& program, const std::string& arg);
-
 // _chdir: true when the directory became the current one.
 bool change_directory(const std::string& dir);
 

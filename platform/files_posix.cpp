@@ -3,14 +3,10 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <thread>
-#include <vector>
 
 extern char** environ;
 
@@ -76,28 +72,6 @@ int access_path(const std::string& path, int mode) {
 }
 
 int change_file_size(int fd, long size) { return ftruncate(fd, size) == 0 ? 0 : -1; }
-
-int spawn_no_wait(const std::string& program, const std::string& arg) {
-  std::vector<char*> argv;
-  std::string p = program, a = arg;
-  argv.push_back(&p[0]);
-  if (!a.empty()) argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  pid_t pid;
-  int rc = posix_spawnp(&pid, p.c_str(), nullptr, nullptr, argv.data(), environ);
-  if (rc != 0) {
-    errno = rc;
-    return -1;
-  }
-  // Nobody waits for the child; a thread of its own collects its end, so that it does not
-  // stay behind as a zombie.
-  std::thread([pid] {
-    int status;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }).detach();
-  return 0;
-}
 
 bool change_directory(const std::string& dir) { return chdir(dir.c_str()) == 0; }
 

@@ -57,16 +57,6 @@ int access_path(const std::string& path, int mode) { return _access(path.c_str()
 
 int change_file_size(int fd, long size) { return _chsize(fd, size) == 0 ? 0 : -1; }
 
-int spawn_no_wait(const std::string& program_path, const std::string& arg) {
-  std::string program = program_path;
-  for (char& c : program)
-    if (c == '/') c = '\\';
-  intptr_t rc = arg.empty()
-                    ? _spawnlp(_P_NOWAIT, program.c_str(), program.c_str(), nullptr)
-                    : _spawnlp(_P_NOWAIT, program.c_str(), program.c_str(), arg.c_str(), nullptr);
-  return rc == -1 ? -1 : 0;
-}
-
 bool change_directory(const std::string& dir) { return _chdir(dir.c_str()) == 0; }
 
 bool change_drive(char letter) {

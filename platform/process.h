@@ -65,6 +65,11 @@ void sleep_ms(unsigned milliseconds);
 // Full path of the running program.
 std::string program_path();
 
+// _spawnlp in no-wait mode: starts the program found along PATH with one argument (none
+// when arg is empty) and does not wait. On Windows every "/" of the program's path
+// becomes "\\". 0, or -1 when it cannot be started.
+int spawn_no_wait(const std::string& program, const std::string& arg);
+
 }  // namespace platform
 
 #endif

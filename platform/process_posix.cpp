@@ -13,6 +13,8 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -154,6 +156,28 @@ std::string program_path() {
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
   if (n <= 0) return std::string();
   return std::string(buf, static_cast<size_t>(n));
+}
+
+int spawn_no_wait(const std::string& program, const std::string& arg) {
+  std::vector<char*> argv;
+  std::string p = program, a = arg;
+  argv.push_back(&p[0]);
+  if (!a.empty()) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  pid_t pid;
+  int rc = posix_spawnp(&pid, p.c_str(), nullptr, nullptr, argv.data(), environ);
+  if (rc != 0) {
+    errno = rc;
+    return -1;
+  }
+  // Nobody waits for the child; a thread of its own collects its end, so that it does not
+  // stay behind as a zombie.
+  std::thread([pid] {
+    int status;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return 0;
 }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include "platform/internal/process_exit.h"
 
 #include <windows.h>
+#include <process.h>
 
 #include "platform/internal/win32_security.h"
 
@@ -108,6 +109,16 @@ std::string program_path() {
   DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
   if (n == 0 || n >= sizeof buf) return std::string();
   return std::string(buf, n);
+}
+
+int spawn_no_wait(const std::string& program_path, const std::string& arg) {
+  std::string program = program_path;
+  for (char& c : program)
+    if (c == '/') c = '\\';
+  intptr_t rc = arg.empty()
+                    ? _spawnlp(_P_NOWAIT, program.c_str(), program.c_str(), nullptr)
+                    : _spawnlp(_P_NOWAIT, program.c_str(), program.c_str(), arg.c_str(), nullptr);
+  return rc == -1 ? -1 : 0;
 }
 
 }  // namespace platform
