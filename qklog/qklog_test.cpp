@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
@@ -83,11 +84,25 @@ class Qklog : public ::testing::Test {
                             std::to_string(level));
   }
 
-  // The block of the installation, attached beside this process's own.
-  MEMORY_LGQK* block() {
-    MEMORY_LGQK* b = nullptr;
-    EXPECT_EQ(memlgqk_attach_existing(key_ + 1, &b), MEMLGQK_ATTACHED);
-    return b;
+  // The block as its backing file holds it. The tests read and write the file rather than
+  // map it: a view that this process wrote through would keep Windows from removing the
+  // scratch folder at the end.
+  std::string backing_file() const {
+    char name[16];
+    std::snprintf(name, sizeof name, "%08x", static_cast<unsigned>(key_ + 1));
+    return root_ + "/site/shm/" + name;
+  }
+  MEMORY_LGQK snapshot() const {
+    MEMORY_LGQK copy;
+    std::memset(&copy, 0, sizeof copy);
+    const std::string bytes = testsupport::read_file(backing_file());
+    EXPECT_EQ(bytes.size(), sizeof copy);
+    std::memcpy(&copy, bytes.data(), std::min(bytes.size(), sizeof copy));
+    return copy;
+  }
+  void write_block(const MEMORY_LGQK& block) const {
+    std::fstream file(backing_file(), std::ios::in | std::ios::out | std::ios::binary);
+    file.write(reinterpret_cast<const char*>(&block), sizeof block);
   }
 
   std::string log_dir() const { return root_ + "/log"; }
@@ -133,7 +148,7 @@ TEST_F(Qklog, FiltersBySourceAndByProcessNameLetTheLaunchersMilestonesThrough) {
   testsupport::Run added = qklog({"filter", "add", "--source", "Brimvale", "--level", "MILESTONE"});
   EXPECT_EQ(added.exit_code, 0u) << added.err;
   EXPECT_EQ(added.out, "updated entry 1: level 91, ranks below 91 (MILESTONE and more important)\n");
-  EXPECT_EQ(block()->filters[0].level, 91);
+  EXPECT_EQ(snapshot().filters[0].level, 91);
   ASSERT_EQ(brimvale({"a"}).exit_code, 0u);
   EXPECT_EQ(launcher_milestones(), 2);
 
@@ -182,11 +197,10 @@ TEST_F(Qklog, AnOffsetIsInTheHeaderOfTheNextFile) {
   ASSERT_EQ(brimvale({"-V"}).exit_code, 9u);
   EXPECT_EQ(qklog({"offset", "12.34"}).exit_code, 0u);
   EXPECT_EQ(qklog({"filter", "add", "--source", "Brimvale", "--level", "MILESTONE"}).exit_code, 0u);
-  MEMORY_LGQK* b = block();
-  ASSERT_NE(b, nullptr);
-  for (int run = 0; run < 6 && b->files[0].file_number == 0; ++run) ASSERT_EQ(brimvale({"a"}).exit_code, 0u);
-  ASSERT_GE(b->files[0].file_number, 1) << "the 600-byte limit switches files";
-  const std::string file = qklog::current_file_path(*b, 0);
+  for (int run = 0; run < 6 && snapshot().files[0].file_number == 0; ++run) ASSERT_EQ(brimvale({"a"}).exit_code, 0u);
+  const MEMORY_LGQK b = snapshot();
+  ASSERT_GE(b.files[0].file_number, 1) << "the 600-byte limit switches files";
+  const std::string file = qklog::current_file_path(b, 0);
   const std::vector<std::string> lines = lines_of(testsupport::read_file(file));
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0].rfind("%%         +12.34 ", 0), 0u) << lines[0];
@@ -229,7 +243,7 @@ TEST_F(Qklog, TailFollowsFourWritersAcrossSwitchesPrintingEachRecordOnce) {
   }
   EXPECT_EQ(printed, 1 + writers * records);
   for (int w = 1; w <= writers; ++w) EXPECT_EQ(next[w], records) << "writer " << w;
-  EXPECT_GE(block()->files[0].file_number, 10) << "the writers went round the ring of ten files";
+  EXPECT_GE(snapshot().files[0].file_number, 10) << "the writers went round the ring of ten files";
 }
 
 TEST_F(Qklog, FiltersChangingWhileEightProcessesLogLoseAndTearNothing) {
@@ -263,16 +277,16 @@ TEST_F(Qklog, FiltersChangingWhileEightProcessesLogLoseAndTearNothing) {
     EXPECT_TRUE(seen.insert({w, j}).second) << "twice: " << line;
   }
   EXPECT_EQ(seen.size(), static_cast<std::size_t>(writers * records));
-  EXPECT_EQ(block()->filter_busy, 0u);
+  EXPECT_EQ(snapshot().filter_busy, 0u);
 }
 
 TEST_F(Qklog, BadInputIsRefusedAndChangesNothing) {
   ASSERT_EQ(brimvale({"-V"}).exit_code, 9u);
-  MEMORY_LGQK* b = block();
-  ASSERT_NE(b, nullptr);
-  MEMORY_LGQK before;
-  std::memcpy(&before, b, sizeof before);
-  auto unchanged = [&] { return std::memcmp(&before, b, sizeof before) == 0; };
+  MEMORY_LGQK before = snapshot();
+  auto unchanged = [&] {
+    const MEMORY_LGQK now = snapshot();
+    return std::memcmp(&before, &now, sizeof before) == 0;
+  };
 
   testsupport::Run level = qklog({"filter", "add", "--source", "Brimvale", "--level", "LOUD"});
   EXPECT_EQ(level.exit_code, 2u);
@@ -301,14 +315,16 @@ TEST_F(Qklog, BadInputIsRefusedAndChangesNothing) {
   EXPECT_TRUE(unchanged());
 
   EXPECT_EQ(qklog({"filter", "add", "--process", std::string(103, 'n'), "--level", "ERROR"}).exit_code, 0u);
+  MEMORY_LGQK full_table = snapshot();
   for (int i = 1; i < LOG_FILTER_ENTRIES; ++i) {
     int index = 0;
     qklog::FilterSelector s;
     s.kind = LOG_FILTER_SOURCE_FILE;
     s.name = "m" + std::to_string(i);
-    ASSERT_EQ(qklog::add_filter(b, s, 81, &index), qklog::FilterChange::added);
+    ASSERT_EQ(qklog::add_filter(&full_table, s, 81, &index), qklog::FilterChange::added);
   }
-  std::memcpy(&before, b, sizeof before);
+  write_block(full_table);
+  before = snapshot();
   testsupport::Run full = qklog({"filter", "add", "--source", "Brimvale", "--level", "ERROR"});
   EXPECT_EQ(full.exit_code, 1u);
   EXPECT_EQ(full.err, "qklog: the filter table is full (20 entries); nothing changed\n");
@@ -363,12 +379,14 @@ TEST_F(Qklog, TailWithoutALogFileAndOfAGarbageBlockEndsCleanly) {
   testsupport::Run empty = qklog({"tail"});
   EXPECT_EQ(empty.exit_code, 4u) << empty.err;  // stdlog.0 is not written yet
 
-  MEMORY_LGQK* b = block();
-  ASSERT_NE(b, nullptr);
-  auto* bytes = reinterpret_cast<unsigned char*>(b);
+  // Garbage, as another program could write it; stdlog's entry is found, with a log
+  // directory of garbage.
+  MEMORY_LGQK garbage = snapshot();
+  auto* bytes = reinterpret_cast<unsigned char*>(&garbage);
   for (std::size_t i = 0; i < offsetof(MEMORY_LGQK, marker); ++i) bytes[i] = static_cast<unsigned char>(i * 7 + 1);
-  std::memcpy(b->files[3].directory, ".\0", 2);
-  std::memcpy(b->files[3].pattern, "stdlog.%1", 10);  // found, with a log directory of garbage
+  std::memcpy(garbage.files[3].directory, ".\0", 2);
+  std::memcpy(garbage.files[3].pattern, "stdlog.%1", 10);
+  write_block(garbage);
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"status"}, {"status", "--json"}, {"filter", "list"}, {"offset"}, {"tail", "-n", "3"}}) {
     testsupport::Run r = qklog(args);
@@ -378,7 +396,7 @@ TEST_F(Qklog, TailWithoutALogFileAndOfAGarbageBlockEndsCleanly) {
   testsupport::Run add = qklog({"filter", "add", "--source", "x", "--level", "ERROR"});
   EXPECT_TRUE(add.exit_code == 0u || add.exit_code == 1u) << add.err;
   EXPECT_EQ(qklog({"filter", "clear"}).exit_code, 0u);
-  EXPECT_EQ(b->filter_busy, 0u);
+  EXPECT_EQ(snapshot().filter_busy, 0u);
 }
 
 // A writer: "--writer=ID,COUNT,LEVEL" on its command line.
