@@ -39,7 +39,7 @@ const int exit_ok = 0;
 const int exit_refused = 1;     // the change cannot be made: a full table, no such entry
 const int exit_usage = 2;       // a bad command, option or value
 const int exit_no_block = 3;    // no installation, no key, no block, or its mutex cannot be had
-const int exit_no_file = 4;     // tail: no current log file
+// tail ends with qklog::exit_no_file (4) when there is no current log file.
 
 
 // The logger of this program starts before main: in stderr-only mode it never attaches

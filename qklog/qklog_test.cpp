@@ -207,7 +207,8 @@ TEST_F(Qklog, AnOffsetIsInTheHeaderOfTheNextFile) {
 }
 
 TEST_F(Qklog, TailFollowsFourWritersAcrossSwitchesPrintingEachRecordOnce) {
-  const int writers = 4, records = 2000;
+  const int writers = 4;
+  static const int records = 2000;
   set("QK_LOGFILE_LIMIT", "20000");
   ASSERT_EQ(writer(0, 1, ERROR).exit_code, 0u);  // the block, and one record to start from
 
@@ -224,7 +225,7 @@ TEST_F(Qklog, TailFollowsFourWritersAcrossSwitchesPrintingEachRecordOnce) {
 
   std::vector<std::thread> threads;
   for (int w = 1; w <= writers; ++w)
-    threads.emplace_back([w, records] { EXPECT_EQ(writer(w, records, ERROR).exit_code, 0u); });
+    threads.emplace_back([w] { EXPECT_EQ(writer(w, records, ERROR).exit_code, 0u); });
   for (auto& t : threads) t.join();
   tail.join();
   ASSERT_TRUE(tail_result.started);
@@ -247,14 +248,15 @@ TEST_F(Qklog, TailFollowsFourWritersAcrossSwitchesPrintingEachRecordOnce) {
 }
 
 TEST_F(Qklog, FiltersChangingWhileEightProcessesLogLoseAndTearNothing) {
-  const int writers = 8, records = 250;
+  const int writers = 8;
+  static const int records = 250;
   ASSERT_EQ(writer(0, 1, ERROR).exit_code, 0u);
   // INFORMATION records pass only through this entry, which must hold while others change.
   ASSERT_EQ(qklog({"filter", "add", "--source", writer_source, "--level", "INFORMATION"}).exit_code, 0u);
   std::atomic<bool> done{false};
   std::vector<std::thread> threads;
   for (int w = 1; w <= writers; ++w)
-    threads.emplace_back([w, records] { EXPECT_EQ(writer(w, records, INFORMATION).exit_code, 0u); });
+    threads.emplace_back([w] { EXPECT_EQ(writer(w, records, INFORMATION).exit_code, 0u); });
   std::thread changer([&] {
     for (int round = 0; !done || round < 4; ++round) {
       const std::string pid = std::to_string(90000 + round % 7);

@@ -165,7 +165,7 @@ int tail(const MEMORY_LGQK* block, BlockLock& lock, const TailOptions& options, 
   const int entry = stdlog_entry(*block);
   if (entry < 0 || current_file_path(*block, entry).empty()) {
     std::fprintf(err, "qklog: the installation has no current log file yet\n");
-    return 4;
+    return exit_no_file;
   }
   std::int32_t number = current_number(block, entry);
   const std::string path = numbered_file_path(*block, entry, number);
@@ -173,7 +173,7 @@ int tail(const MEMORY_LGQK* block, BlockLock& lock, const TailOptions& options, 
   std::string bytes = read_from(path, 0, &size);
   if (size < 0 && !options.follow) {
     std::fprintf(err, "qklog: cannot read %s\n", printable(path).c_str());
-    return 4;
+    return exit_no_file;
   }
   const std::size_t end = complete_lines(bytes);
   const std::size_t start = last_lines_start(bytes, end, options.lines);

@@ -24,6 +24,9 @@ struct TailOptions {
   unsigned poll_ms = 10;        // the pause when nothing new has come
 };
 
+// The exit code of tail when the installation has no current log file, or it cannot be read.
+const int exit_no_file = 4;
+
 // 0 on success; 4 when there is no current log file or it cannot be read. Lines go to
 // out, complaints to err.
 //
