@@ -229,16 +229,25 @@ TEST(AllocVis, ReportFileIsAppendedAndItsFailuresAreLogged) {
   }
 }
 
+// Two String size classes and an allocator of another kind, with a log folder under QK_ROOT.
+struct StringClasses {
+  testsupport::TempDir root;
+  testsupport::ScopedEnv env{"QK_ROOT", root.path().c_str()};
+  ALLOCATOR_QK s32{32, 4, "String32"};
+  ALLOCATOR_QK s64{64, 4, "String64"};
+  ALLOCATOR_QK other{64, 4, "Other64"};
+  Registry registry{&s32, &s64, &other};
+  StringClasses() { testsupport::make_dirs(root / "log"); }
+};
+
 TEST(AllocVis, DebugOptionsReachEveryStringAllocatorAndWriteNoFile) {
   if (!pooling_on()) GTEST_SKIP() << "QK_NOFASTMEM is set";
-  testsupport::TempDir root;
-  testsupport::make_dirs(root / "log");
-  testsupport::ScopedEnv env("QK_ROOT", root.path().c_str());
-  ALLOCATOR_QK s32(32, 4, "String32");
-  ALLOCATOR_QK s64(64, 4, "String64");
-  ALLOCATOR_QK other(64, 4, "Other64");
+  StringClasses c;
+  ALLOCATOR_QK& s32 = c.s32;
+  ALLOCATOR_QK& s64 = c.s64;
+  ALLOCATOR_QK& other = c.other;
   Records records;
-  Registry registry{&s32, &s64, &other};
+  Registry& registry = c.registry;
   const std::string text = registry.report("-d CLEAR");
   EXPECT_EQ(ALLOCATOR_QK::DEBUG_CLEAR, s32.debugFlags());
   EXPECT_EQ(ALLOCATOR_QK::DEBUG_CLEAR, s64.debugFlags());
@@ -254,13 +263,9 @@ TEST(AllocVis, DebugOptionsReachEveryStringAllocatorAndWriteNoFile) {
 
 TEST(AllocVis, SelectionByNameStarAndAll) {
   if (!pooling_on()) GTEST_SKIP() << "QK_NOFASTMEM is set";
-  testsupport::TempDir root;
-  testsupport::make_dirs(root / "log");
-  testsupport::ScopedEnv env("QK_ROOT", root.path().c_str());
-  ALLOCATOR_QK s32(32, 4, "String32");
-  ALLOCATOR_QK s64(64, 4, "String64");
-  ALLOCATOR_QK other(64, 4, "Other64");
-  Registry registry{&s32, &s64, &other};
+  StringClasses c;
+  const testsupport::TempDir& root = c.root;
+  Registry& registry = c.registry;
   std::string text = registry.report("string64");
   EXPECT_EQ(1, occurrences(text, "Detail report for (")) << text;
   const std::string path = between(text, "Detail report for (String64) written to file (", ")\n\n");
