@@ -284,6 +284,14 @@ TEST(AllocVis, SelectionByNameStarAndAll) {
   }
   text = registry.report("nothing");
   EXPECT_EQ(std::string::npos, text.find("Detail report")) << text;
+
+  // A ':' behind the root (here in the name) would make no file name on Windows.
+  ALLOCATOR_QK colon(32, 4, "String:32");
+  Registry alone{&colon};
+  text = alone.report("*");
+  const std::string colon_path = between(text, "Detail report for (String:32) written to file (", ")\n\n");
+  EXPECT_EQ(0u, colon_path.find(root.path() + sep + "log" + sep + "vexdiag_String#32_")) << text;
+  EXPECT_TRUE(testsupport::file_exists(colon_path)) << colon_path;
 }
 
 TEST(AllocVis, DetailFileListsLiveRepresentationsOnly) {
