@@ -76,10 +76,9 @@ int allocator_report(std::ostream& out, const char* options = nullptr);
 int allocator_report_to_file(const char* options = nullptr);
 
 // Asks for a report at the process's exit when QK_ALLOCSTAT_AT_EXIT is set then: its value
-// "stderr" writes it to standard error, any other value appends it to the report file (a
-// value that begins with "-x " or names allocators is passed on as the options text, so
-// that detail files are written too). Linking qk_allocvis installs it; calling it again
-// does nothing.
+// "stderr" writes it to standard error, any other value appends it to the report file.
+// QK_ALLOCSTAT_OPTIONS, when set, is the options text (so "-x ALL" writes detail files
+// too). Linking qk_allocvis installs it; calling it again does nothing.
 void install_allocator_report_at_exit();
 
 #endif
