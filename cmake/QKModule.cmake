@@ -1,13 +1,22 @@
-# qk_module(NAME [DEPS lib...]): the static library qk_<NAME> built from every .cpp in the
-# calling folder except tests (*_test.cpp) and fuzz targets (*_fuzz.cpp). DEPS names the
+# qk_module(NAME [DEPS lib...] [EXCLUDE file...] [SOURCES file...]): the static library
+# qk_<NAME> built from every .cpp in the calling folder except tests (*_test.cpp), fuzz
+# targets (*_fuzz.cpp) and the files named by EXCLUDE; with SOURCES, from those files only
+# (a second library of a folder, such as qk_allocvis beside qk_memory). DEPS names the
 # modules of the layers below (platform <- env <- log <- memory <- string <- diag); the
 # layering check (cmake/check_layering.cmake) keeps every include pointing downwards, so
 # no module needs a cycle on the link line.
 set(QK_MODULES "" CACHE INTERNAL "")
 function(qk_module name)
-  cmake_parse_arguments(M "" "" "DEPS" ${ARGN})
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  list(FILTER srcs EXCLUDE REGEX "_(test|fuzz)\\.cpp$")
+  cmake_parse_arguments(M "" "" "DEPS;EXCLUDE;SOURCES" ${ARGN})
+  if(M_SOURCES)
+    list(TRANSFORM M_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ OUTPUT_VARIABLE srcs)
+  else()
+    file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    list(FILTER srcs EXCLUDE REGEX "_(test|fuzz)\\.cpp$")
+    foreach(excluded IN LISTS M_EXCLUDE)
+      list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+    endforeach()
+  endif()
   add_library(qk_${name} STATIC ${srcs})
   target_include_directories(qk_${name} PUBLIC
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)

@@ -64,6 +64,8 @@ const char* levelName(int level) {
   return level_number_text;
 }
 
+const char* processName() { return log_process.process_name; }
+
 const char* shownProcessName() {
   return log_process.process_name[0] ? log_process.process_name : log_process.identity;
 }

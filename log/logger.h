@@ -128,6 +128,8 @@ int parseLevel(const char* text);
 const char* levelName(int level);
 // Makes the name the process name of the records and the program name.
 void setProcessName(const char* name);
+// The process name the logger holds (empty when it has none yet).
+const char* processName();
 // In a program that defers the framework's start-up (framework_start_deferred, env/env.h):
 // completes it, and starts the logger with the record that stdlog was made, now rather
 // than during static initialisation. The launcher calls it once its child runs. Nothing
