@@ -10,6 +10,7 @@
 #include "platform/stackwalk.h"
 
 #include <cxxabi.h>
+#include <dlfcn.h>
 #include <dwarf.h>
 #include <elfutils/libdw.h>
 #include <elfutils/libdwfl.h>
@@ -52,6 +53,65 @@ _Unwind_Reason_Code collect_frame(struct _Unwind_Context* context, void* arg) {
   return _URC_NO_REASON;
 }
 
+// ---- libdw, loaded when the first trace asks for it
+
+// A program that never traces (the launcher on an ordinary run) does not pay for loading
+// libdw and the compression libraries it needs at start-up: the library is opened, and its
+// functions looked up, by the first trace.
+#define QK_LIBDW_FUNCTIONS(X) \
+  X(dwarf_attr) \
+  X(dwarf_attr_integrate) \
+  X(dwarf_diename) \
+  X(dwarf_filesrc) \
+  X(dwarf_formref_die) \
+  X(dwarf_formstring) \
+  X(dwarf_formudata) \
+  X(dwarf_getscopes) \
+  X(dwarf_getscopes_die) \
+  X(dwarf_getsrc_die) \
+  X(dwarf_getsrcfiles) \
+  X(dwarf_haspc) \
+  X(dwarf_lineaddr) \
+  X(dwarf_lineno) \
+  X(dwarf_linesrc) \
+  X(dwarf_tag) \
+  X(dwfl_addrmodule) \
+  X(dwfl_attach_state) \
+  X(dwfl_begin) \
+  X(dwfl_end) \
+  X(dwfl_errmsg) \
+  X(dwfl_frame_pc) \
+  X(dwfl_getthread_frames) \
+  X(dwfl_linux_proc_find_elf) \
+  X(dwfl_linux_proc_report) \
+  X(dwfl_module_addrdie) \
+  X(dwfl_module_addrinfo) \
+  X(dwfl_module_info) \
+  X(dwfl_module_nextcu) \
+  X(dwfl_report_begin) \
+  X(dwfl_report_end) \
+  X(dwfl_thread_state_register_pc) \
+  X(dwfl_thread_state_registers)
+
+struct LibdwCalls {
+#define QK_LIBDW_MEMBER(name) decltype(&::name) name = nullptr;
+  QK_LIBDW_FUNCTIONS(QK_LIBDW_MEMBER)
+#undef QK_LIBDW_MEMBER
+};
+LibdwCalls libdw;
+
+// True when every function was found; called under the engine's mutex, once.
+bool load_libdw() {
+  void* handle = dlopen("libdw.so.1", RTLD_NOW | RTLD_LOCAL);
+  if (!handle) return false;
+#define QK_LIBDW_LOOKUP(name)                                               \
+  libdw.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name)); \
+  if (!libdw.name) return false;
+  QK_LIBDW_FUNCTIONS(QK_LIBDW_LOOKUP)
+#undef QK_LIBDW_LOOKUP
+  return true;
+}
+
 // ---- the symbol engine: one libdw session for the process
 
 std::mutex engine_mutex;
@@ -68,32 +128,37 @@ int no_separate_debuginfo(Dwfl_Module*, void**, const char*, Dwarf_Addr, const c
   return -1;
 }
 
-const Dwfl_Callbacks session_callbacks = {dwfl_linux_proc_find_elf, no_separate_debuginfo, nullptr,
-                                          &debuginfo_path};
+// Filled when libdw has been loaded (its ELF finder is one of its functions).
+Dwfl_Callbacks session_callbacks = {nullptr, no_separate_debuginfo, nullptr, &debuginfo_path};
 
 std::string libdw_problem(const char* call) {
-  const char* why = dwfl_errmsg(-1);
+  const char* why = libdw.dwfl_errmsg(-1);
   return std::string("The function, ") + call + "(), failed" + (why ? std::string(": ") + why : "");
 }
 
 // Reads the process's module list (again: modules loaded since are added).
 bool report_modules() {
-  dwfl_report_begin(session);
-  const int listed = dwfl_linux_proc_report(session, getpid());
-  return dwfl_report_end(session, nullptr, nullptr) == 0 && listed == 0;
+  libdw.dwfl_report_begin(session);
+  const int listed = libdw.dwfl_linux_proc_report(session, getpid());
+  return libdw.dwfl_report_end(session, nullptr, nullptr) == 0 && listed == 0;
 }
 
 bool engine_ready(StackProblemSink problem) {
   if (engine_counter != 0) return engine_counter != -1;
   engine_counter = -1;
-  session = dwfl_begin(&session_callbacks);
+  if (!load_libdw()) {
+    if (problem) problem("Failed to load library, libdw.so.1");
+    return false;
+  }
+  session_callbacks.find_elf = libdw.dwfl_linux_proc_find_elf;
+  session = libdw.dwfl_begin(&session_callbacks);
   if (!session) {
     if (problem) problem(libdw_problem("dwfl_begin").c_str());
     return false;
   }
   if (!report_modules()) {
     if (problem) problem(libdw_problem("dwfl_linux_proc_report").c_str());
-    dwfl_end(session);
+    libdw.dwfl_end(session);
     session = nullptr;
     return false;
   }
@@ -106,7 +171,7 @@ struct EngineRelease {
   ~EngineRelease() {
     std::lock_guard<std::mutex> lock(engine_mutex);
     if (engine_counter >= 1 && --engine_counter == 0) {
-      dwfl_end(session);
+      libdw.dwfl_end(session);
       session = nullptr;
     }
   }
@@ -162,8 +227,8 @@ Dwarf_Die declaration_of(Dwarf_Die* die) {
   for (int hops = 0; hops < 8; ++hops) {
     Dwarf_Attribute attr;
     Dwarf_Die next;
-    if (dwarf_formref_die(dwarf_attr(&current, DW_AT_abstract_origin, &attr), &next) ||
-        dwarf_formref_die(dwarf_attr(&current, DW_AT_specification, &attr), &next)) {
+    if (libdw.dwarf_formref_die(libdw.dwarf_attr(&current, DW_AT_abstract_origin, &attr), &next) ||
+        libdw.dwarf_formref_die(libdw.dwarf_attr(&current, DW_AT_specification, &attr), &next)) {
       current = next;
       continue;
     }
@@ -176,17 +241,17 @@ Dwarf_Die declaration_of(Dwarf_Die* die) {
 // (those with internal linkage).
 std::string qualified_name(Dwarf_Die* die) {
   Dwarf_Die declaration = declaration_of(die);
-  const char* own = dwarf_diename(&declaration);
+  const char* own = libdw.dwarf_diename(&declaration);
   if (!own) return std::string();
   std::string name = own;
   Dwarf_Die* scopes = nullptr;
-  const int count = dwarf_getscopes_die(&declaration, &scopes);
+  const int count = libdw.dwarf_getscopes_die(&declaration, &scopes);
   for (int i = 1; i < count; ++i) {
-    const int tag = dwarf_tag(&scopes[i]);
+    const int tag = libdw.dwarf_tag(&scopes[i]);
     if (tag != DW_TAG_namespace && tag != DW_TAG_class_type && tag != DW_TAG_structure_type &&
         tag != DW_TAG_union_type)
       continue;
-    const char* scope = dwarf_diename(&scopes[i]);
+    const char* scope = libdw.dwarf_diename(&scopes[i]);
     name = std::string(scope ? scope : "(anonymous namespace)") + "::" + name;
   }
   std::free(scopes);
@@ -195,8 +260,8 @@ std::string qualified_name(Dwarf_Die* die) {
 
 std::string die_function_name(Dwarf_Die* die) {
   Dwarf_Attribute attr;
-  const char* linkage = dwarf_formstring(dwarf_attr_integrate(die, DW_AT_linkage_name, &attr));
-  if (!linkage) linkage = dwarf_formstring(dwarf_attr_integrate(die, DW_AT_MIPS_linkage_name, &attr));
+  const char* linkage = libdw.dwarf_formstring(libdw.dwarf_attr_integrate(die, DW_AT_linkage_name, &attr));
+  if (!linkage) linkage = libdw.dwarf_formstring(libdw.dwarf_attr_integrate(die, DW_AT_MIPS_linkage_name, &attr));
   if (linkage) return readable_name(linkage);
   return qualified_name(die);
 }
@@ -239,8 +304,8 @@ bool walk_initial_registers(Dwfl_Thread* thread, void* arg) {
       Dwarf_Word(g[REG_R8]),  Dwarf_Word(g[REG_R9]),  Dwarf_Word(g[REG_R10]), Dwarf_Word(g[REG_R11]),
       Dwarf_Word(g[REG_R12]), Dwarf_Word(g[REG_R13]), Dwarf_Word(g[REG_R14]), Dwarf_Word(g[REG_R15]),
       Dwarf_Word(g[REG_RIP])};
-  dwfl_thread_state_register_pc(thread, regs[16]);
-  return dwfl_thread_state_registers(thread, 0, 17, regs);
+  libdw.dwfl_thread_state_register_pc(thread, regs[16]);
+  return libdw.dwfl_thread_state_registers(thread, 0, 17, regs);
 #else
   (void)uc;
   (void)thread;
@@ -257,7 +322,7 @@ int walk_collect(Dwfl_Frame* state, void* arg) {
   ContextWalk* walk = static_cast<ContextWalk*>(arg);
   Dwarf_Addr pc = 0;
   bool exact = false;
-  if (!dwfl_frame_pc(state, &pc, &exact) || pc == 0) return DWARF_CB_ABORT;
+  if (!libdw.dwfl_frame_pc(state, &pc, &exact) || pc == 0) return DWARF_CB_ABORT;
   if (walk->count >= walk->max) return DWARF_CB_ABORT;
   walk->frames[walk->count].address = pc;
   walk->frames[walk->count].return_address = !exact;
@@ -285,14 +350,14 @@ int capture_stack_from_context(const void* context, StackAddress* frames, int ma
   context_walk.max = max;
   context_walk.count = 0;
   if (!context_attached) {
-    if (!dwfl_attach_state(session, nullptr, getpid(), &walk_callbacks, &context_walk)) {
+    if (!libdw.dwfl_attach_state(session, nullptr, getpid(), &walk_callbacks, &context_walk)) {
       if (problem) problem(libdw_problem("dwfl_attach_state").c_str());
       return -1;
     }
     context_attached = true;
   }
   // The walk ends at the outermost frame, or where the unwind data ends.
-  dwfl_getthread_frames(session, context_walk.thread, walk_collect, &context_walk);
+  libdw.dwfl_getthread_frames(session, context_walk.thread, walk_collect, &context_walk);
   return context_walk.count > 0 ? context_walk.count : -1;
 }
 
@@ -303,8 +368,8 @@ bool lookup_symbols(const StackAddress& frame, std::vector<SymbolFrame>& out,
   const Dwarf_Addr step_back = frame.return_address ? 1 : 0;
   const Dwarf_Addr address = frame.address - step_back;
 
-  Dwfl_Module* module = dwfl_addrmodule(session, address);
-  if (!module && report_modules()) module = dwfl_addrmodule(session, address);
+  Dwfl_Module* module = libdw.dwfl_addrmodule(session, address);
+  if (!module && report_modules()) module = libdw.dwfl_addrmodule(session, address);
 
   SymbolFrame outer;
   if (!module) {
@@ -312,24 +377,24 @@ bool lookup_symbols(const StackAddress& frame, std::vector<SymbolFrame>& out,
     return true;
   }
   const char* module_name =
-      dwfl_module_info(module, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+      libdw.dwfl_module_info(module, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
   outer.module = module_name ? module_name : "";
   GElf_Off offset = 0;
   GElf_Sym symbol;
   const char* symbol_name =
-      dwfl_module_addrinfo(module, address, &offset, &symbol, nullptr, nullptr, nullptr);
+      libdw.dwfl_module_addrinfo(module, address, &offset, &symbol, nullptr, nullptr, nullptr);
   if (symbol_name) {
     outer.function = readable_name(symbol_name);
     outer.symbol_displacement = static_cast<long>(offset + step_back);
   }
 
   Dwarf_Addr bias = 0;
-  Dwarf_Die* unit = dwfl_module_addrdie(module, address, &bias);
+  Dwarf_Die* unit = libdw.dwfl_module_addrdie(module, address, &bias);
   // Without an address table (.debug_aranges, which clang leaves out) each unit's own
   // ranges are asked.
   if (!unit) {
-    while ((unit = dwfl_module_nextcu(module, unit, &bias)) != nullptr)
-      if (dwarf_haspc(unit, address - bias) > 0) break;
+    while ((unit = libdw.dwfl_module_nextcu(module, unit, &bias)) != nullptr)
+      if (libdw.dwarf_haspc(unit, address - bias) > 0) break;
   }
   if (!unit) {
     out.push_back(outer);
@@ -339,12 +404,12 @@ bool lookup_symbols(const StackAddress& frame, std::vector<SymbolFrame>& out,
   std::string file;
   int line = 0;
   long line_displacement = 0;
-  if (Dwarf_Line* entry = dwarf_getsrc_die(unit, address - bias)) {
-    const char* source = dwarf_linesrc(entry, nullptr, nullptr);
+  if (Dwarf_Line* entry = libdw.dwarf_getsrc_die(unit, address - bias)) {
+    const char* source = libdw.dwarf_linesrc(entry, nullptr, nullptr);
     Dwarf_Addr line_address = 0;
-    if (source && dwarf_lineno(entry, &line) == 0) {
+    if (source && libdw.dwarf_lineno(entry, &line) == 0) {
       file = source;
-      if (dwarf_lineaddr(entry, &line_address) == 0)
+      if (libdw.dwarf_lineaddr(entry, &line_address) == 0)
         line_displacement = static_cast<long>(address - bias - line_address + step_back);
     } else {
       line = 0;
@@ -352,13 +417,13 @@ bool lookup_symbols(const StackAddress& frame, std::vector<SymbolFrame>& out,
   }
   Dwarf_Files* files = nullptr;
   std::size_t file_count = 0;
-  if (dwarf_getsrcfiles(unit, &files, &file_count) != 0) files = nullptr;
+  if (libdw.dwarf_getsrcfiles(unit, &files, &file_count) != 0) files = nullptr;
 
   Dwarf_Die* scopes = nullptr;
-  const int scope_count = dwarf_getscopes(unit, address - bias, &scopes);
+  const int scope_count = libdw.dwarf_getscopes(unit, address - bias, &scopes);
   bool any = false;
   for (int i = 0; i < scope_count; ++i) {
-    const int tag = dwarf_tag(&scopes[i]);
+    const int tag = libdw.dwarf_tag(&scopes[i]);
     if (tag != DW_TAG_subprogram && tag != DW_TAG_inlined_subroutine) continue;
     SymbolFrame f;
     f.module = outer.module;
@@ -377,12 +442,12 @@ bool lookup_symbols(const StackAddress& frame, std::vector<SymbolFrame>& out,
     file.clear();
     line = 0;
     line_displacement = 0;
-    if (files && dwarf_formudata(dwarf_attr(&scopes[i], DW_AT_call_file, &attr), &value) == 0 &&
+    if (files && libdw.dwarf_formudata(libdw.dwarf_attr(&scopes[i], DW_AT_call_file, &attr), &value) == 0 &&
         value < file_count) {
-      const char* source = dwarf_filesrc(files, value, nullptr, nullptr);
+      const char* source = libdw.dwarf_filesrc(files, value, nullptr, nullptr);
       if (source) file = source;
     }
-    if (dwarf_formudata(dwarf_attr(&scopes[i], DW_AT_call_line, &attr), &value) == 0)
+    if (libdw.dwarf_formudata(libdw.dwarf_attr(&scopes[i], DW_AT_call_line, &attr), &value) == 0)
       line = static_cast<int>(value);
   }
   std::free(scopes);
