@@ -221,7 +221,7 @@ std::string readable_name(const char* symbol) {
 }
 
 // The declaration a function's DIE stands for: through its abstract origin (inlined and
-// out-of-line copies) and its specification (a member defined outside its class).
+// out-of-line copies) and its in-class declaration (a member defined outside its class).
 Dwarf_Die declaration_of(Dwarf_Die* die) {
   Dwarf_Die current = *die;
   for (int hops = 0; hops < 8; ++hops) {
