@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "string/internal/regexp_internal.h"
+#include "string/internal/string_internal.h"
 #include "string/regexp.h"
 
 struct Regex::Record {
@@ -26,9 +27,9 @@ char* copy_text(const char* text) {
 // character lies in text[lower, end).
 int correct_start(const char* text, int lower, int end, int m) {
   const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
-  if (regexp_internal::char_length(s + m, s + end) >= 0) return m;
+  if (string_internal::utf8_sequence_length(s + m, s + end) >= 0) return m;
   for (int q = m - 1; q >= lower && q >= m - 3; --q) {
-    const int k = regexp_internal::char_length(s + q, s + end);
+    const int k = string_internal::utf8_sequence_length(s + q, s + end);
     if (k < 0) continue;
     return k >= 2 && q + k > m ? q : m;
   }
@@ -36,37 +37,6 @@ int correct_start(const char* text, int lower, int end, int m) {
 }
 
 }  // namespace
-
-namespace regexp_internal {
-
-int char_length(const unsigned char* p, const unsigned char* end) {
-  if (p >= end || *p == 0) return 0;
-  const unsigned b = *p;
-  if (b < 0x80) return 1;
-  int n;
-  unsigned value;
-  if ((b & 0xE0) == 0xC0) {
-    n = 2;
-    value = b & 0x1F;
-  } else if ((b & 0xF0) == 0xE0) {
-    n = 3;
-    value = b & 0x0F;
-  } else if ((b & 0xF8) == 0xF0) {
-    n = 4;
-    value = b & 0x07;
-  } else {
-    return -1;
-  }
-  for (int i = 1; i < n; ++i) {
-    if (end - p <= i || (p[i] & 0xC0) != 0x80) return -1;
-    value = (value << 6) | (p[i] & 0x3Fu);
-  }
-  const unsigned low = value & 0xFFFF;
-  if (low == 0xFFFE || low == 0xFFFF || (low >= 0xD800 && low <= 0xDFFF)) return -1;
-  return n;
-}
-
-}  // namespace regexp_internal
 
 Regex::Regex(const char* pattern, int, int) : record_(new Record{copy_text(pattern), nullptr}) {}
 
@@ -142,7 +112,7 @@ int Regex::backward(const char* text, int len, int last, int& matchlen) const {
     if (end > m) {
       from = end;
     } else {
-      const int k = regexp_internal::char_length(s + m, s + limit);
+      const int k = string_internal::utf8_sequence_length(s + m, s + limit);
       from = m + (k > 0 ? k : 1);
     }
   }

@@ -478,30 +478,26 @@ Word word_faults(const WordFlags& now, const WordFlags& before) {
 
 }  // namespace
 
+int string_internal::utf8_sequence_length(const unsigned char* p, const unsigned char* end) {
+  if ((end && p >= end) || *p == 0) return 0;
+  const int k = lead_length(p[0]);
+  if (k <= 1) return k == 1 ? 1 : -1;
+  std::uint32_t value = p[0] & (0x7Fu >> k);
+  for (int i = 1; i < k; ++i) {
+    if ((end && end - p <= i) || !is_following(p[i])) return -1;  // a NUL ends the test here
+    value = (value << 6) | (p[i] & 0x3Fu);
+  }
+  return refused_value(value) ? -1 : k;
+}
+
 int utf8_char_length(const char* p) {
   if (!p || *p == 0) return 0;
   const unsigned char* s = reinterpret_cast<const unsigned char*>(p);
-  const int k = lead_length(s[0]);
-  if (k == 1) return 1;
-  bool invalid = k == 0;
-  if (invalid) {
-    log_text(__LINE__, ERROR, "55555, Invalid characters encounter in ", p);
-  } else {
-    std::uint32_t value = s[0] & (0x7Fu >> k);
-    for (int i = 1; i < k; ++i) {
-      if (!is_following(s[i])) {  // a NUL ends the test here
-        invalid = true;
-        break;
-      }
-      value = (value << 6) | (s[i] & 0x3Fu);
-    }
-    invalid = invalid || refused_value(value);
-  }
-  if (invalid) {
-    log_text(__LINE__, ERROR, "Invalid characters encounter in ", p);
-    return -1;
-  }
-  return k;
+  const int k = string_internal::utf8_sequence_length(s, nullptr);
+  if (k > 0) return k;
+  if (lead_length(s[0]) == 0) log_text(__LINE__, ERROR, "55555, Invalid characters encounter in ", p);
+  log_text(__LINE__, ERROR, "Invalid characters encounter in ", p);
+  return -1;
 }
 
 int utf8_char_count(const char* text) {

@@ -6,6 +6,7 @@
 #include "string/Regex.h"
 #include "string/String.h"
 #include "string/internal/regexp_internal.h"
+#include "string/internal/string_internal.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ int String::gsub(const Regex& r, const String& repl) {
     if (matchlen == 0) {
       // An empty match would be found again at once: step over the character after it.
       const unsigned char* text = reinterpret_cast<const unsigned char*>(rep_->text());
-      const int k = regexp_internal::char_length(text + pos, text + rep_->length);
+      const int k = string_internal::utf8_sequence_length(text + pos, text + rep_->length);
       pos += k > 0 ? k : 1;
     }
   }

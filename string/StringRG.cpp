@@ -3,6 +3,7 @@
 #include "string/Regex.h"
 #include "string/String.h"
 #include "string/internal/regexp_internal.h"
+#include "string/internal/string_internal.h"
 
 namespace {
 
@@ -99,7 +100,7 @@ int split(const String& x, String res[], int maxn, const Regex& sep) {
     int matchlen;
     int m = sep.search(text, n, matchlen, pos);
     if (m == pos && matchlen == 0) {
-      const int k = regexp_internal::char_length(bytes + pos, bytes + n);
+      const int k = string_internal::utf8_sequence_length(bytes + pos, bytes + n);
       m = sep.search(text, n, matchlen, pos + (k > 0 ? k : 1));
     }
     if (m < 0) {

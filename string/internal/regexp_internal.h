@@ -113,11 +113,6 @@ regexp* load(const unsigned char* program, int size);
 typedef void (*ErrorObserver)(const char* message);
 void set_error_observer(ErrorObserver observer);
 
-// Length of the UTF-8 character at p (1 to 4), 0 at end or at a NUL, -1 when no valid
-// character starts there (a lead byte of no class, a following byte not 10xxxxxx, or a
-// value whose low 16 bits are 0xFFFE, 0xFFFF or a surrogate). Logs nothing.
-int char_length(const unsigned char* p, const unsigned char* end);
-
 // Longest backtracking state a search may keep, in frames.
 const int stack_limit = 1 << 22;
 

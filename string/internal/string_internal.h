@@ -35,6 +35,13 @@ void set_report_observer(ReportObserver observer);
 // Bob Jenkins' 1996 hash of length bytes with the initial value initval.
 std::uint32_t jenkins_hash(const unsigned char* bytes, std::uint32_t length, std::uint32_t initval);
 
+// Length of the UTF-8 character at p (1 to 4), 0 at end (p == end, when end is given) or at
+// a NUL, -1 when no valid character starts there (a lead byte of no class, a following
+// byte not 10xxxxxx, or a value whose low 16 bits are 0xFFFE, 0xFFFF or a surrogate).
+// Logs nothing: utf8_char_length logs its records on top of it, and the pattern search
+// uses it where a record for every byte it looks at would be noise.
+int utf8_sequence_length(const unsigned char* p, const unsigned char* end);
+
 }  // namespace string_internal
 
 #endif
