@@ -1,41 +1,59 @@
-# qk_module(NAME [DEPS lib...] [EXCLUDE file...] [SOURCES file...]): the static library
-# qk_<NAME> built from every .cpp in the calling folder except tests (*_test.cpp), fuzz
-# targets (*_fuzz.cpp) and the files named by EXCLUDE; with SOURCES, from those files only
-# (a second library of a folder, such as qk_allocvis beside qk_memory). DEPS names the
-# modules of the layers below (platform <- env <- log <- memory <- string <- diag); the
-# layering check (cmake/check_layering.cmake) keeps every include pointing downwards, so
-# no module needs a cycle on the link line.
+# Every library and program names its source files; nothing is picked up by a pattern. A
+# file of a module folder that no list names would silently not be built: qk_check_listed
+# (at the end of the top-level CMakeLists.txt) ends the configuration naming it.
+#
+# qk_module(NAME SOURCES file... [POSIX file...] [WIN32 file...] [DEPS lib...]): the static
+# library qk_<NAME> from the calling folder's files, with the backend files of the system
+# being built. DEPS names the modules of the layers below
+# (platform <- env <- log <- memory <- string <- diag); the layering check
+# (cmake/check_layering.cmake) keeps every include pointing downwards, so no module needs a
+# cycle on the link line.
 set(QK_MODULES "" CACHE INTERNAL "")
-function(qk_module name)
-  cmake_parse_arguments(M "" "" "DEPS;EXCLUDE;SOURCES" ${ARGN})
-  if(M_SOURCES)
-    list(TRANSFORM M_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ OUTPUT_VARIABLE srcs)
+set_property(GLOBAL PROPERTY QK_LISTED_SOURCES "")
+
+# Names files of the calling folder as listed (those of the other system among them).
+function(qk_listed)
+  set(paths "")
+  foreach(f IN LISTS ARGN)
+    get_filename_component(path ${f} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+    list(APPEND paths ${path})
+  endforeach()
+  set_property(GLOBAL APPEND PROPERTY QK_LISTED_SOURCES ${paths})
+endfunction()
+
+# The files of the list for the system being built: common, then POSIX or Windows.
+macro(qk_pick_sources out common posix win32)
+  qk_listed(${${common}} ${${posix}} ${${win32}})
+  if(WIN32)
+    set(${out} ${${common}} ${${win32}})
   else()
-    file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-    list(FILTER srcs EXCLUDE REGEX "_(test|fuzz)\\.cpp$")
-    foreach(excluded IN LISTS M_EXCLUDE)
-      list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
-    endforeach()
+    set(${out} ${${common}} ${${posix}})
   endif()
+endmacro()
+
+function(qk_module name)
+  cmake_parse_arguments(M "" "" "SOURCES;POSIX;WIN32;DEPS" ${ARGN})
+  if(NOT M_SOURCES)
+    message(FATAL_ERROR "qk_module(${name}): no SOURCES")
+  endif()
+  qk_pick_sources(srcs M_SOURCES M_POSIX M_WIN32)
   add_library(qk_${name} STATIC ${srcs})
   target_include_directories(qk_${name} PUBLIC
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-  target_link_libraries(qk_${name} PUBLIC qk_platform ${M_DEPS})
-  set(QK_MODULES ${QK_MODULES} qk_${name} CACHE INTERNAL "")
+  # QK_MODULES: the modules above the platform layer, for the package.
+  if(NOT name STREQUAL "platform")
+    target_link_libraries(qk_${name} PUBLIC qk_platform ${M_DEPS})
+    set(QK_MODULES ${QK_MODULES} qk_${name} CACHE INTERNAL "")
+  endif()
 endfunction()
 
-# qk_module_tests(NAME [DEPS lib...] [SUPPORT file...]): the test program <NAME>_tests from
-# every *_test.cpp beside the module's code (and the named support files of tests/support),
-# registered with CTest test by test.
+# qk_module_tests(NAME TESTS file... [POSIX file...] [WIN32 file...] [DEPS lib...]
+# [SUPPORT file...]): the test program <NAME>_tests from the module's test files (and those
+# of one system only), and the named support files of tests/support, registered with CTest
+# test by test.
 function(qk_module_tests name)
-  cmake_parse_arguments(M "" "" "DEPS;SUPPORT" ${ARGN})
-  file(GLOB tsrcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
-  # Tests of one system's behaviour only: *_posix_test.cpp and *_win32_test.cpp.
-  if(WIN32)
-    list(FILTER tsrcs EXCLUDE REGEX "_posix_test\\.cpp$")
-  else()
-    list(FILTER tsrcs EXCLUDE REGEX "_win32_test\\.cpp$")
-  endif()
+  cmake_parse_arguments(M "" "" "TESTS;POSIX;WIN32;DEPS;SUPPORT" ${ARGN})
+  qk_pick_sources(tsrcs M_TESTS M_POSIX M_WIN32)
   if(NOT QK_TESTS OR NOT tsrcs)
     return()
   endif()
@@ -48,6 +66,7 @@ endfunction()
 
 # qk_fuzz(NAME SOURCE DEPS...): a libFuzzer target, clang only.
 function(qk_fuzz name src)
+  qk_listed(${src})
   if(NOT QK_FUZZ)
     return()
   endif()
@@ -55,4 +74,40 @@ function(qk_fuzz name src)
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${ARGN})
+endfunction()
+
+# Ends the configuration when a .cpp file of the named folders is in no target and no list.
+function(qk_check_listed)
+  get_property(listed GLOBAL PROPERTY QK_LISTED_SOURCES)
+  set(dirs ${ARGN})
+  foreach(dir IN LISTS dirs)
+    get_property(targets DIRECTORY ${PROJECT_SOURCE_DIR}/${dir} PROPERTY BUILDSYSTEM_TARGETS)
+    foreach(target IN LISTS targets)
+      get_target_property(type ${target} TYPE)
+      if(type STREQUAL "INTERFACE_LIBRARY")
+        continue()
+      endif()
+      get_target_property(sources ${target} SOURCES)
+      foreach(f IN LISTS sources)
+        if(NOT f MATCHES "^\\$<")
+          get_filename_component(path ${f} ABSOLUTE BASE_DIR ${PROJECT_SOURCE_DIR}/${dir})
+          list(APPEND listed ${path})
+        endif()
+      endforeach()
+    endforeach()
+  endforeach()
+  set(missing "")
+  foreach(dir IN LISTS dirs)
+    # A check of the lists, not a build input: the build itself never globs.
+    file(GLOB_RECURSE files ${PROJECT_SOURCE_DIR}/${dir}/*.cpp)
+    foreach(f IN LISTS files)
+      if(NOT f IN_LIST listed)
+        file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR} ${f})
+        string(APPEND missing "  ${rel}\n")
+      endif()
+    endforeach()
+  endforeach()
+  if(missing)
+    message(FATAL_ERROR "Source files that no CMakeLists.txt names (add each to its folder's lists):\n${missing}")
+  endif()
 endfunction()

@@ -11,8 +11,5 @@ LoggerGuard logger_guard;
 const char* stacktrace(const char* format) { return stacktrace(format, 1); }
 
 void log_stacktrace(int level, const char* format) {
-  if (stdlog && stdlog->isOn("stacktrace", __LINE__, level)) {
-    stdlog->stream() << stacktrace(format, 1);
-    stdlog->commit();
-  }
+  QK_LOG_AT("stacktrace", __LINE__, level) << stacktrace(format, 1);
 }

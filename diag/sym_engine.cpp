@@ -9,6 +9,8 @@
 #include "log/logger.h"
 #include "platform/stackwalk.h"
 
+#define QK_LOG_SOURCE "sym_engine"
+
 namespace {
 
 LoggerGuard logger_guard;
@@ -26,10 +28,7 @@ constexpr const char* kEndingFile = "port_service.cpp";
 thread_local char trace_buffer[kTraceBuffer];
 
 void report_problem(const char* message) {
-  if (stdlog && stdlog->isOn("sym_engine", __LINE__, ERROR)) {
-    stdlog->stream() << message;
-    stdlog->commit();
-  }
+  QK_LOG(ERROR) << message;
 }
 
 // ---- symbol cache: what the symbol data says about each code address met so far

@@ -14,6 +14,8 @@
 #include "platform/process.h"
 #include "string/String.h"
 
+#define QK_LOG_SOURCE "Brimvale"
+
 // The launcher's program name, whatever its executable is called: the name of its records,
 // of the shared block's process-name filters and of "%n" in file names. Constant-
 // initialised, so it is in place before any module's logger start-up runs.
@@ -103,17 +105,11 @@ unsigned long run_command(const String& command, platform::Child& started) {
   const platform::CommandResult child = platform::wait_for_child(started);
   if (!child.started) {
     result = child.error;
-    if (stdlog && stdlog->isOn("Brimvale", __LINE__, ERROR)) {
-      stdlog->stream() << "Error returned from command. Command: " << command << ". Exit Code:" << result;
-      stdlog->commit();
-    }
+    QK_LOG(ERROR) << "Error returned from command. Command: " << command << ". Exit Code:" << result;
     std::cerr << "Error returned from command. Command: " << command << ". Exit Code:" << result << std::endl;
   } else if (child.exit_known) {
     result = child.exit_code;
-    if (stdlog && stdlog->isOn("Brimvale", __LINE__, MILESTONE)) {
-      stdlog->stream() << "Error returned from command. Command: " << command << ". Exit Code:" << result;
-      stdlog->commit();
-    }
+    QK_LOG(MILESTONE) << "Error returned from command. Command: " << command << ". Exit Code:" << result;
   }
   return result;
 }
@@ -141,9 +137,6 @@ int main(int, char** argv) {
   const String command = executable + " " + arguments;
   platform::Child child = start_command(command);
   startLogger();
-  if (stdlog && stdlog->isOn("Brimvale", __LINE__, MILESTONE)) {
-    stdlog->stream() << "Invocation Command Line:" << executable << " " << arguments;
-    stdlog->commit();
-  }
+  QK_LOG(MILESTONE) << "Invocation Command Line:" << executable << " " << arguments;
   return static_cast<int>(run_command(command, child));
 }

@@ -67,10 +67,7 @@ void runExitFunctions(const char* source_file, int line, int level, const char* 
 
 void setLogExitFunction(LogExitFunction function) {
   if (function && log_exit_function && function != log_exit_function) {
-    if (stdlog && stdlog->isOn("logger", 959, ERROR)) {
-      stdlog->stream() << "Unable to set log exit function - already active";
-      stdlog->commit();
-    }
+    QK_LOG_AT("logger", 959, ERROR) << "Unable to set log exit function - already active";
     return;
   }
   log_exit_function = function;

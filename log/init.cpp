@@ -98,10 +98,7 @@ namespace {
 
 // The first level test starts the logger; its record tells that stdlog was made.
 void logCreation() {
-  if (stdlog->isOn("init", 400, VERBOSE)) {
-    stdlog->stream() << "** LOGGER ** LOGGER_QK object (stdlog) created.";
-    stdlog->commit();
-  }
+  QK_LOG_AT("init", 400, VERBOSE) << "** LOGGER ** LOGGER_QK object (stdlog) created.";
 }
 
 }  // namespace
@@ -128,10 +125,7 @@ void startLogger() {
 
 LoggerGuard::~LoggerGuard() {
   if (guard_count-- != 1) return;
-  if (stdlog && stdlog->isOn("init", 421, VERBOSE)) {
-    stdlog->stream() << "** LOGGER ** LOGGER_QK object (stdlog) being destructed.";
-    stdlog->commit();
-  }
+  QK_LOG_AT("init", 421, VERBOSE) << "** LOGGER ** LOGGER_QK object (stdlog) being destructed.";
   delete stdlog;
   stdlog = nullptr;
 }

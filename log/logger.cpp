@@ -98,11 +98,9 @@ void LOGGER_QK::commit() {
 
 void LOGGER_QK::setBufsize(int size) {
   if (frame_->in_use) {
-    if (size != bufsize_ && stdlog && stdlog->isOn("logger", 529, ERROR)) {
-      stdlog->stream() << "Attempt to set logger bufsize to " << size
-                       << " while buffer in use with a size of " << bufsize_;
-      stdlog->commit();
-    }
+    if (size != bufsize_)
+      QK_LOG_AT("logger", 529, ERROR) << "Attempt to set logger bufsize to " << size
+                                      << " while buffer in use with a size of " << bufsize_;
     return;
   }
   delete frame_;

@@ -1,11 +1,8 @@
 // The process-wide logger stdlog and its levels.
 //
-// Every module logs with one pattern:
+// Every module logs with one pattern, written with QK_LOG (below):
 //
-//   if (stdlog && stdlog->isOn("Brimvale", __LINE__, MILESTONE)) {
-//     stdlog->stream() << "Invocation Command Line:" << text;
-//     stdlog->commit();
-//   }
+//   QK_LOG(MILESTONE) << "Invocation Command Line:" << text;
 //
 // The source-file name is the module's source file without extension. A message is
 // written when its rank (level & 0x7FFF) is at most the threshold's rank; the default

@@ -13,6 +13,8 @@
 #include "platform/debug_break.h"
 #include "platform/process.h"
 
+#define QK_LOG_SOURCE "allocator"
+
 // QK_ADDRESS_SANITIZER is defined by the build for AddressSanitizer builds.
 #ifdef QK_ADDRESS_SANITIZER
 #define QK_ASAN 1
@@ -165,10 +167,7 @@ AllocatorTrackerQK* allocatorTracker() {
     ListHolderQK* holder = tracker ? new (std::nothrow) ListHolderQK : nullptr;
     if (!holder) {
       delete tracker;
-      if (stdlog && stdlog->isOn("allocator", __LINE__, FATAL)) {
-        stdlog->stream() << "Unable to create AllocatorTracker on heap.";
-        stdlog->commit();
-      }
+      QK_LOG(FATAL) << "Unable to create AllocatorTracker on heap.";
       return nullptr;
     }
     tracker->setHolder(holder);
@@ -187,12 +186,9 @@ void bindAllToCurrentThread() {
   for (Trackable* object = it->first(); !it->done(); object = it->next()) {
     ALLOCATOR_QK* allocator = dynamic_cast<ALLOCATOR_QK*>(object);
     if (!allocator) continue;
-    if (stdlog && stdlog->isOn("allocator", __LINE__, MILESTONE)) {
-      stdlog->stream() << "Changing binding of Allocator " << allocator->name() << " ("
-                       << allocator->requested_size_ << ") from thread " << allocator->bound_thread_
-                       << " to thread " << thread;
-      stdlog->commit();
-    }
+    QK_LOG(MILESTONE) << "Changing binding of Allocator " << allocator->name() << " ("
+                      << allocator->requested_size_ << ") from thread " << allocator->bound_thread_
+                      << " to thread " << thread;
     allocator->bound_thread_ = thread;
   }
   holder->deleteIterator(it);
@@ -337,12 +333,9 @@ bool ALLOCATOR_QK::thread_is_wrong(bool freeing) const {
 }
 
 void ALLOCATOR_QK::report_thread(int line, const char* operation) {
-  if (stdlog && stdlog->isOn("allocator", line, SEVERE_ERROR)) {
-    stdlog->stream() << "ALLOCATOR " << name() << " (" << requested_size_ << ") " << operation
-                     << "() function called from thread " << current_thread() << " but is bound to thread "
-                     << bound_thread_;
-    stdlog->commit();
-  }
+  QK_LOG_AT("allocator", line, SEVERE_ERROR)
+      << "ALLOCATOR " << name() << " (" << requested_size_ << ") " << operation
+      << "() function called from thread " << current_thread() << " but is bound to thread " << bound_thread_;
   const bool freeing = operation[0] == 'f';
   if (freeing ? break_wanted(thread_free_break, "FREE") : break_wanted(thread_alloc_break, "ALLOC"))
     platform::debug_break_if_attached();
@@ -367,21 +360,15 @@ void* ALLOCATOR_QK::alloc() {
 
 void* ALLOCATOR_QK::alloc_slow() {
   const int level = error_level(corrupt_chain_level);
-  if (stdlog && stdlog->isOn("allocator", __LINE__, level)) {
-    stdlog->stream() << "Allocator " << name() << " free chain pointer " << Address(free_head_)
-                     << " references a corrupted allocator";
-    stdlog->commit();
-  }
+  QK_LOG(level) << "Allocator " << name() << " free chain pointer " << Address(free_head_)
+                << " references a corrupted allocator";
   return ::operator new(requested_size_);
 }
 
 void* ALLOCATOR_QK::alloc(std::size_t size) {
   if (size == requested_size_) return alloc();
   const int level = error_level(skipped_request_level);
-  if (stdlog && stdlog->isOn("allocator", __LINE__, level)) {
-    stdlog->stream() << requested_size_ << " allocator skipped for request for " << size;
-    stdlog->commit();
-  }
+  QK_LOG(level) << requested_size_ << " allocator skipped for request for " << size;
   return ::operator new(size);
 }
 
@@ -390,10 +377,8 @@ std::uint32_t ALLOCATOR_QK::free(void* address) {
   if (!address) return 0;
   char* object = static_cast<char*>(address);
   if (QK_UNLIKELY(fast_memory != FAST_ON)) {
-    if (fast_memory == UNDETERMINED && stdlog && stdlog->isOn("allocator", __LINE__, FATAL)) {
-      stdlog->stream() << "Free called befor alloc";
-      stdlog->commit();
-    }
+    if (fast_memory == UNDETERMINED)
+      QK_LOG(FATAL) << "Free called befor alloc";
     // Objects pooled while the first alloc() was deciding go back to their hunk.
     if (fast_memory == UNDETERMINED || (fast_memory == FAST_OFF && !is_object(object))) {
       ::operator delete(address);
@@ -419,21 +404,15 @@ std::uint32_t ALLOCATOR_QK::free(void* address) {
 // The checks of the debug flags before a release; false when the release is refused.
 bool ALLOCATOR_QK::free_checks(char* object) {
   if ((debug_flags_ & DEBUG_VERIFY) && !is_object(object)) {
-    if (stdlog && stdlog->isOn("allocator", __LINE__, SEVERE_ERROR)) {
-      stdlog->stream() << "Attempt to free Allocator " << name() << " 0x" << Address(object)
-                       << " rejected - address not allocated";
-      stdlog->commit();
-    }
+    QK_LOG(SEVERE_ERROR) << "Attempt to free Allocator " << name() << " 0x" << Address(object)
+                         << " rejected - address not allocated";
     return false;
   }
   // An object that is free already keeps its mark, so that its second release is
   // rejected and never links it into the chain twice.
   if ((debug_flags_ & DEBUG_CLEAR) && !peek_free_mark(object)) std::memset(object, 0, requested_size_);
   if ((debug_flags_ & DEBUG_FREE) && on_free_chain(object)) {
-    if (stdlog && stdlog->isOn("allocator", __LINE__, FATAL)) {
-      stdlog->stream() << "Address " << Address(object) << " freed more than once";
-      stdlog->commit();
-    }
+    QK_LOG(FATAL) << "Address " << Address(object) << " freed more than once";
     // Linked already: whatever became of its mark, it is not linked again.
     report_double_delete(__LINE__, object, true);
     return false;
@@ -444,9 +423,6 @@ bool ALLOCATOR_QK::free_checks(char* object) {
 void ALLOCATOR_QK::report_double_delete(int line, char* object, bool free_object) {
   if (free_object) poison(object, object_size_);
   const int level = error_level(double_delete_level);
-  if (stdlog && stdlog->isOn("allocator", line, level)) {
-    stdlog->stream() << "Attempt to free Allocator " << name() << " 0x" << Address(object)
-                     << " rejected - probable double delete";
-    stdlog->commit();
-  }
+  QK_LOG_AT("allocator", line, level) << "Attempt to free Allocator " << name() << " 0x" << Address(object)
+                                      << " rejected - probable double delete";
 }

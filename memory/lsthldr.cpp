@@ -8,10 +8,7 @@ namespace {
 LoggerGuard logger_guard;
 
 void log_message(int line, int level, const char* text) {
-  if (stdlog && stdlog->isOn("lsthldr", line, level)) {
-    stdlog->stream() << text;
-    stdlog->commit();
-  }
+  QK_LOG_AT("lsthldr", line, level) << text;
 }
 
 }  // namespace

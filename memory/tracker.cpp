@@ -10,11 +10,10 @@ namespace {
 LoggerGuard logger_guard;
 
 void log_error(int line, const char* text, std::int32_t number, bool with_number) {
-  if (stdlog && stdlog->isOn("tracker", line, ERROR)) {
-    stdlog->stream() << text;
-    if (with_number) stdlog->stream() << number;
-    stdlog->commit();
-  }
+  if (with_number)
+    QK_LOG_AT("tracker", line, ERROR) << text << number;
+  else
+    QK_LOG_AT("tracker", line, ERROR) << text;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "platform/internal/ipv4_address.h"
 #include "platform/internal/sockets_testing.h"
 
 namespace platform {
@@ -51,12 +52,7 @@ int fail_with_errno() {
 }
 
 sockaddr_in make_sockaddr(uint32_t address, uint16_t port) {
-  sockaddr_in sa;
-  memset(&sa, 0, sizeof sa);
-  sa.sin_family = AF_INET;
-  sa.sin_port = port;
-  sa.sin_addr.s_addr = address;
-  return sa;
+  return internal::ipv4_address<sockaddr_in>(AF_INET, address, port);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include "platform/internal/ipv4_address.h"
 #include "platform/internal/sockets_testing.h"
 
 namespace platform {
@@ -12,12 +13,7 @@ namespace platform {
 namespace {
 
 sockaddr_in make_sockaddr(uint32_t address, uint16_t port) {
-  sockaddr_in sa;
-  memset(&sa, 0, sizeof sa);
-  sa.sin_family = AF_INET;
-  sa.sin_port = port;
-  sa.sin_addr.s_addr = address;
-  return sa;
+  return internal::ipv4_address<sockaddr_in>(AF_INET, address, port);
 }
 
 }  // namespace

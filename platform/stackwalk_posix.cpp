@@ -24,6 +24,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/internal/symbol_engine_use.h"
+
 namespace platform {
 
 namespace {
@@ -114,10 +116,14 @@ bool load_libdw() {
 
 // ---- the symbol engine: one libdw session for the process
 
-std::mutex engine_mutex;
-// 0: not started, -1: the start failed (for good), 1 or more: ready.
-int engine_counter = 0;
 Dwfl* session = nullptr;
+
+void end_session() {
+  libdw.dwfl_end(session);
+  session = nullptr;
+}
+
+internal::SymbolEngineUse engine(end_session);
 char* debuginfo_path = nullptr;
 
 // Separate debugging files (/usr/lib/debug) are not read: a module's own DWARF data names
@@ -143,9 +149,7 @@ bool report_modules() {
   return libdw.dwfl_report_end(session, nullptr, nullptr) == 0 && listed == 0;
 }
 
-bool engine_ready(StackProblemSink problem) {
-  if (engine_counter != 0) return engine_counter != -1;
-  engine_counter = -1;
+bool start_engine(StackProblemSink problem) {
   if (!load_libdw()) {
     if (problem) problem("Failed to load library, libdw.so.1");
     return false;
@@ -158,24 +162,15 @@ bool engine_ready(StackProblemSink problem) {
   }
   if (!report_modules()) {
     if (problem) problem(libdw_problem("dwfl_linux_proc_report").c_str());
-    libdw.dwfl_end(session);
-    session = nullptr;
+    end_session();
     return false;
   }
-  engine_counter = 1;
   return true;
 }
 
-// At process exit the session is released with the last user.
-struct EngineRelease {
-  ~EngineRelease() {
-    std::lock_guard<std::mutex> lock(engine_mutex);
-    if (engine_counter >= 1 && --engine_counter == 0) {
-      libdw.dwfl_end(session);
-      session = nullptr;
-    }
-  }
-} engine_release;
+bool engine_ready(StackProblemSink problem) {
+  return engine.ready([problem] { return start_engine(problem); });
+}
 
 // ---- names
 
@@ -275,7 +270,7 @@ struct ContextWalk {
   int max = 0;
   int count = 0;
 };
-ContextWalk context_walk;  // under engine_mutex
+ContextWalk context_walk;  // under engine.mutex()
 bool context_attached = false;
 
 pid_t walk_next_thread(Dwfl*, void* arg, void** thread_arg) {
@@ -342,7 +337,7 @@ __attribute__((noinline)) int capture_stack(StackAddress* frames, int max, Stack
 int capture_stack_from_context(const void* context, StackAddress* frames, int max,
                                StackProblemSink problem) {
   if (!context || !frames || max <= 0) return -1;
-  std::lock_guard<std::mutex> lock(engine_mutex);
+  std::lock_guard<std::mutex> lock(engine.mutex());
   if (!engine_ready(problem)) return -1;
   context_walk.context = static_cast<const ucontext_t*>(context);
   context_walk.thread = gettid();
@@ -363,7 +358,7 @@ int capture_stack_from_context(const void* context, StackAddress* frames, int ma
 
 bool lookup_symbols(const StackAddress& frame, std::vector<SymbolFrame>& out,
                     StackProblemSink problem) {
-  std::lock_guard<std::mutex> lock(engine_mutex);
+  std::lock_guard<std::mutex> lock(engine.mutex());
   if (!engine_ready(problem)) return false;
   const Dwarf_Addr step_back = frame.return_address ? 1 : 0;
   const Dwarf_Addr address = frame.address - step_back;

@@ -18,6 +18,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/internal/symbol_engine_use.h"
+
 namespace platform {
 
 namespace {
@@ -132,10 +134,10 @@ struct DbgHelp {
   }
 };
 
-std::mutex engine_mutex;
 DbgHelp dbghelp;
-// 0: not started, -1: the start failed (for good), 1 or more: ready.
-int engine_counter = 0;
+// At process exit the symbol handler is cleaned up with its last user.
+void end_symbol_handler();
+internal::SymbolEngineUse engine(end_symbol_handler);
 bool nt_family = true;
 
 bool is_nt_family() {
@@ -222,9 +224,7 @@ bool load_modules_from_toolhelp() {
   return listed;
 }
 
-bool engine_ready(StackProblemSink problem) {
-  if (engine_counter != 0) return engine_counter != -1;
-  engine_counter = -1;
+bool start_engine(StackProblemSink problem) {
   nt_family = is_nt_family();
   if (!dbghelp.load()) {
     report(problem, "Failed to load library, dbghelp.dll");
@@ -237,21 +237,19 @@ bool engine_ready(StackProblemSink problem) {
   }
   const bool listed = (nt_family && load_modules_from_psapi(problem)) || load_modules_from_toolhelp();
   if (!listed) {
-    debug_check(dbghelp.cleanup(symbol_process()) != 0, "SymCleanup(SymGetProcessHandle())");
+    end_symbol_handler();
     return false;
   }
-  engine_counter = 1;
   return true;
 }
 
-// At process exit the symbol handler is cleaned up with its last user.
-struct EngineRelease {
-  ~EngineRelease() {
-    std::lock_guard<std::mutex> lock(engine_mutex);
-    if (engine_counter >= 1 && --engine_counter == 0)
-      debug_check(dbghelp.cleanup(symbol_process()) != 0, "SymCleanup(SymGetProcessHandle())");
-  }
-} engine_release;
+void end_symbol_handler() {
+  debug_check(dbghelp.cleanup(symbol_process()) != 0, "SymCleanup(SymGetProcessHandle())");
+}
+
+bool engine_ready(StackProblemSink problem) {
+  return engine.ready([problem] { return start_engine(problem); });
+}
 
 // Reads the walked thread's stack and code. The memory is this process's own, so it is
 // copied directly once it is known to be readable (ReadProcessMemory would cost a round
@@ -269,7 +267,7 @@ BOOL CALLBACK read_own_memory(HANDLE, WalkAddress address, PVOID buffer, DWORD s
 
 // Walks a context (which the walk changes), leaving out the first own_frames frames.
 int walk(CONTEXT& context, StackAddress* frames, int max, int own_frames, StackProblemSink problem) {
-  std::lock_guard<std::mutex> lock(engine_mutex);
+  std::lock_guard<std::mutex> lock(engine.mutex());
   if (!engine_ready(problem)) return -1;
   STACKFRAME frame;
   std::memset(&frame, 0, sizeof frame);
@@ -366,7 +364,7 @@ int capture_stack_from_context(const void* context, StackAddress* frames, int ma
 
 bool lookup_symbols(const StackAddress& frame, std::vector<SymbolFrame>& out,
                     StackProblemSink problem) {
-  std::lock_guard<std::mutex> lock(engine_mutex);
+  std::lock_guard<std::mutex> lock(engine.mutex());
   if (!engine_ready(problem)) return false;
   const HANDLE process = symbol_process();
   // A return address is looked up from the call instruction's last byte.

@@ -209,7 +209,9 @@ TEST_F(Qklog, AnOffsetIsInTheHeaderOfTheNextFile) {
 TEST_F(Qklog, TailFollowsFourWritersAcrossSwitchesPrintingEachRecordOnce) {
   const int writers = 4;
   static const int records = 2000;
-  set("QK_LOGFILE_LIMIT", "20000");
+  // About 19 files of records, so that the writers go round the ring of ten while the ring
+  // still holds more than the tail falls behind on a loaded machine.
+  set("QK_LOGFILE_LIMIT", "50000");
   ASSERT_EQ(writer(0, 1, ERROR).exit_code, 0u);  // the block, and one record to start from
 
   const std::string out = dir_ / "tail.out", err = dir_ / "tail.err", in = dir_ / "tail.in";
@@ -217,7 +219,7 @@ TEST_F(Qklog, TailFollowsFourWritersAcrossSwitchesPrintingEachRecordOnce) {
   platform::CommandResult tail_result;
   std::thread tail([&] {
     tail_result = platform::run_command_line_redirected(
-        quote_arg(testsupport::sibling_program("qklog")) + " tail -n 1 -f --idle 5", in, out, err);
+        quote_arg(testsupport::sibling_program("qklog")) + " tail -n 1 -f --idle 10", in, out, err);
   });
   // The first line printed shows that the tail has found its place.
   for (int i = 0; i < 3000 && testsupport::read_file(out).find("writer 0 record 0") == std::string::npos; ++i)

@@ -378,10 +378,7 @@ LoggerGuard utf8_logger_guard;
 
 // One record under the source name String: message, then text (up to its NUL).
 void log_text(int line, int level, const char* message, const char* text) {
-  if (stdlog && stdlog->isOn("String", line, level)) {
-    stdlog->stream() << message << text;
-    stdlog->commit();
-  }
+  QK_LOG_AT("String", line, level) << message << text;
 }
 
 // Lead byte classes: the bytes of the character, or 0 for a byte that cannot lead.
@@ -643,20 +640,28 @@ FILE* utf8_fopen(const char* name, const char* mode) {
 
 namespace {
 
-// The converter's report: message, the text from at to its end in double quotes, and up
-// to 32 of its bytes in hexadecimal.
-void conversion_report(int line, const char* message, const char* at) {
-  if (!stdlog || !stdlog->isOn("String", line, SEVERE_ERROR)) return;
+// Up to 32 bytes of a text, from its start, in hexadecimal.
+struct LeadingBytesInHex {
+  const char* text;
+};
+
+std::ostream& operator<<(std::ostream& out, LeadingBytesInHex bytes) {
   static const char digits[] = "0123456789abcdef";
   char dump[65];
   int n = 0;
-  for (const unsigned char* b = reinterpret_cast<const unsigned char*>(at); *b && n < 64; ++b) {
+  for (const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes.text); *b && n < 64; ++b) {
     dump[n++] = digits[*b >> 4];
     dump[n++] = digits[*b & 15];
   }
   dump[n] = 0;
-  stdlog->stream() << message << " conversion from UTF8 of \"" << at << "\" (0x" << dump << ")";
-  stdlog->commit();
+  return out << dump;
+}
+
+// The converter's report: message, the text from at to its end in double quotes, and up
+// to 32 of its bytes in hexadecimal.
+void conversion_report(int line, const char* message, const char* at) {
+  QK_LOG_AT("String", line, SEVERE_ERROR) << message << " conversion from UTF8 of \"" << at << "\" (0x"
+                                          << LeadingBytesInHex{at} << ")";
 }
 
 // Sequence lengths of the converter, by lead byte, and the offsets its arithmetic takes off.

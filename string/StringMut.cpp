@@ -5,8 +5,11 @@
 #include <cstring>
 #include <vector>
 
+#include "log/logger.h"
 #include "string/String.h"
 #include "string/internal/string_internal.h"
+
+#define QK_LOG_SOURCE "StringMut"
 
 namespace {
 
@@ -191,11 +194,8 @@ void String::reverse() {
   while (i < n) {
     const int k = utf8_char_length(text + i);
     if (k < 1 || k > n - i) {
-      if (stdlog && stdlog->isOn("StringMut", __LINE__, ERROR)) {
-        stdlog->stream() << "String::reverse() failed due to invalid character found at position " << i
-                         << " in string: " << text;
-        stdlog->commit();
-      }
+      QK_LOG(ERROR) << "String::reverse() failed due to invalid character found at position " << i
+                    << " in string: " << text;
       return;
     }
     std::memcpy(reversed.data() + (n - i - k), text + i, static_cast<std::size_t>(k));
@@ -228,11 +228,9 @@ void String::upcase() {
   }
   rep_ = StringRep::make_private(rep_);
   const int bad = map_single_bytes(rep_->text(), std::toupper);
-  if (bad >= 0 && stdlog && stdlog->isOn("StringMut", __LINE__, ERROR)) {
-    stdlog->stream() << "String::upcase() failed at position " << bad << " due to invalid character in string: "
-                     << rep_->text();
-    stdlog->commit();
-  }
+  if (bad >= 0)
+    QK_LOG(ERROR) << "String::upcase() failed at position " << bad << " due to invalid character in string: "
+                  << rep_->text();
   after_change(rep_);
 }
 
@@ -243,13 +241,11 @@ void String::downcase() {
   }
   rep_ = StringRep::make_private(rep_);
   const int bad = map_single_bytes(rep_->text(), std::tolower);
-  if (bad >= 0 && stdlog && stdlog->isOn("StringMut", __LINE__, ERROR)) {
-    stdlog->stream() << "String::downcase() failed at position " << bad << " due to invalid character in string: '"
-                     << rep_->text() << "'."
-                     << " String does not form a valid multibyte character within the first "
-                     << static_cast<int>(MB_CUR_MAX) << " characters.";
-    stdlog->commit();
-  }
+  if (bad >= 0)
+    QK_LOG(ERROR) << "String::downcase() failed at position " << bad << " due to invalid character in string: '"
+                  << rep_->text() << "'."
+                  << " String does not form a valid multibyte character within the first "
+                  << static_cast<int>(MB_CUR_MAX) << " characters.";
   after_change(rep_);
 }
 

@@ -28,10 +28,7 @@ int fatal_string_errors = -1;
 
 void record(int line, int level, const std::string& text) {
   if (report_observer) report_observer(level, text.c_str());
-  if (stdlog && stdlog->isOn("String", line, level)) {
-    stdlog->stream() << text;
-    stdlog->commit();
-  }
+  QK_LOG_AT("String", line, level) << text;
 }
 
 // The trace slot of a pooled representation, or nullptr.

@@ -19,10 +19,7 @@ ErrorObserver error_observer = nullptr;
 
 void report(int line, const char* message) {
   if (error_observer) error_observer(message);
-  if (stdlog && stdlog->isOn("regexp", line, ERROR)) {
-    stdlog->stream() << message;
-    stdlog->commit();
-  }
+  QK_LOG_AT("regexp", line, ERROR) << message;
 }
 
 // ---------------------------------------------------------------------------------------

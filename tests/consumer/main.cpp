@@ -23,9 +23,6 @@ int main() {
 #endif
   // The stack-trace engine comes with QK::qk: the first frame is this function.
   std::cout << "trace=" << platform::stack_text("%s;") << std::endl;
-  if (stdlog && stdlog->isOn("consumer", __LINE__, MILESTONE)) {
-    stdlog->stream() << "consumer ran";
-    stdlog->commit();
-  }
+  QK_LOG_AT("consumer", __LINE__, MILESTONE) << "consumer ran";
   return 0;
 }

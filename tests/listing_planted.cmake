@@ -1,0 +1,43 @@
+# The build names every source file: a .cpp file that no list names must end the
+# configuration with its name, and a tree whose files are all named must configure.
+# Arguments: -DSRC=<source dir> -DWORK=<scratch dir> [-DGENERATOR=<generator>].
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK}/tree/mod)
+file(WRITE ${WORK}/tree/mod/listed.cpp "int listed() { return 1; }\n")
+file(WRITE ${WORK}/tree/mod/other_win32.cpp "int other() { return 2; }\n")
+file(WRITE ${WORK}/tree/mod/CMakeLists.txt
+     "qk_module(mod SOURCES listed.cpp WIN32 other_win32.cpp POSIX)\n")
+file(WRITE ${WORK}/tree/CMakeLists.txt "cmake_minimum_required(VERSION 3.20)
+project(ListingCheck CXX)
+set(QK_TESTS OFF)
+include(${SRC}/cmake/QKModule.cmake)
+add_library(qk_platform INTERFACE)
+add_subdirectory(mod)
+qk_check_listed(mod)
+")
+
+function(configure_tree out_rc out_err)
+  file(REMOVE_RECURSE ${WORK}/build)
+  execute_process(COMMAND ${CMAKE_COMMAND} -S ${WORK}/tree -B ${WORK}/build -G ${GENERATOR}
+                  RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE err)
+  set(${out_rc} ${rc} PARENT_SCOPE)
+  set(${out_err} "${err}" PARENT_SCOPE)
+endfunction()
+
+if(NOT GENERATOR)
+  set(GENERATOR Ninja)
+endif()
+configure_tree(rc err)
+if(NOT rc EQUAL 0)
+  file(REMOVE_RECURSE ${WORK})
+  message(FATAL_ERROR "a tree whose files are all named did not configure:\n${err}")
+endif()
+file(WRITE ${WORK}/tree/mod/forgotten_posix.cpp "int forgotten() { return 3; }\n")
+configure_tree(rc err)
+file(REMOVE_RECURSE ${WORK})
+if(rc EQUAL 0)
+  message(FATAL_ERROR "a source file that no list names passed the check")
+endif()
+if(NOT err MATCHES "mod/forgotten_posix.cpp" OR err MATCHES "listed.cpp|other_win32.cpp")
+  message(FATAL_ERROR "the check did not name exactly the forgotten file:\n${err}")
+endif()
