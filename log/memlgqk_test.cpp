@@ -218,7 +218,7 @@ TEST_F(BlockCreation, LogFolderIsCreatedAndKeptForLaterProcesses) {
     ScopedEnv log_dir("QK_LOG", first.c_str());
     testsupport::Run r = run_child("Standard");
     EXPECT_EQ(r.exit_code, 0u) << r.err;
-    EXPECT_NE(r.out.find("shared=1 dir=" + first + " marker=LOGMEM\n"), std::string::npos) << r.out;
+    EXPECT_EQ("shared=1 dir=" + first + " marker=LOGMEM\n", r.out);
   }
   ScopedEnv other("QK_LOG", (dir / "other").c_str());
   testsupport::Run later = run_child("Standard");
@@ -287,10 +287,10 @@ TEST_F(BlockCreation, NoKeyGivesAPrivateBlock) {
   ScopedEnv nokey_set("QK_LOG_NOKEY", "1");
   testsupport::make_dirs(dir / "root");
   testsupport::Run r = run_child("Standard");
-  EXPECT_NE(r.out.find("shared=0 dir=" + dir / "root/log marker=LOGMEM"), std::string::npos) << r.out << r.err;
+  EXPECT_EQ("shared=0 dir=" + dir / "root/log marker=LOGMEM\n", r.out) << r.err;
   ScopedEnv stderr_only("QK_TEST_PROGRAM_NAME", "BSTRAP:child:stderr");
   r = run_child("StderrOnly");
-  EXPECT_NE(r.out.find("shared=0 dir= marker=LOGMEM"), std::string::npos) << r.out << r.err;
+  EXPECT_EQ("shared=0 dir= marker=LOGMEM\n", r.out) << r.err;
 }
 
 // A file left where the site folder belongs keeps the shared block from being had: the
@@ -315,16 +315,16 @@ TEST_F(BlockCreation, MutexOfADeadHolderIsTakenOver) {
   EXPECT_EQ(run_child("DieHoldingTheMutex").exit_code, 0u);
   testsupport::Run r = run_child("LockAndCount");
   EXPECT_EQ(r.exit_code, 0u) << r.err;
-  EXPECT_NE(r.out.find("locked 1\n"), std::string::npos) << r.out;
+  EXPECT_EQ("locked 1\n", r.out);
   r = run_child("LockAndCount");
-  EXPECT_NE(r.out.find("locked 2\n"), std::string::npos) << "one block for both" << r.out;
+  EXPECT_EQ("locked 2\n", r.out) << "one block for both";
 }
 
 TEST_F(BlockCreation, AHalfDoneBlockIsInitialisedAgain) {
   ScopedEnv log_dir("QK_LOG", (dir / "logs").c_str());
   EXPECT_EQ(run_child("LeaveHalfDone").exit_code, 0u);
   testsupport::Run r = run_child("Standard");
-  EXPECT_NE(r.out.find("shared=1 dir=" + dir / "logs marker=LOGMEM"), std::string::npos) << r.out << r.err;
+  EXPECT_EQ("shared=1 dir=" + dir / "logs marker=LOGMEM\n", r.out) << r.err;
 }
 
 TEST_F(BlockCreation, ARelativeLogFolderIsStoredFromWhereItWasGiven) {
