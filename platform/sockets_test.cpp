@@ -136,6 +136,25 @@ TEST_F(Sockets, AReceiveWithATimeOutEndsWithTimedOut) {
   EXPECT_EQ(kTimedOut, platform::last_socket_error());
 }
 
+// A peer that reads nothing: once the buffers between them are full, a send waits, and
+// the time-out ends it.
+TEST_F(Sockets, ASendThatCannotGoOnEndsWithTimedOut) {
+  Socket server = listener();
+  Socket client = open();
+  ASSERT_EQ(0, platform::connect_socket(client, loopback(), port_));
+  Socket accepted = platform::accept_socket(server);
+  ASSERT_NE(kNoSocket, accepted);
+  opened_.push_back(accepted);
+  ASSERT_TRUE(platform::set_socket_timeouts(client, 200));
+  const std::string chunk(64 * 1024, 'b');
+  long long sent = 0;
+  int n = 0;
+  while (sent < (256LL << 20) && (n = platform::send_bytes(client, chunk.data(), static_cast<int>(chunk.size()))) > 0)
+    sent += n;
+  EXPECT_EQ(-1, n) << sent << " bytes went without a reader";
+  EXPECT_EQ(kTimedOut, platform::last_socket_error());
+}
+
 TEST_F(Sockets, ABoundPortIsInUseUntilItsSocketGoes) {
   listener();
   Socket second = open();
