@@ -44,6 +44,18 @@ class Sockets : public ::testing::Test {
     return s;
   }
 
+  // The server's side of a connection from client to a new listener, or kNoSocket.
+  Socket connect_and_accept(Socket client) {
+    Socket server = listener();
+    if (platform::connect_socket(client, loopback(), port_) != 0) {
+      ADD_FAILURE() << "connect: " << platform::last_socket_error();
+      return kNoSocket;
+    }
+    Socket accepted = platform::accept_socket(server);
+    if (accepted != kNoSocket) opened_.push_back(accepted);
+    return accepted;
+  }
+
   // A port where nothing listens: bound for a moment and let go.
   uint16_t unused_port() {
     Socket s = platform::open_tcp_socket();
@@ -68,12 +80,9 @@ class Sockets : public ::testing::Test {
 };
 
 TEST_F(Sockets, AConnectionCarriesBytesBothWaysAndSeesThePeersClose) {
-  Socket server = listener();
   Socket client = open();
-  ASSERT_EQ(0, platform::connect_socket(client, loopback(), port_)) << platform::last_socket_error();
-  Socket accepted = platform::accept_socket(server);
+  Socket accepted = connect_and_accept(client);
   ASSERT_NE(kNoSocket, accepted);
-  opened_.push_back(accepted);
   EXPECT_FALSE(platform::connected_to_itself(client));
 
   const std::string request("ask\0with a zero", 15);
@@ -124,12 +133,8 @@ TEST_F(Sockets, ABoundedConnectGivesUpWhenNobodyAnswers) {
 }
 
 TEST_F(Sockets, AReceiveWithATimeOutEndsWithTimedOut) {
-  Socket server = listener();
   Socket client = open();
-  ASSERT_EQ(0, platform::connect_socket(client, loopback(), port_));
-  Socket accepted = platform::accept_socket(server);
-  ASSERT_NE(kNoSocket, accepted);
-  opened_.push_back(accepted);
+  ASSERT_NE(kNoSocket, connect_and_accept(client));
   ASSERT_TRUE(platform::set_socket_timeouts(client, 100));
   char buf[4];
   EXPECT_EQ(-1, platform::receive_bytes(client, buf, sizeof buf));
@@ -139,12 +144,8 @@ TEST_F(Sockets, AReceiveWithATimeOutEndsWithTimedOut) {
 // A peer that reads nothing: once the buffers between them are full, a send waits, and
 // the time-out ends it.
 TEST_F(Sockets, ASendThatCannotGoOnEndsWithTimedOut) {
-  Socket server = listener();
   Socket client = open();
-  ASSERT_EQ(0, platform::connect_socket(client, loopback(), port_));
-  Socket accepted = platform::accept_socket(server);
-  ASSERT_NE(kNoSocket, accepted);
-  opened_.push_back(accepted);
+  ASSERT_NE(kNoSocket, connect_and_accept(client));
   ASSERT_TRUE(platform::set_socket_timeouts(client, 200));
   const std::string chunk(64 * 1024, 'b');
   long long sent = 0;
@@ -175,15 +176,12 @@ TEST_F(Sockets, AClientConnectedToItselfIsRecognised) {
 
 // After a reset the client's port is free at once: no time-wait holds it.
 TEST_F(Sockets, AnAbortedClientsPortIsFreeAtOnce) {
-  Socket server = listener();
   Socket client = platform::open_tcp_socket();
   ASSERT_EQ(0, platform::bind_socket(client, loopback(), 0));
   uint16_t client_port = 0;
   ASSERT_TRUE(platform::socket_port(client, client_port));
-  ASSERT_EQ(0, platform::connect_socket(client, loopback(), port_));
-  Socket accepted = platform::accept_socket(server);
+  Socket accepted = connect_and_accept(client);
   ASSERT_NE(kNoSocket, accepted);
-  opened_.push_back(accepted);
   ASSERT_EQ(2, platform::send_bytes(client, "hi", 2));
   platform::abort_socket(client);
   Socket again = open();
