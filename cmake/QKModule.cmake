@@ -59,8 +59,8 @@ function(qk_module_tests name)
   endif()
   list(TRANSFORM M_SUPPORT PREPEND ${PROJECT_SOURCE_DIR}/tests/support/)
   add_executable(${name}_tests ${tsrcs} ${PROJECT_SOURCE_DIR}/tests/support/test_installation.cpp
-                 ${M_SUPPORT})
-  target_link_libraries(${name}_tests PRIVATE qk_testsupport ${M_DEPS} GTest::gtest_main)
+                 ${PROJECT_SOURCE_DIR}/tests/support/test_main.cpp ${M_SUPPORT})
+  target_link_libraries(${name}_tests PRIVATE qk_testsupport ${M_DEPS})
   qk_discover_tests(${name}_tests)
 endfunction()
 

@@ -12,6 +12,7 @@
 #include "tests/support/env_installation.h"
 #include "platform/environment.h"
 #include "platform/files.h"
+#include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 
 namespace {
@@ -27,22 +28,43 @@ std::string value_of(const char* name) {
   return v ? std::string(v) : std::string("<none>");
 }
 
-// A text for EXPECT_EXIT's pattern that matches the bytes themselves.
-std::string literally(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (strchr("^$.*+?\\()[]{}|", c)) out.push_back('\\');
-    out.push_back(c);
-  }
-  return out;
-}
-
 std::string sep() { return std::string(1, platform::path_separator()); }
 
-// The end of the test's Windows directory and the separator (a death test on Windows runs
-// in a new process, whose temporary folder has a name of its own).
-std::string windows_tail(const Installation& inst) {
-  return inst.windows.substr(inst.windows.rfind('/')) + sep();
+// --- Paths that end the process, each in a child copy of this program --------------------
+
+// The child takes over the parent's installation: QK_ROOT and QK_LOCAL come in its
+// environment, the system directories in QKT_WINDOWS and QKT_SYSTEM; the settings are
+// loaded afresh at the next lookup.
+void use_parents_installation() {
+  const char* windows = platform::get_env("QKT_WINDOWS");
+  const char* system = platform::get_env("QKT_SYSTEM");
+  platform::testing::set_windows_directory(windows ? windows : "");
+  platform::testing::set_system_config_directory(system ? system : "");
+  env_testing_reset();
+}
+
+testsupport::ChildOptions in_installation(const Installation& inst, const std::string& windows = std::string()) {
+  return testsupport::ChildOptions()
+      .set("QKT_WINDOWS", windows.empty() ? inst.windows : windows)
+      .set("QKT_SYSTEM", inst.system);
+}
+
+TEST(DISABLED_ChildScenario, EnvLoadWithoutRoot) {
+  use_parents_installation();
+  set_env("QK_ROOT", nullptr);
+  env_lookup("QKT_X", 0);
+}
+
+TEST(DISABLED_ChildScenario, EnvLoadWithoutLocal) {
+  use_parents_installation();
+  set_env("QK_LOCAL", nullptr);
+  env_lookup("QKT_X", 0);
+}
+
+// Ends with exit code 999 and the message on standard error.
+void expect_fatal(const testsupport::Run& r, const std::string& message) {
+  EXPECT_EQ(kFatal, static_cast<int>(r.exit_code)) << r.err;
+  EXPECT_EQ(message, r.err);
 }
 
 TEST(EnvLoad, PrecedenceFollowsTheSearchOrder) {
@@ -215,39 +237,35 @@ TEST(EnvLoad, NoFilesWithDevoSetSaysSo) {
   EXPECT_EQ("\nNo QK config files found\n", testing::internal::GetCapturedStderr());
 }
 
-TEST(EnvLoadDeathTest, MissingRootWithoutLegacyFileIsFatal) {
+TEST(EnvLoad, MissingRootWithoutLegacyFileIsFatal) {
   Installation inst;
-  set_env("QK_ROOT", nullptr);
-  EXPECT_EXIT(env_lookup("QKT_X", 0), testing::ExitedWithCode(kFatal),
-              "^\n.*" + literally(windows_tail(inst) + "tallowin.ini -- not found\n") + "$");
+  expect_fatal(testsupport::run_child("EnvLoadWithoutRoot", in_installation(inst)),
+               "\n" + inst.windows + sep() + "tallowin.ini -- not found\n");
 }
 
-TEST(EnvLoadDeathTest, MissingLocalWithoutLegacyFileIsFatal) {
+TEST(EnvLoad, MissingLocalWithoutLegacyFileIsFatal) {
   Installation inst;
-  set_env("QK_LOCAL", nullptr);
-  EXPECT_EXIT(env_lookup("QKT_X", 0), testing::ExitedWithCode(kFatal),
-              literally(windows_tail(inst) + "tallowin.ini -- not found"));
+  expect_fatal(testsupport::run_child("EnvLoadWithoutLocal", in_installation(inst)),
+               "\n" + inst.windows + sep() + "tallowin.ini -- not found\n");
 }
 
-TEST(EnvLoadDeathTest, LegacyValueMissingOrTooLong) {
+TEST(EnvLoad, LegacyValueMissingOrTooLong) {
   Installation inst;
-  set_env("QK_ROOT", nullptr);
   write_file(inst.windows + "/tallowin.ini", "[Tallowin]\nQK_ROOT=\n");
-  EXPECT_EXIT(env_lookup("QKT_X", 0), testing::ExitedWithCode(kFatal),
-              "^\nMissing value for QK_ROOT in tallowin\\.ini\n$");
+  expect_fatal(testsupport::run_child("EnvLoadWithoutRoot", in_installation(inst)),
+               "\nMissing value for QK_ROOT in tallowin.ini\n");
   // 253 - 7 bytes of room: a value of 245 characters or more is cut.
   write_file(inst.windows + "/tallowin.ini", "[Tallowin]\nQK_ROOT=" + std::string(245, 'r') + "\n");
-  EXPECT_EXIT(env_lookup("QKT_X", 0), testing::ExitedWithCode(kFatal),
-              "^\nOverlength value for QK_ROOT in tallowin\\.ini\n$");
+  expect_fatal(testsupport::run_child("EnvLoadWithoutRoot", in_installation(inst)),
+               "\nOverlength value for QK_ROOT in tallowin.ini\n");
 }
 
-TEST(EnvLoadDeathTest, WindowsDirectoryUnavailable) {
+TEST(EnvLoad, WindowsDirectoryUnavailable) {
   Installation inst;
-  set_env("QK_ROOT", nullptr);
   // Longer than the 128 bytes the report makes room for.
-  platform::testing::set_windows_directory(inst.windows + "/" + std::string(130, 'w'));
-  EXPECT_EXIT(env_lookup("QKT_X", 0), testing::ExitedWithCode(kFatal),
-              "^\nCould not get Windows dir\n$");
+  expect_fatal(
+      testsupport::run_child("EnvLoadWithoutRoot", in_installation(inst, inst.windows + "/" + std::string(130, 'w'))),
+      "\nCould not get Windows dir\n");
 }
 
 TEST(EnvLoad, LegacyValueJustShortEnoughIsTaken) {
@@ -258,14 +276,19 @@ TEST(EnvLoad, LegacyValueJustShortEnoughIsTaken) {
   EXPECT_EQ(root, value_of("QK_ROOT"));
 }
 
-TEST(EnvLookupDeathTest, ComplaintsAreFatal) {
+TEST(DISABLED_ChildScenario, EnvLookupComplains) { env_lookup("QKT_MISSING", 1); }
+TEST(DISABLED_ChildScenario, EnvLookupNocaseComplains) { env_lookup_nocase("QKT_MISSING", 1); }
+TEST(DISABLED_ChildScenario, EnvNumberComplains) { env_number("QKT_MISSING"); }
+
+TEST(EnvLookup, ComplaintsAreFatal) {
   Installation inst({"QKT_MISSING", "qkt_mixed"});
-  EXPECT_EXIT(env_lookup("QKT_MISSING", 1), testing::ExitedWithCode(kFatal),
-              "^\nVariable QKT_MISSING wasn't in the environment\\.$");
-  EXPECT_EXIT(env_lookup_nocase("QKT_MISSING", 1), testing::ExitedWithCode(kFatal),
-              "^\nVariable QKT_MISSING wasn't in the environment\\.\n"
-              "Tried using case insensitive search\\.$");
-  EXPECT_EXIT(env_number("QKT_MISSING"), testing::ExitedWithCode(kFatal), "QKT_MISSING");
+  const testsupport::ChildOptions missing = testsupport::ChildOptions().unset("QKT_MISSING").unset("qkt_mixed");
+  expect_fatal(testsupport::run_child("EnvLookupComplains", missing),
+               "\nVariable QKT_MISSING wasn't in the environment.");
+  expect_fatal(testsupport::run_child("EnvLookupNocaseComplains", missing),
+               "\nVariable QKT_MISSING wasn't in the environment.\nTried using case insensitive search.");
+  expect_fatal(testsupport::run_child("EnvNumberComplains", missing),
+               "\nVariable QKT_MISSING wasn't in the environment.");
   EXPECT_EQ(nullptr, env_lookup("QKT_MISSING", 2));
 }
 
@@ -290,17 +313,16 @@ TEST(EnvPut, SetsAndRemoves) {
   EXPECT_NE(0, env_put("=bad", 0));
 }
 
-TEST(EnvPutDeathTest, FailuresAreFatal) {
-  Installation inst;
-  EXPECT_EXIT(env_put("=bad", 1), testing::ExitedWithCode(kFatal),
-              "^\nEnvironment is full or bad enviroment string\\.\n"
-              "Unable to add variable \\(=bad\\)$");
-  const std::string long_one = "=" + std::string(300, 'x');
+TEST(DISABLED_ChildScenario, EnvPutRefused) { env_put("=bad", 1); }
+TEST(DISABLED_ChildScenario, EnvPutLongRefused) { env_put(("=" + std::string(300, 'x')).c_str(), 1); }
+TEST(DISABLED_ChildScenario, EnvPutOrExitRefused) { env_put_or_exit("=bad", 0); }
+
+TEST(EnvPut, FailuresAreFatal) {
+  const std::string refused = "\nEnvironment is full or bad enviroment string.\nUnable to add variable (";
+  expect_fatal(testsupport::run_child("EnvPutRefused"), refused + "=bad)");
   // The message stops at 240 characters of the assignment and says so.
-  EXPECT_EXIT(env_put(long_one.c_str(), 1), testing::ExitedWithCode(kFatal),
-              "\\(=" + std::string(239, 'x') + "\\.\\.\\.\\)$");
-  EXPECT_EXIT(env_put_or_exit("=bad", 0), testing::ExitedWithCode(kFatal),
-              "^\nputenv error=-1, string==bad\n$");
+  expect_fatal(testsupport::run_child("EnvPutLongRefused"), refused + "=" + std::string(239, 'x') + "...)");
+  expect_fatal(testsupport::run_child("EnvPutOrExitRefused"), "\nputenv error=-1, string==bad\n");
 }
 
 TEST(EnvKey, FromNumbersAndCharacters) {
@@ -335,9 +357,11 @@ TEST(EnvKey, NumbersBeyond32BitsAreNoKey) {
   EXPECT_EQ(0x10000000u, key);
 }
 
-TEST(EnvKeyDeathTest, ComplaintWhenMissing) {
-  Installation inst({"QK_KEY"});
-  EXPECT_EXIT(env_key(0, 1), testing::ExitedWithCode(kFatal), "Variable QK_KEY wasn't");
+TEST(DISABLED_ChildScenario, EnvKeyComplains) { env_key(0, 1); }
+
+TEST(EnvKey, ComplaintWhenMissing) {
+  expect_fatal(testsupport::run_child("EnvKeyComplains", testsupport::ChildOptions().unset("QK_KEY")),
+               "\nVariable QK_KEY wasn't in the environment.");
 }
 
 TEST(EnvNumber, PrefixesAndNonNumbers) {
@@ -366,22 +390,22 @@ TEST(EnvPath, RelativeValuesGoUnderTheRoot) {
   }
 }
 
-TEST(LoadProgramDirConfigDeathTest, MakesTheProgramsFolderCurrent) {
-  const std::string dir = testsupport::program_dir();
-  EXPECT_EXIT(
-      {
-        Installation inst;
-        env_lookup("QKT_X", 0);
-        load_program_dir_config();
-        // A file made in the current folder is found in the program's folder.
-        const std::string probe = "qkt_probe_" + std::to_string(rand());
-        write_file(probe, "x");
-        bool there = testsupport::file_exists(dir + "/" + probe);
-        remove(probe.c_str());
-        fprintf(stderr, "there=%d", there);
-        exit(there ? 0 : 1);
-      },
-      testing::ExitedWithCode(0), "there=1");
+// The current folder changes for the rest of the process: a child of its own.
+TEST(DISABLED_ChildScenario, LoadProgramDirConfig) {
+  Installation inst;
+  env_lookup("QKT_X", 0);
+  load_program_dir_config();
+  // A file made in the current folder is found in the program's folder.
+  const std::string probe = "qkt_probe_" + std::to_string(testsupport::process_id());
+  write_file(probe, "x");
+  EXPECT_TRUE(testsupport::file_exists(testsupport::program_dir() + "/" + probe));
+  remove(probe.c_str());
+}
+
+TEST(LoadProgramDirConfig, MakesTheProgramsFolderCurrent) {
+  const testsupport::Run r = testsupport::run_child("LoadProgramDirConfig");
+  EXPECT_EQ(0u, r.exit_code) << r.err;
+  EXPECT_EQ("", r.err);
 }
 
 }  // namespace

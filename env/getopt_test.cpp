@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/process.h"
+#include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 
 namespace {
@@ -45,14 +46,6 @@ std::vector<std::string> scan(Args& args, const char* options) {
 
 using Seen = std::vector<std::string>;
 
-// The scenarios that write to standard error run in a child copy of this program, so that
-// the exact bytes written to descriptor 2 can be read.
-testsupport::Run run_scenario(const std::string& name) {
-  testsupport::Run r = testsupport::run(testsupport::quote_arg(platform::program_path()) +
-                                        " --gtest_also_run_disabled_tests --gtest_filter=DISABLED_GetoptChild." + name);
-  r.err = testsupport::unix_lines(r.err);
-  return r;
-}
 
 TEST(Getopt, OptionsThenAnArgumentThenTheFirstOperand) {
   Args args{"prog", "-a", "-b", "x", "file"};
@@ -141,35 +134,37 @@ TEST(Getopt, ReturnsLettersFromTheUpperHalfAsPositiveValues) {
   EXPECT_EQ(qk_getopt(args.argc(), args.argv(), "\xe9"), 0xe9);
 }
 
+// The scenarios that write to standard error run in a child copy of this program, so that
+// the exact bytes written to descriptor 2 can be read.
 TEST(Getopt, AnUnknownLetterAndAMissingArgumentWriteTheirMessages) {
-  testsupport::Run unknown = run_scenario("UnknownLetter");
-  EXPECT_EQ(unknown.exit_code, 0u) << unknown.out;
+  testsupport::Run unknown = testsupport::run_child("GetoptUnknownLetter");
+  EXPECT_EQ(unknown.exit_code, 0u) << unknown.err;
   EXPECT_EQ(unknown.err, "prog: illegal option -- z\n");
 
-  testsupport::Run cluster = run_scenario("UnknownInsideACluster");
-  EXPECT_EQ(cluster.exit_code, 0u) << cluster.out;
+  testsupport::Run cluster = testsupport::run_child("GetoptUnknownInsideACluster");
+  EXPECT_EQ(cluster.exit_code, 0u) << cluster.err;
   EXPECT_EQ(cluster.err, "tool: illegal option -- x\ntool: illegal option -- :\n");
 
-  testsupport::Run missing = run_scenario("MissingArgument");
-  EXPECT_EQ(missing.exit_code, 0u) << missing.out;
+  testsupport::Run missing = testsupport::run_child("GetoptMissingArgument");
+  EXPECT_EQ(missing.exit_code, 0u) << missing.err;
   EXPECT_EQ(missing.err, "prog: option requires an argument -- b\n");
 }
 
 // Each scenario checks the scanner's answers itself; its parent reads standard error.
-TEST(DISABLED_GetoptChild, UnknownLetter) {
+TEST(DISABLED_ChildScenario, GetoptUnknownLetter) {
   Args args{"prog", "-z", "file"};
   EXPECT_EQ(scan(args, "ab:"), Seen{"?"});
   EXPECT_EQ(qk_optopt, 'z');
   EXPECT_EQ(qk_optind, 2);
 }
 
-TEST(DISABLED_GetoptChild, UnknownInsideACluster) {
+TEST(DISABLED_ChildScenario, GetoptUnknownInsideACluster) {
   Args args{"tool", "-axb", "-:", "y"};
   EXPECT_EQ(scan(args, "ab"), (Seen{"a", "?", "b", "?"}));
   EXPECT_EQ(qk_optind, 3);
 }
 
-TEST(DISABLED_GetoptChild, MissingArgument) {
+TEST(DISABLED_ChildScenario, GetoptMissingArgument) {
   Args args{"prog", "-a", "-b"};
   EXPECT_EQ(scan(args, "ab:"), (Seen{"a", "?"}));
   EXPECT_EQ(qk_optopt, 'b');

@@ -1,5 +1,5 @@
-// Shared-memory segments seen from several processes. The test program re-runs itself as
-// the second process: QK_SHM_TEST_ROLE names what the child does before main runs.
+// Shared-memory segments seen from several processes. The second process is a child copy
+// of this program (run_child); QK_SHM_TEST_KEY names the segment it uses.
 #include "env/shmem.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 #include "platform/file_mapping.h"
 #include "platform/named_lock.h"
 #include "platform/process.h"
+#include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 
 namespace {
@@ -23,10 +24,11 @@ namespace {
 using testsupport::ScopedEnv;
 using testsupport::TempDir;
 
-const char role_variable[] = "QK_SHM_TEST_ROLE";
 const char key_variable[] = "QK_SHM_TEST_KEY";
 const std::uint32_t segment_size = 4096;
 const char creation_lock_name[] = "{B5E0C2BD-6805-411c-AA44-34D102AB4FFB}";
+
+int child_key() { return std::atoi(platform::get_env(key_variable)); }
 
 char* attach_or_die(int key, int flags) {
   if (shm_get(key, segment_size, flags) != key) platform::exit_process_now(3);
@@ -40,38 +42,39 @@ void print(const char* text) {
   std::fflush(stdout);
 }
 
-// The child's part; it ends the process and never reaches the tests.
-bool run_child_role() {
-  const char* role = platform::get_env(role_variable);
-  if (!role) return false;
-  int key = std::atoi(platform::get_env(key_variable));
-  std::string r = role;
-  if (r == "exchange") {  // reads the parent's bytes, answers at offset 100
-    char* p = attach_or_die(key, 950);
-    print(p);
-    std::strcpy(p + 100, "from the child");
-  } else if (r == "leave") {  // writes and ends, leaving the bytes to a later process
-    std::strcpy(attach_or_die(key, 0), "left behind");
-  } else if (r == "find") {
-    print(attach_or_die(key, 0));
-  } else if (r == "write-read-only") {  // reads, then a write through a read-only view
-    volatile char* p = attach_or_die(key, SHM_RDONLY_FLAG);
-    print(const_cast<char*>(p));
-    print(" | writing");
-    p[0] = 'X';
-    print(" | written");
-  } else if (r == "die-holding-lock") {
-    auto* lock = new platform::NamedLock(creation_lock_name, platform::NamedLock::default_access, shm_directory());
-    if (lock->wait(platform::NamedLock::forever) == platform::LockWait::failed)
-      platform::exit_process_now(5);
-    platform::exit_process_now(0);  // the lock is never released
-  } else if (r == "try-lock") {
-    platform::NamedLock lock(creation_lock_name, platform::NamedLock::default_access, shm_directory());
-    print(lock.wait(200) == platform::LockWait::timed_out ? "busy" : "free");
-  }
-  platform::exit_process_now(0);
+// --- The second processes ----------------------------------------------------------------
+
+// Reads the parent's bytes, answers at offset 100.
+TEST(DISABLED_ChildScenario, ShmemExchange) {
+  char* p = attach_or_die(child_key(), 950);
+  print(p);
+  std::strcpy(p + 100, "from the child");
 }
-const bool child_role_ran = run_child_role();
+
+// Writes and ends, leaving the bytes to a later process.
+TEST(DISABLED_ChildScenario, ShmemLeave) { std::strcpy(attach_or_die(child_key(), 0), "left behind"); }
+
+TEST(DISABLED_ChildScenario, ShmemFind) { print(attach_or_die(child_key(), 0)); }
+
+// Reads, then writes through a read-only view.
+TEST(DISABLED_ChildScenario, ShmemWriteReadOnly) {
+  volatile char* p = attach_or_die(child_key(), SHM_RDONLY_FLAG);
+  print(const_cast<char*>(p));
+  print(" | writing");
+  p[0] = 'X';
+  print(" | written");
+}
+
+TEST(DISABLED_ChildScenario, ShmemDieHoldingLock) {
+  auto* lock = new platform::NamedLock(creation_lock_name, platform::NamedLock::default_access, shm_directory());
+  if (lock->wait(platform::NamedLock::forever) == platform::LockWait::failed) platform::exit_process_now(5);
+  platform::exit_process_now(0);  // the lock is never released
+}
+
+TEST(DISABLED_ChildScenario, ShmemTryLock) {
+  platform::NamedLock lock(creation_lock_name, platform::NamedLock::default_access, shm_directory());
+  print(lock.wait(200) == platform::LockWait::timed_out ? "busy" : "free");
+}
 
 // Keys that no other test run on the machine uses at the same time.
 int fresh_key() {
@@ -79,10 +82,8 @@ int fresh_key() {
   return static_cast<int>(0x40000000 + (platform::process_id() % 100000) * 1000 + ++counter);
 }
 
-testsupport::Run run_child(const char* role, int key) {
-  ScopedEnv r(role_variable, role);
-  ScopedEnv k(key_variable, std::to_string(key).c_str());
-  return testsupport::run(testsupport::quote_arg(platform::program_path()));
+testsupport::Run run_child(const char* scenario, int key) {
+  return testsupport::run_child(scenario, testsupport::ChildOptions().set(key_variable, std::to_string(key)));
 }
 
 // A new folder in a temporary folder that lives as long as this process. Windows cannot
@@ -109,14 +110,13 @@ class ShmemTest : public ::testing::Test {
 };
 
 TEST_F(ShmemTest, TwoProcessesShareOneSegment) {
-  ASSERT_FALSE(child_role_ran);
   int key = fresh_key();
   ASSERT_EQ(shm_get(key, segment_size, 0), key);
   char* p = static_cast<char*>(shm_attach(key, nullptr, 0));
   ASSERT_NE(p, SHM_ATTACH_FAILED);
   std::strcpy(p, "from the parent");
 
-  testsupport::Run child = run_child("exchange", key);
+  testsupport::Run child = run_child("ShmemExchange", key);
   EXPECT_EQ(child.exit_code, 0u) << child.err;
   EXPECT_EQ(child.out, "from the parent");
   EXPECT_STREQ(p + 100, "from the child");
@@ -125,8 +125,8 @@ TEST_F(ShmemTest, TwoProcessesShareOneSegment) {
 
 TEST_F(ShmemTest, LaterProcessFindsWhatAnEarlierOneLeft) {
   int key = fresh_key();
-  EXPECT_EQ(run_child("leave", key).exit_code, 0u);
-  testsupport::Run later = run_child("find", key);
+  EXPECT_EQ(run_child("ShmemLeave", key).exit_code, 0u);
+  testsupport::Run later = run_child("ShmemFind", key);
   EXPECT_EQ(later.exit_code, 0u) << later.err;
   EXPECT_EQ(later.out, "left behind");
 }
@@ -148,13 +148,18 @@ TEST_F(ShmemTest, WithoutSiteTheRootGetsSiteAndShmFolders) {
   EXPECT_TRUE(testsupport::file_exists(root + "/site/shm/" + name));
 }
 
+// The settings are loaded while the root is still there.
+TEST(DISABLED_ChildScenario, ShmemWithoutRoot) {
+  env_lookup("QK_SITE", 0);
+  testsupport::set_env("QK_SITE", nullptr);
+  testsupport::set_env("QK_ROOT", nullptr);
+  shm_get(child_key(), 64, 0);
+}
+
 TEST_F(ShmemTest, MissingRootIsFatal) {
-  env_lookup("QK_SITE", 0);  // the settings are loaded while the root is still there
-  ScopedEnv no_site("QK_SITE", nullptr);
-  ScopedEnv no_root("QK_ROOT", nullptr);
-  EXPECT_EXIT(shm_get(fresh_key(), 64, 0),
-              ::testing::ExitedWithCode(testsupport::observed_exit_code(999)),
-              "KVO23116 QK_ROOT not set");
+  const testsupport::Run r = run_child("ShmemWithoutRoot", fresh_key());
+  EXPECT_EQ(testsupport::observed_exit_code(999), static_cast<int>(r.exit_code)) << r.err;
+  EXPECT_EQ("\nKVO23116 QK_ROOT not set", r.err);
 }
 
 TEST_F(ShmemTest, PrivateKeysInOneSecondAreOneApart) {
@@ -211,8 +216,9 @@ TEST_F(ShmemTest, ReadOnlyAttachmentSeesButCannotWrite) {
   std::strcpy(rw, "shared bytes");
   EXPECT_STREQ(ro, "shared bytes");
 
-  testsupport::Run child = run_child("write-read-only", key);
+  testsupport::Run child = run_child("ShmemWriteReadOnly", key);
   EXPECT_NE(child.exit_code, 0u);
+  EXPECT_NE(child.exit_code, testsupport::kNoSuchScenario);
   EXPECT_EQ(child.out.substr(0, 22), "shared bytes | writing");
   EXPECT_EQ(child.out.find("written"), std::string::npos);
   EXPECT_STREQ(rw, "shared bytes");
@@ -224,16 +230,16 @@ TEST_F(ShmemTest, HeldCreationLockExcludesOtherProcesses) {
   platform::NamedLock lock(creation_lock_name, platform::NamedLock::default_access, shm_directory());
   ASSERT_TRUE(lock.ok());
   ASSERT_EQ(lock.wait(platform::NamedLock::forever), platform::LockWait::acquired);
-  EXPECT_EQ(run_child("try-lock", 0).out, "busy");
+  EXPECT_EQ(run_child("ShmemTryLock", 0).out, "busy");
   lock.release();
-  EXPECT_EQ(run_child("try-lock", 0).out, "free");
+  EXPECT_EQ(run_child("ShmemTryLock", 0).out, "free");
 }
 
 TEST_F(ShmemTest, HolderKilledWithTheCreationLockDoesNotBlockTheNext) {
-  ASSERT_EQ(run_child("die-holding-lock", 0).exit_code, 0u);
+  ASSERT_EQ(run_child("ShmemDieHoldingLock", 0).exit_code, 0u);
   int key = fresh_key();
   EXPECT_EQ(shm_get(key, 64, 0), key);
-  EXPECT_EQ(run_child("try-lock", 0).out, "free");
+  EXPECT_EQ(run_child("ShmemTryLock", 0).out, "free");
 }
 
 }  // namespace

@@ -505,7 +505,7 @@ TEST_F(Launcher, AFilterInTheSharedBlockLetsItsRecordsThrough) {
   // (90) passes a level of 91, not one of 90.
   for (const Case& c : {Case{"90", 0}, Case{"91", 2}}) {
     set("FILTER_LEVEL", c.level);
-    ASSERT_EQ(logtest::runChild("WriteFilter").exit_code, 0u);
+    ASSERT_EQ(testsupport::run_child("WriteFilter").exit_code, 0u);
     const std::string marker = std::string("level-") + c.level;
     auto r = brimvale({marker});
     ASSERT_EQ(r.exit_code, 0u) << r.err;

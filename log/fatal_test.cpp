@@ -19,7 +19,7 @@ const int kFatalExit = testsupport::observed_exit_code(999);
 constexpr std::size_t kTag = 10;      // "LoggerQK: "
 constexpr std::size_t kPrefix = 99;
 
-using logtest::runChild;
+using testsupport::run_child;
 
 void exitFirst(const char* file, int line, int level, const char* text) {
   std::fprintf(stderr, "first %s %d %d %s\n", file, line, level, text);
@@ -104,7 +104,7 @@ std::string recordPrefix(const std::string& err) {
 }
 
 TEST(ExitHandling, ExitRecordRunsExitFunctionsOnceThenDestructors) {
-  testsupport::Run r = runChild("ExitRecord");
+  testsupport::Run r = run_child("ExitRecord");
   EXPECT_EQ(kFatalExit, static_cast<int>(r.exit_code)) << r.err;
   const std::string prefix = recordPrefix(r.err);
   EXPECT_EQ("LoggerQK: " + prefix + "bye\n" + "first ender 77 32778 bye\n" +
@@ -114,7 +114,7 @@ TEST(ExitHandling, ExitRecordRunsExitFunctionsOnceThenDestructors) {
 }
 
 TEST(ExitHandling, FatalRecordShowsPrefixAndTextCutAt300) {
-  testsupport::Run r = runChild("FatalRecord");
+  testsupport::Run r = run_child("FatalRecord");
   EXPECT_EQ(kFatalExit, static_cast<int>(r.exit_code)) << r.err;
   const std::string prefix = recordPrefix(r.err);
   const std::string message = (prefix + " " + std::string(400, 'z')).substr(0, 300);
@@ -124,7 +124,7 @@ TEST(ExitHandling, FatalRecordShowsPrefixAndTextCutAt300) {
 }
 
 TEST(ExitHandling, FiftySlotsInSlotOrderAndNoneAddedWhileRunning) {
-  testsupport::Run r = runChild("ExitTable");
+  testsupport::Run r = run_child("ExitTable");
   EXPECT_EQ(kFatalExit, static_cast<int>(r.exit_code));
   std::string expected = "0 1 2 50 4 5 6 registering ";
   for (int i = 8; i < 50; ++i) expected += std::to_string(i) + " ";
@@ -141,7 +141,7 @@ TEST(ExitHandling, AllocationFailureIsReportedAndFatal) {
 #ifdef QK_NEW_HANDLER_UNTESTABLE
   GTEST_SKIP() << "the sanitizer's allocator never calls the new-handler";
 #endif
-  testsupport::Run r = runChild("AllocationFailure");
+  testsupport::Run r = run_child("AllocationFailure");
   EXPECT_EQ(kFatalExit, static_cast<int>(r.exit_code)) << r.err;
   const std::string text = "Operator ::new cannot allocate 0 bytes";
   ASSERT_EQ(text + "\n", r.err.substr(0, text.size() + 1));
@@ -155,13 +155,13 @@ TEST(ExitHandling, AllocationFailureWithoutLoggerThrows) {
 #ifdef QK_NEW_HANDLER_UNTESTABLE
   GTEST_SKIP() << "the sanitizer's allocator never calls the new-handler";
 #endif
-  testsupport::Run r = runChild("AllocationFailureWithoutLogger");
+  testsupport::Run r = run_child("AllocationFailureWithoutLogger");
   EXPECT_EQ(0u, r.exit_code) << r.out;
   EXPECT_EQ("Operator ::new cannot allocate 0 bytes\nbad_alloc\n", r.err);
 }
 
 TEST(ExitHandling, LoggerFatalErrorJoinsPartsWithSpaces) {
-  testsupport::Run r = runChild("LoggerFatalError");
+  testsupport::Run r = run_child("LoggerFatalError");
   EXPECT_EQ(kFatalExit, static_cast<int>(r.exit_code));
   EXPECT_EQ("\nLOGGER:  couldn't create log file  /x/stdlog.0   Permission denied (13)", r.err);
 }

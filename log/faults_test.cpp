@@ -45,7 +45,7 @@ std::map<std::string, std::string>& settings() {
   if (read) return values;
   read = true;
   static const std::string option = "--qk_ft_settings=";
-  for (const std::string& arg : ::testing::internal::GetArgvs()) {
+  for (const std::string& arg : testsupport::child_arguments()) {
     if (arg.compare(0, option.size(), option) != 0) continue;
     std::istringstream in(testsupport::read_file(arg.substr(option.size())));
     std::string line;
@@ -259,13 +259,6 @@ using Settings = std::vector<std::pair<std::string, std::string>>;
 
 class LogFaults : public ::testing::Test {
  protected:
-  // The command line of the child with the settings of number c.
-  std::string childCommand(std::size_t c) const {
-    return testsupport::quote_arg(platform::program_path()) +
-           " --gtest_also_run_disabled_tests --gtest_filter=DISABLED_ChildScenario.FaultWriter " +
-           testsupport::quote_arg("--qk_ft_settings=" + settings_ / ("settings." + std::to_string(c)));
-  }
-
   // Runs one child per entry at once, each with its settings.
   std::vector<testsupport::Run> runAll(const std::vector<Settings>& children) {
     for (std::size_t c = 0; c < children.size(); ++c) {
@@ -277,9 +270,9 @@ class LogFaults : public ::testing::Test {
     std::vector<std::thread> threads;
     for (std::size_t c = 0; c < children.size(); ++c)
       threads.emplace_back([c, &runs, this] {
-        const std::string command = childCommand(c);
-        runs[c] = testsupport::run(command);
-        runs[c].err = testsupport::unix_lines(runs[c].err);
+        runs[c] = testsupport::run_child(
+            "FaultWriter", testsupport::ChildOptions().argument("--qk_ft_settings=" +
+                                                                settings_ / ("settings." + std::to_string(c))));
       });
     for (auto& t : threads) t.join();
     return runs;
@@ -479,9 +472,8 @@ TEST_F(LogFaults, AnotherUsersProcessTruncatesNothingAndReportsItsLosses) {
   // begun anew), and no record goes unseen.
   const std::string current = log_dir_ + "/stdlog.0";
   const std::string before = testsupport::read_file(current);
-  std::vector<std::string> child = {platform::program_path(), "--gtest_also_run_disabled_tests",
-                                    "--gtest_filter=DISABLED_ChildScenario.FaultWriter",
-                                    "--qk_ft_settings=" + settings_ / "settings.1"};
+  std::vector<std::string> child =
+      testsupport::child_command("FaultWriter", {"--qk_ft_settings=" + settings_ / "settings.1"});
   testsupport::write_file(settings_ / "settings.1", "QK_FT_RECORDS=40\nQK_FT_LENGTH=100\n");
   platform::testing::OtherUserRun other;
   if (!platform::testing::run_as_other_user(child, &other))

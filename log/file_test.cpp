@@ -556,17 +556,17 @@ TEST(LogFileFatal, TableFullUncreatableFileAndDirectory) {
   ScopedEnv log_dir("QK_TEST_LOG_DIR", dir.path().c_str());
   const int code = testsupport::observed_exit_code(999);
 
-  testsupport::Run r = logtest::runChild("FileTableFull");
+  testsupport::Run r = testsupport::run_child("FileTableFull");
   EXPECT_EQ(code, static_cast<int>(r.exit_code));
   EXPECT_EQ("\nLOGGER:  File table full", r.err);
 
-  r = logtest::runChild("UncreatableLogFile");
+  r = testsupport::run_child("UncreatableLogFile");
   EXPECT_EQ(code, static_cast<int>(r.exit_code));
   const std::string path = dir.path() + "/./missing/x.0";
   EXPECT_EQ("\nLOGGER:  couldn't create log file  " + path + "   " + error_text(2), r.err);
 
   testsupport::write_file(dir / "plain", "not a folder");
-  r = logtest::runChild("DirectoryIsAFile");
+  r = testsupport::run_child("DirectoryIsAFile");
   EXPECT_EQ(code, static_cast<int>(r.exit_code));
   EXPECT_EQ("\nLOGGER:  File  " + dir.path() + "/plain  is not a directory for some reason", r.err);
 }

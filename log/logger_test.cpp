@@ -196,7 +196,7 @@ TEST(LogProcessName, ASetNameComesBeforeTheProgramName) {
 std::string bootstrapChildRecord(const char* program) {
   ScopedEnv name("QK_TEST_PROGRAM_NAME", program);
   ScopedEnv records("QK_STRESS_RECORDS", "1");
-  testsupport::Run r = logtest::runChild("WriteRecords");
+  testsupport::Run r = testsupport::run_child("WriteRecords");
   EXPECT_EQ(0u, r.exit_code) << r.err;
   const std::size_t at = r.err.find("LoggerQK: ");
   return at == std::string::npos ? r.err : r.err.substr(at + 10);

@@ -127,7 +127,7 @@ class NamedObjects : public ::testing::Test {
   }
   void TearDown() override { umask(old_mask_); }
 
-  testsupport::Run child(const std::string& scenario) { return logtest::runChild(scenario); }
+  testsupport::Run child(const std::string& scenario) { return testsupport::run_child(scenario); }
 
   TempDir dir;
   ScopedEnv root{"QK_ROOT", (dir / "root").c_str()};

@@ -96,7 +96,7 @@ class LogStress : public ::testing::Test {
     std::vector<testsupport::Run> runs(kProcesses);
     std::vector<std::thread> threads;
     for (int w = 0; w < kProcesses; ++w)
-      threads.emplace_back([w, &runs] { runs[w] = logtest::runChild("WriteRecords"); });
+      threads.emplace_back([w, &runs] { runs[w] = testsupport::run_child("WriteRecords"); });
     for (auto& t : threads) t.join();
     for (const auto& r : runs) ASSERT_EQ(0u, r.exit_code) << r.err;
 
@@ -115,7 +115,7 @@ class LogStress : public ::testing::Test {
 
 TEST_F(LogStress, StdlogRotatesThroughTenFilesWithTheEnvironmentLimit) {
   Installation installation(root_.path(), "501", 60, false);
-  testsupport::Run r = logtest::runChild("WriteRecords");
+  testsupport::Run r = testsupport::run_child("WriteRecords");
   ASSERT_EQ(0u, r.exit_code) << r.err;
   // Lines of about 117 bytes: five to a 501-byte file, so twelve files were begun and the
   // numbers went round (stdlog.0 and stdlog.1 were begun anew).

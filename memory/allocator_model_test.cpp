@@ -13,6 +13,7 @@
 
 #include "memory/allocator.h"
 #include "tests/support/memory_test_support.h"
+#include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 
 namespace {
@@ -157,23 +158,26 @@ void run_model(unsigned seed) {
   }
 }
 
-TEST(AllocatorModel, RandomSequencesKeepEveryInvariant) {
+void run_every_model() {
   testing::internal::CaptureStderr();  // the rejections are logged there too
   for (unsigned seed : {1u, 2u, 3u, 20261208u}) {
     run_model(seed);
-    if (HasFatalFailure()) break;
+    if (testing::Test::HasFatalFailure()) break;
   }
   testing::internal::GetCapturedStderr();
 }
 
+TEST(AllocatorModel, RandomSequencesKeepEveryInvariant) { run_every_model(); }
+
+TEST(DISABLED_ChildScenario, AllocatorModelWithoutPooling) {
+  ASSERT_FALSE(fastMemoryEnabled());
+  run_every_model();
+}
+
 TEST(AllocatorModel, WithoutPooling) {
-  if (!fastMemoryEnabled()) return;  // this is the child: the test above ran unpooled
-  testsupport::ScopedEnv off("QK_NOFASTMEM", "1");
-  const testsupport::Run child = testsupport::run(testsupport::quote_arg(testsupport::sibling_program("memory_tests")) +
-                                                  " --gtest_filter=AllocatorModel.RandomSequencesKeepEveryInvariant");
-  ASSERT_TRUE(child.started);
-  EXPECT_EQ(0u, child.exit_code) << child.out << child.err;
-  EXPECT_NE(std::string::npos, child.out.find("[  PASSED  ] 1 test")) << child.out;
+  const testsupport::Run child = testsupport::run_child("AllocatorModelWithoutPooling",
+                                                        testsupport::ChildOptions().set("QK_NOFASTMEM", "1"));
+  EXPECT_EQ(0u, child.exit_code) << child.err;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "tests/support/memory_test_support.h"
 #include "platform/process.h"
+#include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 
 namespace {
@@ -424,13 +425,13 @@ TEST(DISABLED_ChildScenario, FatalDoubleDelete) {
 TEST(AllocatorFatal, PathsThatEndTheProcess) {
   NEEDS_POOLING();
   {
-    const testsupport::Run r = memtest::runChild("FreeBeforeAlloc");
+    const testsupport::Run r = testsupport::run_child("FreeBeforeAlloc");
     EXPECT_EQ(static_cast<unsigned long>(memtest::fatalExit()), r.exit_code) << r.err;
     EXPECT_NE(std::string::npos, r.err.find("Free called befor alloc")) << r.err;
     EXPECT_EQ(std::string::npos, r.err.find("went on")) << r.err;
   }
   {
-    const testsupport::Run r = memtest::runChild("FreedMoreThanOnce");
+    const testsupport::Run r = testsupport::run_child("FreedMoreThanOnce");
     EXPECT_EQ(static_cast<unsigned long>(memtest::fatalExit()), r.exit_code) << r.err;
     std::smatch m;
     ASSERT_TRUE(std::regex_search(r.err, m, std::regex("object ([0-9A-F]+)\n"))) << r.err;
@@ -438,7 +439,7 @@ TEST(AllocatorFatal, PathsThatEndTheProcess) {
   }
   {
     testsupport::ScopedEnv fatal("QK_FATAL_ALLOCATOR_ERROR", "ALLOC");
-    const testsupport::Run r = memtest::runChild("FatalAllocatorErrors");
+    const testsupport::Run r = testsupport::run_child("FatalAllocatorErrors");
     EXPECT_EQ(static_cast<unsigned long>(memtest::fatalExit()), r.exit_code) << r.err;
     EXPECT_NE(std::string::npos, r.err.find("alloc() function called from thread")) << r.err;
     EXPECT_NE(std::string::npos, r.err.find("went on")) << r.err;
@@ -446,13 +447,13 @@ TEST(AllocatorFatal, PathsThatEndTheProcess) {
   }
   {
     testsupport::ScopedEnv fatal("QK_FATAL_ALLOCATOR_ERROR", "1");
-    const testsupport::Run r = memtest::runChild("FatalDoubleDelete");
+    const testsupport::Run r = testsupport::run_child("FatalDoubleDelete");
     EXPECT_EQ(static_cast<unsigned long>(memtest::fatalExit()), r.exit_code) << r.err;
     EXPECT_NE(std::string::npos, r.err.find("rejected - probable double delete")) << r.err;
   }
   {
     testsupport::ScopedEnv fatal("QK_FATAL_ALLOCATOR_ERROR", "");  // empty: not raised
-    const testsupport::Run r = memtest::runChild("FatalDoubleDelete");
+    const testsupport::Run r = testsupport::run_child("FatalDoubleDelete");
     EXPECT_EQ(0u, r.exit_code) << r.err;
     EXPECT_NE(std::string::npos, r.err.find("rejected - probable double delete")) << r.err;
   }
@@ -460,17 +461,8 @@ TEST(AllocatorFatal, PathsThatEndTheProcess) {
 
 // QK_NOFASTMEM is decided at the first alloc() of a process: the heap-only case runs as a
 // child of its own.
-TEST(Allocator, NoFastMemoryPassesEveryRequestToTheHeap) {
-  if (fastMemoryEnabled()) {
-    testsupport::ScopedEnv off("QK_NOFASTMEM", "1");
-    const testsupport::Run child = testsupport::run(
-        testsupport::quote_arg(testsupport::sibling_program("memory_tests")) +
-        " --gtest_filter=Allocator.NoFastMemoryPassesEveryRequestToTheHeap");
-    ASSERT_TRUE(child.started);
-    EXPECT_EQ(0u, child.exit_code) << child.out << child.err;
-    EXPECT_NE(std::string::npos, child.out.find("[  PASSED  ] 1 test")) << child.out;
-    return;
-  }
+TEST(DISABLED_ChildScenario, HeapOnly) {
+  ASSERT_FALSE(fastMemoryEnabled());
   ALLOCATOR_QK pool(64, 16, "Heap64");
   void* p = pool.alloc();
   std::memset(p, 1, 64);
@@ -479,6 +471,12 @@ TEST(Allocator, NoFastMemoryPassesEveryRequestToTheHeap) {
   EXPECT_FALSE(fastMemoryInUse());
   EXPECT_EQ(0u, pool.free(p));
   EXPECT_EQ(0u, pool.freeObjects());
+}
+
+TEST(Allocator, NoFastMemoryPassesEveryRequestToTheHeap) {
+  const testsupport::Run child =
+      testsupport::run_child("HeapOnly", testsupport::ChildOptions().set("QK_NOFASTMEM", "1"));
+  EXPECT_EQ(0u, child.exit_code) << child.err;
 }
 
 }  // namespace

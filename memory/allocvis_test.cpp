@@ -14,6 +14,7 @@
 #include "memory/lsthldr.h"
 #include "platform/files.h"
 #include "tests/support/memory_test_support.h"
+#include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 
 namespace {
@@ -139,8 +140,7 @@ TEST(AllocVis, ThreeAllocatorsGiveTheirBlocksAndTheSumsAsTotals) {
   beta.free(b);
 }
 
-TEST(AllocVis, ReportOfTheProcessRegistryListsLiveAllocators) {
-  if (!pooling_on()) GTEST_SKIP() << "QK_NOFASTMEM is set";
+void report_lists_live_allocators() {
   ALLOCATOR_QK mine(48, 2, "ProcessWide48");
   void* p = mine.alloc();
   std::ostringstream out;
@@ -150,19 +150,17 @@ TEST(AllocVis, ReportOfTheProcessRegistryListsLiveAllocators) {
   mine.free(p);
 }
 
+TEST(AllocVis, ReportOfTheProcessRegistryListsLiveAllocators) {
+  if (!pooling_on()) GTEST_SKIP() << "QK_NOFASTMEM is set";
+  report_lists_live_allocators();
+}
+
+TEST(DISABLED_ChildScenario, ReportOfLiveAllocators) { report_lists_live_allocators(); }
+
 // QK_NOFASTMEM is decided at the first alloc() of a process: the disabled report runs in a
 // child of its own.
-TEST(AllocVis, PoolingOffGivesTheHeaderAndOneDisabledLine) {
-  if (fastMemoryEnabled()) {
-    testsupport::ScopedEnv off("QK_NOFASTMEM", "1");
-    const testsupport::Run child = testsupport::run(
-        testsupport::quote_arg(testsupport::sibling_program("memory_tests")) +
-        " --gtest_filter=AllocVis.PoolingOffGivesTheHeaderAndOneDisabledLine");
-    ASSERT_TRUE(child.started);
-    EXPECT_EQ(0u, child.exit_code) << child.out << child.err;
-    EXPECT_NE(std::string::npos, child.out.find("[  PASSED  ] 1 test")) << child.out;
-    return;
-  }
+TEST(DISABLED_ChildScenario, ReportWithPoolingOff) {
+  ASSERT_FALSE(fastMemoryEnabled());
   ALLOCATOR_QK one(32, 4, "One");
   ALLOCATOR_QK two(64, 4, "Two");
   one.free(one.alloc());
@@ -173,6 +171,12 @@ TEST(AllocVis, PoolingOffGivesTheHeaderAndOneDisabledLine) {
   EXPECT_EQ(text.size() - std::strlen("Allocators disabled.\n"), text.find("Allocators disabled.\n")) << text;
   EXPECT_EQ(std::string::npos, text.find("Total")) << text;
   EXPECT_EQ(std::string::npos, text.find("Allocator: ")) << text;
+}
+
+TEST(AllocVis, PoolingOffGivesTheHeaderAndOneDisabledLine) {
+  const testsupport::Run child =
+      testsupport::run_child("ReportWithPoolingOff", testsupport::ChildOptions().set("QK_NOFASTMEM", "1"));
+  EXPECT_EQ(0u, child.exit_code) << child.err;
 }
 
 TEST(AllocVis, ReportFileIsAppendedAndItsFailuresAreLogged) {
@@ -383,27 +387,23 @@ TEST(AllocVis, UnwritableDetailFileIsLoggedAndTheReportGoesOn) {
 // A program asks for the report at its exit by QK_ALLOCSTAT_AT_EXIT alone.
 TEST(AllocVis, ReportAtExitOnRequest) {
   if (!pooling_on()) GTEST_SKIP() << "QK_NOFASTMEM is set";
-  const std::string child = testsupport::quote_arg(testsupport::sibling_program("memory_tests")) +
-                            " --gtest_filter=AllocVis.ReportOfTheProcessRegistryListsLiveAllocators";
+  using testsupport::ChildOptions;
+  const std::string child = "ReportOfLiveAllocators";
   {
-    testsupport::ScopedEnv at_exit("QK_ALLOCSTAT_AT_EXIT", "stderr");
-    const testsupport::Run r = testsupport::run(child);
-    ASSERT_TRUE(r.started);
+    const testsupport::Run r = testsupport::run_child(child, ChildOptions().set("QK_ALLOCSTAT_AT_EXIT", "stderr"));
     EXPECT_EQ(0u, r.exit_code) << r.err;
     EXPECT_NE(std::string::npos, r.err.find(" -- Allocators -- ")) << r.err;
     EXPECT_NE(std::string::npos, r.err.find("Total mem hunks")) << r.err;
   }
   {
     testsupport::TempDir dir;
-    testsupport::ScopedEnv log("QK_LOG", dir.path().c_str());
-    testsupport::ScopedEnv at_exit("QK_ALLOCSTAT_AT_EXIT", "1");
-    const testsupport::Run r = testsupport::run(child);
+    const testsupport::Run r =
+        testsupport::run_child(child, ChildOptions().set("QK_LOG", dir.path()).set("QK_ALLOCSTAT_AT_EXIT", "1"));
     EXPECT_EQ(0u, r.exit_code) << r.err;
     EXPECT_NE(std::string::npos, testsupport::read_file(dir / "allocstat").find("Total mem hunks"));
   }
   {
-    testsupport::ScopedEnv at_exit("QK_ALLOCSTAT_AT_EXIT", nullptr);
-    const testsupport::Run r = testsupport::run(child);
+    const testsupport::Run r = testsupport::run_child(child, ChildOptions().unset("QK_ALLOCSTAT_AT_EXIT"));
     EXPECT_EQ(std::string::npos, r.err.find(" -- Allocators -- ")) << r.err;
   }
 }

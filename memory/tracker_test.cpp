@@ -300,7 +300,7 @@ TEST(PointerList, MisuseWithIteratorsEndsTheProcess) {
                {"DeleteWithIterator", "Deleting list with itrs."},
                {"ForeignNode", "Inconsistent."}};
   for (const auto& c : cases) {
-    const testsupport::Run r = memtest::runChild(c.scenario);
+    const testsupport::Run r = testsupport::run_child(c.scenario);
     ASSERT_TRUE(r.started);
     EXPECT_EQ(static_cast<unsigned long>(memtest::fatalExit()), r.exit_code) << c.scenario << r.err;
     EXPECT_NE(std::string::npos, r.err.find(c.message)) << c.scenario << r.err;

@@ -1,4 +1,4 @@
-// OS-independent pieces of the event log: the test seam.
+// OS-independent pieces of the event log: the test seams.
 #include "platform/internal/eventlog_testing.h"
 
 #include <utility>
@@ -16,6 +16,13 @@ EventSink& sink() {
 
 void set_event_sink(EventSink s) { sink() = std::move(s); }
 const EventSink& event_sink() { return sink(); }
+
+namespace {
+SystemEventCall system_call = nullptr;
+}  // namespace
+
+void set_system_event_call(SystemEventCall call) { system_call = call; }
+SystemEventCall system_event_call() { return system_call; }
 
 }  // namespace testing
 }  // namespace platform

@@ -15,6 +15,10 @@ bool event_log_write(const std::string& source, EventType type, const std::strin
   int priority = type == EventType::information ? LOG_INFO
                  : type == EventType::warning   ? LOG_WARNING
                                                 : LOG_ERR;
+  if (const testing::SystemEventCall call = testing::system_event_call()) {
+    call(source, priority, text);
+    return true;
+  }
   openlog(source.c_str(), LOG_PID, LOG_USER);
   syslog(priority, "%s", text.c_str());
   closelog();

@@ -19,6 +19,7 @@
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "qklog/view.h"
+#include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 
 namespace fs = std::filesystem;
@@ -78,10 +79,9 @@ class Qklog : public ::testing::Test {
   // A child of this program that logs count records "writer ID record J" at the level
   // from the source module qklog_writer.
   static testsupport::Run writer(int id, int count, int level) {
-    return testsupport::run(quote_arg(platform::program_path()) +
-                            " --gtest_also_run_disabled_tests --gtest_filter=DISABLED_QklogChild.Writer"
-                            " --writer=" + std::to_string(id) + "," + std::to_string(count) + "," +
-                            std::to_string(level));
+    return testsupport::run_child("QklogWriter", testsupport::ChildOptions().argument(
+                                                     "--writer=" + std::to_string(id) + "," + std::to_string(count) +
+                                                     "," + std::to_string(level)));
   }
 
   // The block as its backing file holds it. The tests read and write the file rather than
@@ -404,9 +404,9 @@ TEST_F(Qklog, TailWithoutALogFileAndOfAGarbageBlockEndsCleanly) {
 }
 
 // A writer: "--writer=ID,COUNT,LEVEL" on its command line.
-TEST(DISABLED_QklogChild, Writer) {
+TEST(DISABLED_ChildScenario, QklogWriter) {
   int id = 0, count = 0, level = ERROR;
-  for (const std::string& arg : ::testing::internal::GetArgvs())
+  for (const std::string& arg : testsupport::child_arguments())
     if (arg.rfind("--writer=", 0) == 0) std::sscanf(arg.c_str() + 9, "%d,%d,%d", &id, &count, &level);
   for (int j = 0; j < count; ++j) {
     if (stdlog && stdlog->isOn(writer_source.c_str(), __LINE__, level)) {

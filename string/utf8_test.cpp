@@ -16,6 +16,7 @@
 #include "platform/process.h"
 #include "string/String.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 
 namespace {
@@ -296,7 +297,7 @@ TEST(CodePageConversion, RefusalsAndEmptyTexts) {
 }
 
 // Run in a child copy of this program: the conversions' results as lines "RESULT <hex>".
-TEST(DISABLED_CodePageChild, Convert) {
+TEST(DISABLED_ChildScenario, CodePageConversions) {
   char out[64];
   auto show = [&](bool ok) {
     std::string hex = ok ? "" : "failed";
@@ -313,13 +314,13 @@ TEST(DISABLED_CodePageChild, Convert) {
 }
 
 std::vector<std::string> child_results(const char* locale) {
-  testsupport::ScopedEnv lc_all("LC_ALL", locale);
-  const testsupport::Run r = testsupport::run(testsupport::quote_arg(platform::program_path()) +
-                                              " --gtest_also_run_disabled_tests --gtest_filter=DISABLED_CodePageChild.*");
+  const testsupport::Run r =
+      testsupport::run_child("CodePageConversions", testsupport::ChildOptions().set("LC_ALL", locale));
+  EXPECT_EQ(0u, r.exit_code) << r.err;
   std::vector<std::string> results;
   std::size_t pos = 0;
   while ((pos = r.out.find("RESULT ", pos)) != std::string::npos) {
-    const std::size_t end = r.out.find_first_of("\r\n", pos);
+    const std::size_t end = r.out.find('\n', pos);
     results.push_back(r.out.substr(pos + 7, end - pos - 7));
     pos = end;
   }

@@ -15,6 +15,15 @@ using EventSink = std::function<void(const std::string& source, EventType, const
 void set_event_sink(EventSink sink);
 const EventSink& event_sink();
 
+// One level lower: while set, the call takes the place of the system's own log call and
+// receives what the system would have: the source, the event's kind as the system names
+// it (LOG_INFO, LOG_WARNING or LOG_ERR for syslog; EVENTLOG_INFORMATION_TYPE,
+// EVENTLOG_WARNING_TYPE or EVENTLOG_ERROR_TYPE for ReportEventA) and the text. nullptr
+// restores the system's call.
+using SystemEventCall = void (*)(const std::string& source, int kind, const std::string& text);
+void set_system_event_call(SystemEventCall call);
+SystemEventCall system_event_call();
+
 }  // namespace testing
 }  // namespace platform
 

@@ -1,6 +1,5 @@
 // What the memory module's tests share: the records the module logs, and the paths that
-// end the process run in a child copy of the test program (the disabled suite
-// ChildScenario, run only on request).
+// end the process run in a child copy of the test program (run_child).
 #ifndef QK_TESTS_SUPPORT_MEMORY_TEST_SUPPORT_H
 #define QK_TESTS_SUPPORT_MEMORY_TEST_SUPPORT_H
 
@@ -55,9 +54,6 @@ class Records {
   }
   int saved_level_;
 };
-
-// Runs the ChildScenario test of that name; its standard error with CR LF read as LF.
-inline testsupport::Run runChild(const std::string& scenario) { return logtest::runChild(scenario); }
 
 // The exit code of a process that ended on a FATAL or EXIT record.
 inline int fatalExit() { return testsupport::observed_exit_code(999); }
