@@ -138,15 +138,15 @@ TEST(DISABLED_ChildScenario, FaultWriter) {
     for (LOGGER_QK* l : loggers) delete l;
     return;
   }
-  platform::ScopedFileCalls seam;
+  platform::ScopedSystemCalls seam;
   if (fault == "emfile") {
-    seam.calls().open_append = faultyOpen;
+    seam.files().open_append = faultyOpen;
     fault_error = EMFILE;
   } else if (fault == "die") {
-    seam.calls().write = dyingWrite;
+    seam.files().write = dyingWrite;
   } else if (fault == "full") {
     full_flag = settingText("QK_FT_FLAG");
-    seam.calls().write = fullDiskWrite;
+    seam.files().write = fullDiskWrite;
   }
   if (fault == "killed") {
     // The process ends at a moment of its own, whatever its writer is doing: in the middle

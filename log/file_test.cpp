@@ -261,8 +261,8 @@ TEST_F(LogFileTest, AFullDiskStartsTheNextFileOnceAndNeverEmptiesTheRing) {
   LogFile* f = open("w.%1");
   for (int n = 2; n < 10; ++n) testsupport::write_file(dir_ / ("w." + std::to_string(n)), line("old"));
   write(f, "first");
-  platform::ScopedFileCalls seam;
-  seam.calls().write = failingWrite;
+  platform::ScopedSystemCalls seam;
+  seam.files().write = failingWrite;
   fail_with = ENOSPC;
   testing::internal::CaptureStderr();
   // The full file is left for the next number, as a switch by size would; the new file is
@@ -282,9 +282,9 @@ TEST_F(LogFileTest, AFullDiskStartsTheNextFileOnceAndNeverEmptiesTheRing) {
 TEST_F(LogFileTest, FailuresOfTheWritingProcessLeaveTheSharedFilesAlone) {
   LogFile* f = open("p.%1");
   write(f, "kept");
-  platform::ScopedFileCalls seam;
-  seam.calls().open_append = failingOpen;
-  seam.calls().write = failingWrite;
+  platform::ScopedSystemCalls seam;
+  seam.files().open_append = failingOpen;
+  seam.files().write = failingWrite;
   testing::internal::CaptureStderr();
   for (int error : {EMFILE, EFBIG, EACCES}) {
     fail_with = error;
@@ -306,12 +306,12 @@ TEST_F(LogFileTest, ASwitchThatCannotBeginTheNextFileTruncatesNothing) {
   LogFile* f = open("t.%1");
   f->setFileLimit(200);
   testsupport::write_file(dir_ / "t.1", line("older file"));
-  platform::ScopedFileCalls seam;
-  seam.calls().create_new = refusedCreate;
+  platform::ScopedSystemCalls seam;
+  seam.files().create_new = refusedCreate;
   for (int i = 0; i < 4; ++i) write(f, std::to_string(i));
   EXPECT_EQ(line("0") + line("1") + line("2") + line("3"), contents("t.0"));
   EXPECT_EQ(0, entry(0).file_number);
-  seam.calls().create_new = seam.original().create_new;
+  seam.files().create_new = seam.original().files.create_new;
   write(f, "4");
   EXPECT_EQ(line("4"), contents("t.1"));
   EXPECT_EQ(1, entry(0).file_number);
@@ -346,8 +346,8 @@ TEST_F(LogFileTest, ATornTailIsCutBeforeTheNextRecord) {
   EXPECT_EQ(line("alone"), contents("k.0"));
 
   // A writer that lives takes its own half back: the file never holds it.
-  platform::ScopedFileCalls seam;
-  seam.calls().write = halfWrite;
+  platform::ScopedSystemCalls seam;
+  seam.files().write = halfWrite;
   writes_before_full = 1;
   testing::internal::CaptureStderr();
   write(f, "taken back");

@@ -21,6 +21,9 @@
 
 namespace platform {
 
+// An open named lock of a backend; only the backends know what it holds.
+struct LockHandle;
+
 enum class LockWait {
   acquired,   // the caller holds the lock
   abandoned,  // the caller holds the lock; its previous holder ended without releasing it
@@ -48,10 +51,12 @@ class NamedLock {
 
   // False when the lock could not be made; error() and failure() then tell why.
   bool ok() const;
-  // The system error code of the failed creation (GetLastError / errno).
-  unsigned long error() const { return failure_.code; }
-  // The failed call, its object and what the user can do about it.
-  const SystemError& failure() const { return failure_; }
+  // The system error code of failure() (GetLastError / errno).
+  unsigned long error() const { return failure().code; }
+  // The failed call, its object and what the user can do about it: of the creation when
+  // the lock could not be made, else of the calling thread's last wait for this lock that
+  // answered failed (no failure when there was none).
+  const SystemError& failure() const;
 
   // Waits up to timeout_ms milliseconds (forever: without limit) for the lock.
   LockWait wait(unsigned long timeout_ms);
@@ -59,8 +64,7 @@ class NamedLock {
   void release();
 
  private:
-  struct State;
-  State* state_ = nullptr;
+  LockHandle* handle_ = nullptr;
   SystemError failure_;
 };
 
