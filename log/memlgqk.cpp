@@ -32,7 +32,7 @@ MEMORY_LGQK* block = nullptr;
 bool shared = false;
 int segment = -1;
 platform::NamedLock* block_mutex = nullptr;
-std::string block_mutex_name;
+char block_mutex_name[32];  // constant-initialised: the mutex is made during static initialisation
 std::mutex create_mutex;
 // A private block still has threads to keep apart (a bootstrap process writes files).
 // Made on first use, as modules log during static initialisation, and never destroyed, as
@@ -184,7 +184,7 @@ bool make_mutex(int key) {
     fatalError("LOGGER: Couldn't get my semaphore :", code);
   }
   block_mutex = mutex;
-  block_mutex_name = name;
+  std::memcpy(block_mutex_name, name, sizeof block_mutex_name);
   return true;
 }
 
@@ -306,7 +306,7 @@ bool memlgqk_lock() {
     std::fprintf(stderr,
                  "LoggerQK: The installation's log mutex %s cannot be had: %s. Until it can, records go to "
                  "standard error and are counted as lost.\n",
-                 block_mutex_name.c_str(), block_mutex->failure().text().c_str());
+                 block_mutex_name, block_mutex->failure().text().c_str());
     std::fflush(stderr);
   }
   return false;
