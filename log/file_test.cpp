@@ -23,6 +23,7 @@
 #include "platform/process.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
+#include "tests/support/scoped_override.h"
 
 namespace {
 
@@ -46,8 +47,6 @@ class LogFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_block_ = logimpl::logBlock();
-    saved_clock_ = logimpl::clock;
-    logimpl::clock = testClock;
     fixed_seconds = 1800000000;
     block_ = MEMORY_LGQK();
     setLogDirectory(dir_.path());
@@ -56,7 +55,6 @@ class LogFileTest : public ::testing::Test {
   void TearDown() override {
     for (LogFile* f : open_) f->close();
     logimpl::attachLogBlock(saved_block_, nullptr, nullptr, false);
-    logimpl::clock = saved_clock_;
   }
   void setLogDirectory(const std::string& path) {
     std::memset(block_.log_directory, 0, sizeof block_.log_directory);
@@ -80,7 +78,7 @@ class LogFileTest : public ::testing::Test {
 
  private:
   MEMORY_LGQK* saved_block_ = nullptr;
-  platform::ClockReading (*saved_clock_)() = nullptr;
+  testsupport::ScopedOverride<decltype(logimpl::clock)> clock_{logimpl::clock, testClock};
 };
 
 TEST_F(LogFileTest, FirstOpenSetsUpTheEntryLaterOpensShareIt) {
@@ -452,11 +450,11 @@ TEST_F(LogFileTest, LongLinesWithoutMemoryAreCut) {
   LogFile* f = open("m.%1");
   const std::string text(300, 'm');
   write(f, text);  // allocated
-  void* (*saved)(std::size_t) = logimpl::allocateLine;
-  logimpl::allocateLine = noMemory;
-  write(f, text);
-  write(f, std::string(152, 'k'));  // the longest text that fits the static buffer
-  logimpl::allocateLine = saved;
+  {
+    testsupport::ScopedOverride<decltype(logimpl::allocateLine)> no_memory(logimpl::allocateLine, noMemory);
+    write(f, text);
+    write(f, std::string(152, 'k'));  // the longest text that fits the static buffer
+  }
   EXPECT_EQ(line(text) + line(std::string(132, 'm') + "...TRUNCATED - NOMEM") +
                 line(std::string(152, 'k')),
             contents("m.0"));
