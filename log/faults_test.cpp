@@ -20,6 +20,7 @@
 
 #include "env/qkos.h"
 #include "log/logger.h"
+#include "tests/support/seam_faults.h"
 #include "tests/support/test_child.h"
 #include "platform/environment.h"
 #include "platform/file_calls.h"
@@ -102,21 +103,6 @@ long dyingWrite(int fd, const void* data, std::size_t size) {
   platform::write_fd(fd, data, size / 2);
   platform::exit_process_now(3);
   return -1;
-}
-
-// A file-size limit of this process's own, as the system sets one (RLIMIT_FSIZE), made
-// through the table so that it holds on every build: a write reaches up to the limit and
-// returns short, and a write at the limit fails with EFBIG. -1: no limit.
-long long seam_size_limit = -1;
-long limitedWrite(int fd, const void* data, std::size_t size) {
-  if (seam_size_limit < 0) return platform::write_fd(fd, data, size);
-  const long long now = platform::file_size_fd(fd);
-  if (now >= seam_size_limit) {
-    errno = EFBIG;
-    return -1;
-  }
-  const long long room = seam_size_limit - now;
-  return platform::write_fd(fd, data, room < static_cast<long long>(size) ? static_cast<std::size_t>(room) : size);
 }
 
 // Every wait for a named lock fails while the fault is on, as when the system has no lock
@@ -204,7 +190,7 @@ TEST(DISABLED_ChildScenario, FaultWriter) {
     full_flag = settingText("QK_FT_FLAG");
     seam.files().write = fullDiskWrite;
   } else if (fault == "seam_efbig" || fault == "seam_oversize") {
-    seam.files().write = limitedWrite;
+    seam.files().write = testsupport::size_limited_write;
   } else if (fault == "lock") {
     real_wait = seam.original().locks.wait;
     seam.locks().wait = refusedWait;
@@ -230,9 +216,9 @@ TEST(DISABLED_ChildScenario, FaultWriter) {
         ASSERT_TRUE(platform::testing::set_file_size_limit(1 << 20));
         this_length = 2 << 20;
       }
-      if (fault == "seam_efbig") seam_size_limit = 1;
+      if (fault == "seam_efbig") testsupport::seam_size_limit = 1;
       if (fault == "seam_oversize") {
-        seam_size_limit = 1 << 20;
+        testsupport::seam_size_limit = 1 << 20;
         this_length = 2 << 20;
       }
       if (fault == "full" && owner) testsupport::write_file(full_flag, "full");
@@ -241,10 +227,10 @@ TEST(DISABLED_ChildScenario, FaultWriter) {
     if (i == at + 10) {
       fault_on = false;
       if (fault == "efbig") platform::testing::set_file_size_limit(-1);
-      if (fault == "seam_efbig") seam_size_limit = -1;
+      if (fault == "seam_efbig") testsupport::seam_size_limit = -1;
     }
     if (i == at + 1 && fault == "oversize") platform::testing::set_file_size_limit(-1);
-    if (i == at + 1 && fault == "seam_oversize") seam_size_limit = -1;
+    if (i == at + 1 && fault == "seam_oversize") testsupport::seam_size_limit = -1;
     if (i == at + 50 && (fault == "full" || fault == "fill") && owner) std::remove(settingText("QK_FT_FLAG"));
     writeRecord(stdlog, 0, i, this_length);
   }

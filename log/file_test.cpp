@@ -21,6 +21,7 @@
 #include "platform/fileio.h"
 #include "platform/internal/file_limit_testing.h"
 #include "platform/process.h"
+#include "tests/support/seam_faults.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 #include "tests/support/scoped_override.h"
@@ -71,6 +72,7 @@ class LogFileTest : public ::testing::Test {
   }
   std::string contents(const std::string& name) { return testsupport::read_file(dir_ / name); }
   static std::string line(const std::string& text) { return kPrefix + text + "\n"; }
+  void checkFileSizeLimit(void (*set_limit)(long long));
 
   testsupport::TempDir dir_;
   MEMORY_LGQK block_;
@@ -384,16 +386,13 @@ struct FileSizeLimit {
   ~FileSizeLimit() { platform::testing::set_file_size_limit(-1); }
 };
 
-TEST_F(LogFileTest, AFileSizeLimitFailsTheWriteWithoutTearingALineOrSwitching) {
-  FileSizeLimit lifted_at_end;
-  if (!platform::testing::set_file_size_limit(-1)) GTEST_SKIP() << "no file-size limit here";
+// Room for the first record and part of the second: the part is taken back, and as the
+// limit is this process's own, no other file is touched.
+void LogFileTest::checkFileSizeLimit(void (*set_limit)(long long)) {
   LogFile* f = open("r.%1");
-  entry(0).size_limit = 0;  // no size rule: only the system's limit stops a write
-  // Room for the first record and part of the second: the part is taken back, and as the
-  // limit is this process's own, no other file is touched. The process lives on: the
-  // logger has made the write fail rather than raise the signal that ends it.
+  entry(0).size_limit = 0;  // no size rule: only the limit stops a write
   testsupport::write_file(dir_ / "r.1", line("older"));
-  platform::testing::set_file_size_limit(static_cast<long long>(line("first").size()) + 40);
+  set_limit(static_cast<long long>(line("first").size()) + 40);
   write(f, "first");
   testing::internal::CaptureStderr();
   write(f, "second");
@@ -402,11 +401,26 @@ TEST_F(LogFileTest, AFileSizeLimitFailsTheWriteWithoutTearingALineOrSwitching) {
   EXPECT_EQ(line("older"), contents("r.1"));
   EXPECT_EQ(0, entry(0).file_number);
 
-  platform::testing::set_file_size_limit(-1);
+  set_limit(-1);
   write(f, "back");
   EXPECT_EQ(line("first") + kLostLine + "1 messages. Last reason was: " + error_text(EFBIG) + "\n" +
                 line("back"),
             contents("r.0"));
+}
+
+// The process lives on: the logger has made the write fail rather than raise the signal
+// that ends it.
+TEST_F(LogFileTest, AFileSizeLimitFailsTheWriteWithoutTearingALineOrSwitching) {
+  FileSizeLimit lifted_at_end;
+  if (!platform::testing::set_file_size_limit(-1)) GTEST_SKIP() << "no file-size limit here";
+  checkFileSizeLimit([](long long bytes) { platform::testing::set_file_size_limit(bytes); });
+}
+
+TEST_F(LogFileTest, AFileSizeLimitThroughTheTableFailsTheWriteWithoutTearingALineOrSwitching) {
+  platform::ScopedSystemCalls seam;
+  seam.files().write = testsupport::size_limited_write;
+  testsupport::ScopedOverride<long long> lifted_at_end(testsupport::seam_size_limit, -1);
+  checkFileSizeLimit([](long long bytes) { testsupport::seam_size_limit = bytes; });
 }
 
 TEST_F(LogFileTest, StandardErrorOnlyTouchesNoFile) {
