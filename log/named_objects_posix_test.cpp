@@ -7,6 +7,7 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -431,6 +432,44 @@ TEST_F(NamedObjects, ForkedLoggersLoseNothingUnderRotation) {
   EXPECT_EQ(records, 600) << "every record once";
   ASSERT_EQ(seen.size(), 4u);
   for (const auto& process : seen) EXPECT_EQ(process.second.size(), 150u) << process.first;
+}
+
+// A forked child opens the block's lock file again before its first wait; out of
+// descriptors it cannot, and its record is lost, counted and shown rather than written
+// without the lock. Once it can, the next record says how many were lost.
+TEST(DISABLED_ChildScenario, ForkedWriterOutOfDescriptors) {
+  ASSERT_EQ(0, in_child([] {
+    struct rlimit saved;
+    getrlimit(RLIMIT_NOFILE, &saved);
+    const int lowest_free = dup(0);
+    close(lowest_free);
+    struct rlimit none_left = saved;
+    none_left.rlim_cur = static_cast<rlim_t>(lowest_free);
+    setrlimit(RLIMIT_NOFILE, &none_left);
+    for (int i = 0; i < 2; ++i) {
+      if (i == 1) setrlimit(RLIMIT_NOFILE, &saved);
+      if (!stdlog->isOn("named_objects", __LINE__, ERROR)) return 2;
+      stdlog->stream() << "forked " << i;
+      stdlog->commit();
+    }
+    return 0;
+  }));
+}
+
+TEST_F(NamedObjects, AForkedChildThatCannotReopenTheLockLosesItsRecordVisibly) {
+  testsupport::Run r = child("ForkedWriterOutOfDescriptors");
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  EXPECT_NE(r.err.find("LoggerQK: The installation's log mutex QK_SEM"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(std::string(strerror(EMFILE))), std::string::npos) << r.err;
+  const std::string tag = "LoggerQK: Unable to write following to logfile: ";
+  const std::size_t lost = r.err.find(tag);
+  ASSERT_NE(lost, std::string::npos) << r.err;
+  EXPECT_EQ(r.err.compare(lost + tag.size() + 99, 9, "forked 0\n"), 0) << r.err;
+  const std::string log = testsupport::read_file(dir / "logs/stdlog.0");
+  EXPECT_EQ(log.find("forked 0"), std::string::npos) << log;
+  const std::size_t told = log.find("==========> Was unable to write the last 1 messages. Last reason was: ");
+  ASSERT_NE(told, std::string::npos) << log;
+  EXPECT_LT(told, log.find("forked 1\n")) << log;
 }
 
 std::string paging_object(int key) { return "/dev/shm/QK_SHM" + std::to_string(key); }
