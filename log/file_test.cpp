@@ -317,6 +317,42 @@ TEST_F(LogFileTest, ASwitchThatCannotBeginTheNextFileTruncatesNothing) {
   EXPECT_EQ(1, entry(0).file_number);
 }
 
+// A block lock that can be had or not, as the test says; it counts the holds it gave out.
+bool lock_available = true;
+int holds = 0;
+bool testLock() {
+  if (!lock_available) return false;
+  ++holds;
+  return true;
+}
+void testUnlock() { --holds; }
+
+TEST_F(LogFileTest, WithoutTheBlockLockNothingIsTouchedAndEveryRecordIsCounted) {
+  logimpl::attachLogBlock(&block_, testLock, testUnlock, true);
+  LogFile* f = open("l.%1");
+  write(f, "before");
+  {
+    testsupport::ScopedOverride<bool> unavailable(lock_available, false);
+    EXPECT_EQ(nullptr, LogFile::open(".", "other.%1", 0x10000)) << "no entry is claimed without the lock";
+    EXPECT_STREQ("", entry(1).pattern);
+    f->setFileLimit(600);
+    EXPECT_EQ(100000, f->fileLimit());
+    testing::internal::CaptureStderr();
+    write(f, "lost 1");
+    write(f, "lost 2");
+    EXPECT_EQ("LoggerQK: Unable to write following to logfile: " + line("lost 1") +
+                  "LoggerQK: Unable to write following to logfile: " + line("lost 2"),
+              testing::internal::GetCapturedStderr());
+    EXPECT_EQ(line("before"), contents("l.0"));
+    EXPECT_EQ(0, holds) << "nothing released that was not taken";
+  }
+  write(f, "after");
+  EXPECT_EQ(line("before") + kLostLine + "2 messages. Last reason was: " + error_text(ENOLCK) + "\n" +
+                line("after"),
+            contents("l.0"));
+  EXPECT_EQ(0, holds);
+}
+
 // A write that stops half-way, and a disk that is full from then on.
 int writes_before_full = 0;
 long halfWrite(int fd, const void* data, std::size_t size) {
