@@ -5,9 +5,9 @@
 
 #include <errno.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
