@@ -5,7 +5,8 @@
 // does not exclude the threads of one process; a child made by fork() locks on its own.
 // Either way the lock is recursive for the thread that holds it, and a lock whose holder
 // died is handed to the next waiter: no process hangs because another was killed while
-// holding it.
+// holding it. Its creation, waits and releases go through the lock table of file_calls.h,
+// where a test can make any of them fail.
 //
 //   platform::NamedLock lock("QK_SEM0000002a", platform::NamedLock::everyone, site + "/shm");
 //   if (lock.ok() && lock.wait(platform::NamedLock::forever) != platform::LockWait::failed) {
