@@ -16,6 +16,7 @@
 #include "log/logger.h"
 #include "platform/stacktrace_seam.h"
 #include "tests/support/testsupport.h"
+#include "tests/support/scoped_override.h"
 
 #define NOINLINE __attribute__((noinline))
 
@@ -211,12 +212,12 @@ class StackTraceLog : public ::testing::Test {
 };
 
 TEST_F(StackTraceLog, LogStacktraceWritesOneRecord) {
-  LOGGER_QK* saved = stdlog;
-  stdlog = logger_;
-  const int line = __LINE__ + 1;
-  log_stacktrace(ERROR, "%f:%l;");
-  log_stacktrace(TRACE, "%f:%l;");  // below the threshold
-  stdlog = saved;
+  const int line = __LINE__ + 3;
+  {
+    testsupport::ScopedOverride<LOGGER_QK*> own_logger(stdlog, logger_);
+    log_stacktrace(ERROR, "%f:%l;");
+    log_stacktrace(TRACE, "%f:%l;");  // below the threshold
+  }
   const std::vector<std::string> lines = records();
   ASSERT_EQ(1u, lines.size());
   EXPECT_EQ("stacktrace ", lines[0].substr(72, 11));

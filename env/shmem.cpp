@@ -78,18 +78,18 @@ std::string existing_backing_file_path(int key) {
 }
 
 // Opens or creates the backing file under the creation lock. A lock that cannot be made
-// is done without; one whose holder died is taken over, since the holder can no longer
-// finish, and making the file twice is harmless.
+// or waited for is done without; one whose holder died is taken over, since the holder
+// can no longer finish, and making the file twice is harmless. Only a lock held for the
+// whole wait stops the creation: its holder is stuck.
 platform::SharedFile open_under_creation_lock(const std::string& folder, const std::string& path) {
   platform::NamedLock lock(creation_lock_name, platform::NamedLock::default_access, folder);
   if (!lock.ok()) return platform::open_backing_file(path);
   platform::LockWait waited = lock.wait(creation_wait_ms);
-  if (waited != platform::LockWait::acquired && waited != platform::LockWait::abandoned) {
+  if (waited == platform::LockWait::failed) return platform::open_backing_file(path);
+  if (waited == platform::LockWait::timed_out) {
     last_failure = platform::SystemError{
-        waited == platform::LockWait::timed_out ? static_cast<unsigned long>(ETIMEDOUT) : lock.error(),
-        std::string("lock ") + creation_lock_name + " in " + folder,
-        "another process of the installation has held it for 5 minutes; end that process", true,
-        waited == platform::LockWait::timed_out};
+        static_cast<unsigned long>(ETIMEDOUT), std::string("lock ") + creation_lock_name + " in " + folder,
+        "another process of the installation has held it for 5 minutes; end that process", true, true};
     return platform::SharedFile();
   }
   platform::SharedFile file = platform::open_backing_file(path);

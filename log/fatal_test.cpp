@@ -12,6 +12,7 @@
 #include "platform/process.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
+#include "tests/support/scoped_override.h"
 
 namespace {
 
@@ -81,8 +82,7 @@ TEST(DISABLED_ChildScenario, AllocationFailure) {
 }
 
 TEST(DISABLED_ChildScenario, AllocationFailureWithoutLogger) {
-  LOGGER_QK* saved = stdlog;
-  stdlog = nullptr;
+  testsupport::ScopedOverride<LOGGER_QK*> no_logger(stdlog, nullptr);
   volatile std::size_t huge = static_cast<std::size_t>(-1) / 4;
   try {
     char* p = new char[huge];
@@ -90,7 +90,6 @@ TEST(DISABLED_ChildScenario, AllocationFailureWithoutLogger) {
   } catch (const std::bad_alloc&) {
     std::fputs("bad_alloc\n", stderr);
   }
-  stdlog = saved;
 }
 
 TEST(DISABLED_ChildScenario, LoggerFatalError) {

@@ -20,14 +20,17 @@
 
 #include "env/qkos.h"
 #include "log/logger.h"
+#include "tests/support/seam_faults.h"
 #include "tests/support/test_child.h"
 #include "platform/environment.h"
 #include "platform/file_calls.h"
+#include "platform/named_lock.h"
 #include "platform/fileio.h"
 #include "platform/internal/file_limit_testing.h"
 #include "platform/internal/user_testing.h"
 #include "platform/internal/volume_testing.h"
 #include "platform/process.h"
+#include "platform/syserror.h"
 #include "tests/support/testsupport.h"
 
 namespace {
@@ -102,6 +105,43 @@ long dyingWrite(int fd, const void* data, std::size_t size) {
   return -1;
 }
 
+// Every wait for a named lock fails while the fault is on, as when the system has no lock
+// left to give; otherwise the wait goes to the call the table had.
+platform::LockWait (*real_wait)(platform::LockHandle*, unsigned long, platform::SystemError*) = nullptr;
+platform::LockWait refusedWait(platform::LockHandle* lock, unsigned long timeout_ms, platform::SystemError* why) {
+  if (!fault_on) return real_wait(lock, timeout_ms, why);
+  *why = platform::SystemError{ENOLCK, "wait for the block's mutex", std::string(), false, true};
+  return platform::LockWait::failed;
+}
+
+// Faults of the logger's start-up, which runs before any test does: from QK_FT_START_FAULT,
+// "create" (the block's mutex cannot be made), "in_the_way" (an object of another user
+// stands where it belongs) or "wait" (it is made but cannot be waited for). Installed
+// before the logger starts (only the test installation comes first) and kept.
+platform::LockHandle* refusedOpen(const std::string& name, platform::NamedLock::Access, const std::string& folder,
+                                  platform::SystemError* why) {
+  const bool in_the_way = std::strcmp(platform::get_env("QK_FT_START_FAULT"), "in_the_way") == 0;
+  *why = platform::SystemError{static_cast<unsigned long>(in_the_way ? EACCES : ENOSPC),
+                               "open " + folder + "/" + name + ".lock", in_the_way ? "remove it" : "", in_the_way,
+                               true};
+  return nullptr;
+}
+
+struct StartFaults {
+  StartFaults() {
+    const char* fault = platform::get_env("QK_FT_START_FAULT");
+    if (!fault) return;
+    if (std::strcmp(fault, "wait") == 0) {
+      real_wait = platform::lock_calls().wait;
+      platform::lock_calls().wait = refusedWait;
+      fault_on = true;
+    } else {
+      platform::lock_calls().open = refusedOpen;
+    }
+  }
+};
+__attribute__((init_priority(102))) StartFaults start_faults;
+
 // Takes every byte left on the volume of the file.
 void fillVolume(const std::string& path) {
   const int fd = platform::open_append(path.c_str());
@@ -114,7 +154,9 @@ void fillVolume(const std::string& path) {
 // QK_FT_THREADS threads (own loggers) or stdlog alone write QK_FT_RECORDS records each of
 // QK_FT_LENGTH characters. QK_FT_FAULT names what goes wrong from record QK_FT_AT on:
 // "emfile" (ten records), "efbig" (ten records past this process's file-size limit),
-// "oversize" (one record larger than the limit lets a file grow), "die" (the writer dies
+// "oversize" (one record larger than the limit lets a file grow), the same two through the
+// table as "seam_efbig" and "seam_oversize", "lock" (ten records whose wait for the
+// block's mutex fails), "die" (the writer dies
 // half-way through the record), "killed" (the process ends at a moment of its own,
 // whatever it is doing), "full" (writes fail while the file QK_FT_FLAG exists;
 // with QK_FT_FLAG_OWNER this writer makes it at the record and removes it 50 later),
@@ -138,15 +180,20 @@ TEST(DISABLED_ChildScenario, FaultWriter) {
     for (LOGGER_QK* l : loggers) delete l;
     return;
   }
-  platform::ScopedFileCalls seam;
+  platform::ScopedSystemCalls seam;
   if (fault == "emfile") {
-    seam.calls().open_append = faultyOpen;
+    seam.files().open_append = faultyOpen;
     fault_error = EMFILE;
   } else if (fault == "die") {
-    seam.calls().write = dyingWrite;
+    seam.files().write = dyingWrite;
   } else if (fault == "full") {
     full_flag = settingText("QK_FT_FLAG");
-    seam.calls().write = fullDiskWrite;
+    seam.files().write = fullDiskWrite;
+  } else if (fault == "seam_efbig" || fault == "seam_oversize") {
+    seam.files().write = testsupport::size_limited_write;
+  } else if (fault == "lock") {
+    real_wait = seam.original().locks.wait;
+    seam.locks().wait = refusedWait;
   }
   if (fault == "killed") {
     // The process ends at a moment of its own, whatever its writer is doing: in the middle
@@ -169,14 +216,21 @@ TEST(DISABLED_ChildScenario, FaultWriter) {
         ASSERT_TRUE(platform::testing::set_file_size_limit(1 << 20));
         this_length = 2 << 20;
       }
+      if (fault == "seam_efbig") testsupport::seam_size_limit = 1;
+      if (fault == "seam_oversize") {
+        testsupport::seam_size_limit = 1 << 20;
+        this_length = 2 << 20;
+      }
       if (fault == "full" && owner) testsupport::write_file(full_flag, "full");
       if (fault == "fill" && owner) fillVolume(settingText("QK_FT_FLAG"));
     }
     if (i == at + 10) {
       fault_on = false;
       if (fault == "efbig") platform::testing::set_file_size_limit(-1);
+      if (fault == "seam_efbig") testsupport::seam_size_limit = -1;
     }
     if (i == at + 1 && fault == "oversize") platform::testing::set_file_size_limit(-1);
+    if (i == at + 1 && fault == "seam_oversize") testsupport::seam_size_limit = -1;
     if (i == at + 50 && (fault == "full" || fault == "fill") && owner) std::remove(settingText("QK_FT_FLAG"));
     writeRecord(stdlog, 0, i, this_length);
   }
@@ -321,20 +375,20 @@ class OneProcessFails : public LogFaults {
   // switching: the others lose nothing, and the failing one loses only the records that
   // failed and tells how many, and why. (Its standard error may be a file under the same
   // limit; the lost-record line in the log is what counts.)
-  void check(const std::string& fault, int lost_expected, int error) {
+  std::vector<testsupport::Run> check(const std::string& fault, int lost_expected, int error) {
     ScopedEnv limit("QK_LOGFILE_LIMIT", "40000");  // ten files hold every record
     const Settings healthy = {{"QK_FT_RECORDS", "300"}, {"QK_FT_LENGTH", "100"}};
     Settings failing = healthy;
     failing.push_back({"QK_FT_FAULT", fault});
     failing.push_back({"QK_FT_AT", "100"});
     const auto runs = runAll({failing, healthy, healthy, healthy});
-    for (const auto& r : runs) ASSERT_EQ(0u, r.exit_code) << fault << ": " << r.err.substr(0, 600);
+    for (const auto& r : runs) EXPECT_EQ(0u, r.exit_code) << fault << ": " << r.err.substr(0, 600);
     const Files files = readFiles(log_dir_);
     EXPECT_TRUE(files.bad.empty()) << files.bad.size() << " broken lines, first: " << files.bad[0];
     EXPECT_EQ(0u, files.torn_tails);
     std::map<unsigned long, std::set<int>> written;
     for (const Record& r : files.records) written[r.pid].insert(r.sequence);
-    ASSERT_EQ(4u, written.size()) << fault;
+    EXPECT_EQ(4u, written.size()) << fault;
     int complete = 0;
     for (const auto& w : written) {
       if (w.second.size() == 300u) {
@@ -351,15 +405,66 @@ class OneProcessFails : public LogFaults {
     for (const auto& item : fs::directory_iterator(log_dir_))
       told = told || testsupport::read_file(item.path().string()).find(reason) != std::string::npos;
     EXPECT_TRUE(told) << "no lost-record line with the reason " << reason;
-    if (error == EMFILE) {  // standard error is no file here, and holds every lost record
+    if (error == EMFILE || error == ENOLCK) {  // standard error is no file here, and holds every lost record
       std::size_t on_stderr = 0;
       for (const auto& r : runs) on_stderr += lostOnStandardError(r.err).size();
       EXPECT_EQ(10u, on_stderr);
     }
+    return runs;
   }
 };
 
 TEST_F(OneProcessFails, OutOfDescriptors) { check("emfile", 10, EMFILE); }
+
+TEST_F(OneProcessFails, AtAFileSizeLimitOnEveryBuild) { check("seam_efbig", 10, EFBIG); }
+
+TEST_F(OneProcessFails, WithARecordLargerThanAFileMayHoldOnEveryBuild) { check("seam_oversize", 1, EFBIG); }
+
+// Ten records find the block's mutex unobtainable: none of them touches a file (the
+// others' records are whole and in order), each goes to standard error and is counted,
+// and the outage is told once.
+TEST_F(OneProcessFails, WhileItsLogMutexCannotBeHad) {
+  const auto runs = check("lock", 10, ENOLCK);
+  std::size_t told = 0;
+  for (const auto& r : runs)
+    for (std::size_t at = r.err.find("log mutex"); at != std::string::npos; at = r.err.find("log mutex", at + 1))
+      ++told;
+  EXPECT_EQ(1u, told);
+  EXPECT_NE(std::string::npos, runs[0].err.find("cannot be had: wait for the block's mutex: " +
+                                                 std::string(platform::c_error_message(ENOLCK))))
+      << runs[0].err.substr(0, 600);
+}
+
+// When the logger's start-up cannot have the block's mutex: one it cannot make ends the
+// process with the logger's fatal error; one that another user's object keeps from being
+// made, or that is made but cannot be waited for, costs the process its shared log: it
+// says why, and every record goes to standard error, none into a file.
+TEST_F(LogFaults, AMutexThatCannotBeMadeAtStartIsFatal) {
+  ScopedEnv fault("QK_FT_START_FAULT", "create");
+  const auto runs = runAll({{{"QK_FT_RECORDS", "5"}, {"QK_FT_LENGTH", "100"}}});
+  EXPECT_EQ(static_cast<unsigned long>(testsupport::observed_exit_code(999)), runs[0].exit_code);
+  EXPECT_EQ("\nLOGGER: Couldn't get my semaphore : " + std::to_string(ENOSPC), runs[0].err);
+}
+
+TEST_F(LogFaults, AMutexThatCannotBeHadAtStartSendsTheRecordsToStandardError) {
+  for (const char* start_fault : {"in_the_way", "wait"}) {
+    ScopedEnv fault("QK_FT_START_FAULT", start_fault);
+    const auto runs = runAll({{{"QK_FT_RECORDS", "5"}, {"QK_FT_LENGTH", "100"}}});
+    EXPECT_EQ(0u, runs[0].exit_code) << start_fault << ": " << runs[0].err;
+    const std::string why = std::string(start_fault) == "wait"
+                                ? "wait for the block's mutex: " + std::string(platform::c_error_message(ENOLCK))
+                                : platform::c_error_message(EACCES);
+    EXPECT_NE(std::string::npos, runs[0].err.find("LoggerQK: The installation's shared log cannot be used: ")) << runs[0].err;
+    EXPECT_NE(std::string::npos, runs[0].err.find(why)) << why << " in " << runs[0].err;
+    std::size_t records = 0;
+    for (std::size_t at = runs[0].err.find("LoggerQK: "); at != std::string::npos;
+         at = runs[0].err.find("LoggerQK: ", at + 1))
+      records += runs[0].err.compare(at + 10 + 99, 7, "faults ") == 0;
+    EXPECT_EQ(5u, records) << start_fault;
+    if (fs::is_directory(log_dir_))
+      for (const auto& item : fs::directory_iterator(log_dir_)) ADD_FAILURE() << item.path() << " was made";
+  }
+}
 
 
 TEST_F(OneProcessFails, AtItsFileSizeLimit) {

@@ -1,6 +1,7 @@
 // The log-file side of the record writer: numbered log files shared through the file table
 // of the shared block, record lines with their header and lost-record lines, retries on the
 // next numbered file, and standard error when no file can be had.
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -57,17 +58,19 @@ void writeTagged(char* line, std::size_t length) {
 using FileEntry = LogFileTableEntry;
 
 // The attached block and the process's writer state. The writer state (header-wanted, the
-// lost-record count and the reason of the last failure) is read and changed only under
-// the block's lock, which serialises the threads of this process too.
+// lost-record count and the reason of the last failure) is read and changed under the
+// block's lock, which serialises the threads of this process too; only a record that
+// finds the lock unobtainable counts itself lost without it, which is why those three
+// are atomic.
 MEMORY_LGQK* block_base = nullptr;
-void (*block_lock)() = nullptr;
+bool (*block_lock)() = nullptr;
 void (*block_unlock)() = nullptr;
 bool file_output = false;
 char log_directory[LOG_DIRECTORY_MAX + 1];
 
-bool header_wanted = false;
-int lost_records = 0;
-int last_error = 0;
+std::atomic<bool> header_wanted{false};
+std::atomic<int> lost_records{0};
+std::atomic<int> last_error{0};
 
 // Where this process's last record into each entry's file ended: the entry's file number
 // and the file's size after the record. While both are the same at the next record, no
@@ -83,9 +86,9 @@ LastEnd last_end[LOG_FILE_TABLE_ENTRIES];
 // entry's directory and the expanded pattern (63 each, "%9" printing nine digits).
 constexpr std::size_t kPathSize = 1024;
 
-void lockBlock() {
-  if (block_lock) block_lock();
-}
+// False when the block's lock cannot be had: nothing it guards may then be touched, and
+// it is not released.
+bool lockBlock() { return !block_lock || block_lock(); }
 void unlockBlock() {
   if (block_unlock) block_unlock();
 }
@@ -406,11 +409,11 @@ bool writeHeader(int fd) {
 
 // "<first 51 characters of the prefix>==========> Was unable to write the last N messages.
 // Last reason was: <error text>"
-bool writeLostLine(int fd, const char* prefix) {
+bool writeLostLine(int fd, const char* prefix, int lost) {
   char line[320];
   int n = std::snprintf(line, sizeof line,
                         "%-51.51s==========> Was unable to write the last %d messages. Last reason was: %s\n",
-                        prefix, lost_records, error_text(last_error));
+                        prefix, lost, error_text(last_error.load()));
   if (n < 0) return false;
   const std::size_t length = std::min(static_cast<std::size_t>(n), sizeof line - 1);
   return writeWhole(fd, line, length);
@@ -463,13 +466,16 @@ Attempt appendToFile(FileEntry* e, const LogFile::Names& names, const char* pref
   const bool untouched = known_size >= 0 && known_size == last.size && e->file_number == last.number;
   const long long size = untouched ? known_size : repairTail(fd, known_size);
   bool ok = true;
-  const bool extra_lines = header_wanted || lost_records > 0;
+  // Records counted lost while this one is written (by threads that found the lock
+  // unobtainable) are told with a later record.
+  const int lost = lost_records.load();
+  const bool extra_lines = header_wanted || lost > 0;
   if (header_wanted) {
     ok = writeHeader(fd);
     if (ok) header_wanted = false;
   }
-  const long long before_lost_line = lost_records > 0 && ok ? platform::file_size_fd(fd) : -1;
-  if (ok && lost_records > 0) ok = writeLostLine(fd, prefix);
+  const long long before_lost_line = lost > 0 && ok ? platform::file_size_fd(fd) : -1;
+  if (ok && lost > 0) ok = writeLostLine(fd, prefix, lost);
   if (ok) ok = writeWhole(fd, line, length);
   const int error = ok ? 0 : errno;
   if (!ok && before_lost_line >= 0) platform::truncate_fd(fd, before_lost_line);
@@ -477,8 +483,7 @@ Attempt appendToFile(FileEntry* e, const LogFile::Names& names, const char* pref
   last = LastEnd{e->file_number, -1};
   if (ok) {
     e->records = nextNumber(e->records);
-    last_error = 0;
-    lost_records = 0;
+    lost_records -= lost;
     if (size >= 0 && !extra_lines) last.size = size + static_cast<long long>(length);
   }
   return Attempt{ok, error, size > 0};
@@ -539,7 +544,7 @@ namespace logimpl {
 
 void* (*allocateLine)(std::size_t size) = std::malloc;
 
-void attachLogBlock(MEMORY_LGQK* block, void (*lock)(), void (*unlock)(), bool with_files) {
+void attachLogBlock(MEMORY_LGQK* block, bool (*lock)(), void (*unlock)(), bool with_files) {
   block_base = block;
   block_lock = lock;
   block_unlock = unlock;
@@ -584,8 +589,12 @@ void writeLine(LogFile* file, const char* prefix, const char* text, std::size_t 
 
   if (!file || !file_output) {
     writeTagged(line, length);
+  } else if (!lockBlock()) {
+    // No file is touched without the lock: the record is lost, counted and shown.
+    last_error = ENOLCK;
+    ++lost_records;
+    writeUnwritable(line, length);
   } else {
-    lockBlock();
     if (!writeToFiles(file->entry(), file->names(), prefix, line, length)) {
       ++lost_records;  // told in the file with the next record that gets there
       writeUnwritable(line, length);
@@ -605,7 +614,9 @@ LogFile* LogFile::open(const char* directory, const char* pattern, int options) 
   logimpl::copyText(names.directory, sizeof names.directory, directory);
   expandPattern(pattern, names.pattern, sizeof names.pattern);
 
-  lockBlock();
+  // Without the lock no entry can be claimed: the records of this handle go to standard
+  // error (the lock's outage has been told there).
+  if (!lockBlock()) return nullptr;
   int index = -1;
   int free_index = -1;
   for (int i = 0; i < LOG_FILE_TABLE_ENTRIES; ++i) {
@@ -646,14 +657,15 @@ LogFile::~LogFile() { delete names_; }
 FileEntry* LogFile::entry() const { return entryAt(entry_); }
 
 void LogFile::close() {
-  lockBlock();
-  entry()->open_count = static_cast<std::int32_t>(static_cast<std::uint32_t>(entry()->open_count) - 1u);
-  unlockBlock();
+  if (lockBlock()) {
+    entry()->open_count = static_cast<std::int32_t>(static_cast<std::uint32_t>(entry()->open_count) - 1u);
+    unlockBlock();
+  }
   delete this;
 }
 
 void LogFile::setFileLimit(int bytes) {
-  lockBlock();
+  if (!lockBlock()) return;
   entry()->size_limit = bytes;
   entry()->open_count =
       static_cast<std::int32_t>(static_cast<std::uint32_t>(entry()->open_count) + 10000u);
@@ -668,11 +680,7 @@ int LogFile::fileDays() const { return entry()->file_days; }
 const char* LogFile::directory() const { return names_->directory; }
 const char* LogFile::pattern() const { return names_->pattern; }
 
-void requestHeader() {
-  lockBlock();
-  header_wanted = true;
-  unlockBlock();
-}
+void requestHeader() { header_wanted = true; }
 
 void setTimeOffset(int seconds, int milliseconds) {
   if (!block_base) return;

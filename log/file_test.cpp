@@ -21,8 +21,10 @@
 #include "platform/fileio.h"
 #include "platform/internal/file_limit_testing.h"
 #include "platform/process.h"
+#include "tests/support/seam_faults.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
+#include "tests/support/scoped_override.h"
 
 namespace {
 
@@ -46,8 +48,6 @@ class LogFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_block_ = logimpl::logBlock();
-    saved_clock_ = logimpl::clock;
-    logimpl::clock = testClock;
     fixed_seconds = 1800000000;
     block_ = MEMORY_LGQK();
     setLogDirectory(dir_.path());
@@ -56,7 +56,6 @@ class LogFileTest : public ::testing::Test {
   void TearDown() override {
     for (LogFile* f : open_) f->close();
     logimpl::attachLogBlock(saved_block_, nullptr, nullptr, false);
-    logimpl::clock = saved_clock_;
   }
   void setLogDirectory(const std::string& path) {
     std::memset(block_.log_directory, 0, sizeof block_.log_directory);
@@ -73,6 +72,7 @@ class LogFileTest : public ::testing::Test {
   }
   std::string contents(const std::string& name) { return testsupport::read_file(dir_ / name); }
   static std::string line(const std::string& text) { return kPrefix + text + "\n"; }
+  void checkFileSizeLimit(void (*set_limit)(long long));
 
   testsupport::TempDir dir_;
   MEMORY_LGQK block_;
@@ -80,7 +80,7 @@ class LogFileTest : public ::testing::Test {
 
  private:
   MEMORY_LGQK* saved_block_ = nullptr;
-  platform::ClockReading (*saved_clock_)() = nullptr;
+  testsupport::ScopedOverride<decltype(logimpl::clock)> clock_{logimpl::clock, testClock};
 };
 
 TEST_F(LogFileTest, FirstOpenSetsUpTheEntryLaterOpensShareIt) {
@@ -261,8 +261,8 @@ TEST_F(LogFileTest, AFullDiskStartsTheNextFileOnceAndNeverEmptiesTheRing) {
   LogFile* f = open("w.%1");
   for (int n = 2; n < 10; ++n) testsupport::write_file(dir_ / ("w." + std::to_string(n)), line("old"));
   write(f, "first");
-  platform::ScopedFileCalls seam;
-  seam.calls().write = failingWrite;
+  platform::ScopedSystemCalls seam;
+  seam.files().write = failingWrite;
   fail_with = ENOSPC;
   testing::internal::CaptureStderr();
   // The full file is left for the next number, as a switch by size would; the new file is
@@ -282,9 +282,9 @@ TEST_F(LogFileTest, AFullDiskStartsTheNextFileOnceAndNeverEmptiesTheRing) {
 TEST_F(LogFileTest, FailuresOfTheWritingProcessLeaveTheSharedFilesAlone) {
   LogFile* f = open("p.%1");
   write(f, "kept");
-  platform::ScopedFileCalls seam;
-  seam.calls().open_append = failingOpen;
-  seam.calls().write = failingWrite;
+  platform::ScopedSystemCalls seam;
+  seam.files().open_append = failingOpen;
+  seam.files().write = failingWrite;
   testing::internal::CaptureStderr();
   for (int error : {EMFILE, EFBIG, EACCES}) {
     fail_with = error;
@@ -306,15 +306,51 @@ TEST_F(LogFileTest, ASwitchThatCannotBeginTheNextFileTruncatesNothing) {
   LogFile* f = open("t.%1");
   f->setFileLimit(200);
   testsupport::write_file(dir_ / "t.1", line("older file"));
-  platform::ScopedFileCalls seam;
-  seam.calls().create_new = refusedCreate;
+  platform::ScopedSystemCalls seam;
+  seam.files().create_new = refusedCreate;
   for (int i = 0; i < 4; ++i) write(f, std::to_string(i));
   EXPECT_EQ(line("0") + line("1") + line("2") + line("3"), contents("t.0"));
   EXPECT_EQ(0, entry(0).file_number);
-  seam.calls().create_new = seam.original().create_new;
+  seam.files().create_new = seam.original().files.create_new;
   write(f, "4");
   EXPECT_EQ(line("4"), contents("t.1"));
   EXPECT_EQ(1, entry(0).file_number);
+}
+
+// A block lock that can be had or not, as the test says; it counts the holds it gave out.
+bool lock_available = true;
+int holds = 0;
+bool testLock() {
+  if (!lock_available) return false;
+  ++holds;
+  return true;
+}
+void testUnlock() { --holds; }
+
+TEST_F(LogFileTest, WithoutTheBlockLockNothingIsTouchedAndEveryRecordIsCounted) {
+  logimpl::attachLogBlock(&block_, testLock, testUnlock, true);
+  LogFile* f = open("l.%1");
+  write(f, "before");
+  {
+    testsupport::ScopedOverride<bool> unavailable(lock_available, false);
+    EXPECT_EQ(nullptr, LogFile::open(".", "other.%1", 0x10000)) << "no entry is claimed without the lock";
+    EXPECT_STREQ("", entry(1).pattern);
+    f->setFileLimit(600);
+    EXPECT_EQ(100000, f->fileLimit());
+    testing::internal::CaptureStderr();
+    write(f, "lost 1");
+    write(f, "lost 2");
+    EXPECT_EQ("LoggerQK: Unable to write following to logfile: " + line("lost 1") +
+                  "LoggerQK: Unable to write following to logfile: " + line("lost 2"),
+              testing::internal::GetCapturedStderr());
+    EXPECT_EQ(line("before"), contents("l.0"));
+    EXPECT_EQ(0, holds) << "nothing released that was not taken";
+  }
+  write(f, "after");
+  EXPECT_EQ(line("before") + kLostLine + "2 messages. Last reason was: " + error_text(ENOLCK) + "\n" +
+                line("after"),
+            contents("l.0"));
+  EXPECT_EQ(0, holds);
 }
 
 // A write that stops half-way, and a disk that is full from then on.
@@ -346,8 +382,8 @@ TEST_F(LogFileTest, ATornTailIsCutBeforeTheNextRecord) {
   EXPECT_EQ(line("alone"), contents("k.0"));
 
   // A writer that lives takes its own half back: the file never holds it.
-  platform::ScopedFileCalls seam;
-  seam.calls().write = halfWrite;
+  platform::ScopedSystemCalls seam;
+  seam.files().write = halfWrite;
   writes_before_full = 1;
   testing::internal::CaptureStderr();
   write(f, "taken back");
@@ -386,16 +422,13 @@ struct FileSizeLimit {
   ~FileSizeLimit() { platform::testing::set_file_size_limit(-1); }
 };
 
-TEST_F(LogFileTest, AFileSizeLimitFailsTheWriteWithoutTearingALineOrSwitching) {
-  FileSizeLimit lifted_at_end;
-  if (!platform::testing::set_file_size_limit(-1)) GTEST_SKIP() << "no file-size limit here";
+// Room for the first record and part of the second: the part is taken back, and as the
+// limit is this process's own, no other file is touched.
+void LogFileTest::checkFileSizeLimit(void (*set_limit)(long long)) {
   LogFile* f = open("r.%1");
-  entry(0).size_limit = 0;  // no size rule: only the system's limit stops a write
-  // Room for the first record and part of the second: the part is taken back, and as the
-  // limit is this process's own, no other file is touched. The process lives on: the
-  // logger has made the write fail rather than raise the signal that ends it.
+  entry(0).size_limit = 0;  // no size rule: only the limit stops a write
   testsupport::write_file(dir_ / "r.1", line("older"));
-  platform::testing::set_file_size_limit(static_cast<long long>(line("first").size()) + 40);
+  set_limit(static_cast<long long>(line("first").size()) + 40);
   write(f, "first");
   testing::internal::CaptureStderr();
   write(f, "second");
@@ -404,11 +437,26 @@ TEST_F(LogFileTest, AFileSizeLimitFailsTheWriteWithoutTearingALineOrSwitching) {
   EXPECT_EQ(line("older"), contents("r.1"));
   EXPECT_EQ(0, entry(0).file_number);
 
-  platform::testing::set_file_size_limit(-1);
+  set_limit(-1);
   write(f, "back");
   EXPECT_EQ(line("first") + kLostLine + "1 messages. Last reason was: " + error_text(EFBIG) + "\n" +
                 line("back"),
             contents("r.0"));
+}
+
+// The process lives on: the logger has made the write fail rather than raise the signal
+// that ends it.
+TEST_F(LogFileTest, AFileSizeLimitFailsTheWriteWithoutTearingALineOrSwitching) {
+  FileSizeLimit lifted_at_end;
+  if (!platform::testing::set_file_size_limit(-1)) GTEST_SKIP() << "no file-size limit here";
+  checkFileSizeLimit([](long long bytes) { platform::testing::set_file_size_limit(bytes); });
+}
+
+TEST_F(LogFileTest, AFileSizeLimitThroughTheTableFailsTheWriteWithoutTearingALineOrSwitching) {
+  platform::ScopedSystemCalls seam;
+  seam.files().write = testsupport::size_limited_write;
+  testsupport::ScopedOverride<long long> lifted_at_end(testsupport::seam_size_limit, -1);
+  checkFileSizeLimit([](long long bytes) { testsupport::seam_size_limit = bytes; });
 }
 
 TEST_F(LogFileTest, StandardErrorOnlyTouchesNoFile) {
@@ -452,11 +500,11 @@ TEST_F(LogFileTest, LongLinesWithoutMemoryAreCut) {
   LogFile* f = open("m.%1");
   const std::string text(300, 'm');
   write(f, text);  // allocated
-  void* (*saved)(std::size_t) = logimpl::allocateLine;
-  logimpl::allocateLine = noMemory;
-  write(f, text);
-  write(f, std::string(152, 'k'));  // the longest text that fits the static buffer
-  logimpl::allocateLine = saved;
+  {
+    testsupport::ScopedOverride<decltype(logimpl::allocateLine)> no_memory(logimpl::allocateLine, noMemory);
+    write(f, text);
+    write(f, std::string(152, 'k'));  // the longest text that fits the static buffer
+  }
   EXPECT_EQ(line(text) + line(std::string(132, 'm') + "...TRUNCATED - NOMEM") +
                 line(std::string(152, 'k')),
             contents("m.0"));

@@ -14,6 +14,7 @@
 #include "platform/stacktrace_seam.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
+#include "tests/support/scoped_override.h"
 
 namespace {
 
@@ -51,17 +52,10 @@ class LoggerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(nullptr, stdlog);
-    saved_clock_ = logimpl::clock;
-    saved_stack_source_ = platform::set_stack_text_source(nullptr);
-    logimpl::clock = fixedClock;
     fixed_milliseconds = 270;
     saved_level_ = stdlog->level();
   }
-  void TearDown() override {
-    logimpl::clock = saved_clock_;
-    stdlog->setLevel(saved_level_);
-    platform::set_stack_text_source(saved_stack_source_);
-  }
+  void TearDown() override { stdlog->setLevel(saved_level_); }
   // The standard-error line of a record written now by this process.
   static std::string recordLine(int level, const char* source, int line, const std::string& text) {
     return "LoggerQK: " + prefixFor(270, level, source, line, log_process.host, shownProcessName(),
@@ -70,8 +64,8 @@ class LoggerTest : public ::testing::Test {
   }
 
  private:
-  platform::ClockReading (*saved_clock_)() = nullptr;
-  platform::StackTextSource saved_stack_source_ = nullptr;
+  testsupport::ScopedOverride<decltype(logimpl::clock)> clock_{logimpl::clock, fixedClock};
+  testsupport::ScopedOverride<platform::StackTextSource> no_engine_{platform::set_stack_text_source, nullptr};
   int saved_level_ = 0;
 };
 

@@ -5,6 +5,7 @@
 
 #include <errno.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +32,7 @@ MEMORY_LGQK* block = nullptr;
 bool shared = false;
 int segment = -1;
 platform::NamedLock* block_mutex = nullptr;
+char block_mutex_name[32];  // constant-initialised: the mutex is made during static initialisation
 std::mutex create_mutex;
 // A private block still has threads to keep apart (a bootstrap process writes files).
 // Made on first use, as modules log during static initialisation, and never destroyed, as
@@ -182,7 +184,19 @@ bool make_mutex(int key) {
     fatalError("LOGGER: Couldn't get my semaphore :", code);
   }
   block_mutex = mutex;
+  std::memcpy(block_mutex_name, name, sizeof block_mutex_name);
   return true;
+}
+
+// Set while the block's mutex cannot be had, so that an outage is told once, not at every
+// record; a wait that succeeds ends the outage.
+std::atomic<bool> mutex_outage{false};
+
+// A mutex whose holder died is ours now (Windows says so, POSIX releases it silently);
+// the holder's half-done change is the lesser harm than every logging process hanging.
+bool wait_for_block_mutex() {
+  const platform::LockWait waited = block_mutex->wait(platform::NamedLock::forever);
+  return waited == platform::LockWait::acquired || waited == platform::LockWait::abandoned;
 }
 
 // The installation key plus 1, which names the block's segment and mutex; -1 when QK_KEY
@@ -255,8 +269,15 @@ MEMORY_LGQK* memlgqk_create(int log_mode) {
     shared = false;
     return private_block(log_mode);
   }
+  // A block that cannot be initialised under its mutex is not used: a second process
+  // starting at the same moment could wipe it behind this one's back.
+  if (!wait_for_block_mutex()) {
+    shm_detach(b);
+    shared = false;
+    give_up_sharing(block_mutex->failure());
+    return private_block(log_mode);
+  }
   block = b;
-  memlgqk_lock();
   initialise(b, fresh, log_mode);
   memlgqk_unlock();
   return block;
@@ -272,13 +293,23 @@ std::size_t memlgqk_longest_log_directory() {
 
 bool memlgqk_shared() { return shared; }
 
-void memlgqk_lock() {
-  // A mutex whose holder died is ours now (Windows says so, POSIX releases it silently);
-  // the holder's half-done change is the lesser harm than every logging process hanging.
-  if (shared && block_mutex)
-    block_mutex->wait(platform::NamedLock::forever);
-  else
+bool memlgqk_lock() {
+  if (!shared || !block_mutex) {
     private_mutex().lock();
+    return true;
+  }
+  if (wait_for_block_mutex()) {
+    if (mutex_outage.load(std::memory_order_relaxed)) mutex_outage.store(false);
+    return true;
+  }
+  if (!mutex_outage.exchange(true)) {
+    std::fprintf(stderr,
+                 "LoggerQK: The installation's log mutex %s cannot be had: %s. Until it can, records go to "
+                 "standard error and are counted as lost.\n",
+                 block_mutex_name, block_mutex->failure().text().c_str());
+    std::fflush(stderr);
+  }
+  return false;
 }
 
 void memlgqk_unlock() {

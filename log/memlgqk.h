@@ -120,9 +120,12 @@ std::size_t memlgqk_longest_log_directory();
 // True when the block is shared between processes.
 bool memlgqk_shared();
 
-// Waits without time limit for the block's mutex / releases it. Nothing when the block
-// is private. A mutex whose holder died is taken over.
-void memlgqk_lock();
+// Waits without time limit for the block's mutex (a private block: for the process's own
+// mutex). A mutex whose holder died is taken over. False when the mutex cannot be had:
+// the caller then holds nothing, may change nothing that the mutex guards, and does not
+// call memlgqk_unlock; the first failure of an outage is told on standard error.
+bool memlgqk_lock();
+// Releases what memlgqk_lock took.
 void memlgqk_unlock();
 
 // The level test's look at the filters: true when the busy word is set (a party is

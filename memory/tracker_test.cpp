@@ -10,6 +10,7 @@
 
 #include "memory/lsthldr.h"
 #include "tests/support/memory_test_support.h"
+#include "tests/support/scoped_override.h"
 
 namespace {
 
@@ -31,10 +32,8 @@ ptrlstQK::Node* node_of(const ptrlstQK& list, void* item) {
 // record can be watched going on.
 template <typename Body>
 void without_logger(Body body) {
-  LOGGER_QK* saved = stdlog;
-  stdlog = nullptr;
+  testsupport::ScopedOverride<LOGGER_QK*> no_logger(stdlog, nullptr);
   body();
-  stdlog = saved;
 }
 
 int a, b, c, d;

@@ -1,13 +1,21 @@
-// The file calls through which the log writer reaches the files: one table, so that a test
-// can make the Nth open or write fail with a chosen error on every build (a full disk, a
-// process out of descriptors), where the system offers no way to provoke it.
+// The system calls through which the log writer reaches its files and every named lock is
+// made, waited for and released: one table, so that a test can make the Nth open, write,
+// creation or lock wait fail with a chosen error on every build (a full disk, a process
+// out of descriptors, a lock the system refuses), where the system offers no way to
+// provoke it. The default entries are the calls of fileio.h and the named-lock backend;
+// going through the table costs one indirect call.
 //
-//   platform::ScopedFileCalls faults;             // the current table, restored at the end
-//   faults.calls().write = failing_write;        // every later write through the table fails
+//   platform::ScopedSystemCalls faults;        // both tables, restored when it goes
+//   faults.files().write = failing_write;     // every later write through the table fails
+//   faults.locks().wait = failing_wait;       // and every wait for a named lock
 #ifndef QK_PLATFORM_FILE_CALLS_H
 #define QK_PLATFORM_FILE_CALLS_H
 
 #include <cstddef>
+#include <string>
+
+#include "platform/named_lock.h"
+#include "platform/system_error.h"
 
 namespace platform {
 
@@ -20,21 +28,48 @@ struct FileCalls {
   int (*create_new)(const char* path);
 };
 
-// The table in use; it starts with the fileio.h calls.
-FileCalls& file_calls();
+// The calls behind NamedLock.
+struct LockCalls {
+  // Opens the lock of that name, creating it when no process has it yet: the handle, or
+  // nullptr with *failure telling why.
+  LockHandle* (*open)(const std::string& name, NamedLock::Access access, const std::string& folder,
+                      SystemError* failure);
+  // Waits up to timeout_ms milliseconds (NamedLock::forever: without limit); *failure
+  // tells why when the answer is LockWait::failed, and is left alone otherwise.
+  LockWait (*wait)(LockHandle* lock, unsigned long timeout_ms, SystemError* failure);
+  // Releases one hold of the calling thread; nothing when it holds none.
+  void (*release)(LockHandle* lock);
+  // Releases the calling thread's holds and closes the handle.
+  void (*close)(LockHandle* lock);
+};
 
-// Keeps a copy of the table and puts it back when it goes.
-class ScopedFileCalls {
+struct SystemCalls {
+  FileCalls files;
+  LockCalls locks;
+};
+
+namespace internal {
+extern SystemCalls system_calls;  // constant-initialised: usable during static initialisation
+}
+
+// The tables in use.
+inline FileCalls& file_calls() { return internal::system_calls.files; }
+inline LockCalls& lock_calls() { return internal::system_calls.locks; }
+
+// Keeps a copy of both tables and puts them back when it goes.
+class ScopedSystemCalls {
  public:
-  ScopedFileCalls() : saved_(file_calls()) {}
-  ~ScopedFileCalls() { file_calls() = saved_; }
-  ScopedFileCalls(const ScopedFileCalls&) = delete;
-  ScopedFileCalls& operator=(const ScopedFileCalls&) = delete;
-  FileCalls& calls() { return file_calls(); }
-  const FileCalls& original() const { return saved_; }
+  ScopedSystemCalls() : saved_(internal::system_calls) {}
+  ~ScopedSystemCalls() { internal::system_calls = saved_; }
+  ScopedSystemCalls(const ScopedSystemCalls&) = delete;
+  ScopedSystemCalls& operator=(const ScopedSystemCalls&) = delete;
+  FileCalls& files() { return file_calls(); }
+  LockCalls& locks() { return lock_calls(); }
+  // The tables as they were when this object was made.
+  const SystemCalls& original() const { return saved_; }
 
  private:
-  FileCalls saved_;
+  SystemCalls saved_;
 };
 
 }  // namespace platform

@@ -1,14 +1,16 @@
-// The table of the log writer's file calls, filled with the calls of fileio.h.
+// The table of system calls, filled with the calls of fileio.h and the named-lock backend.
 #include "platform/file_calls.h"
 
 #include "platform/fileio.h"
+#include "platform/internal/named_lock_backend.h"
 
 namespace platform {
+namespace internal {
 
-namespace {
-FileCalls calls = {open_append, write_fd, create_new_file};
-}
+SystemCalls system_calls = {
+    {open_append, write_fd, create_new_file},
+    {open_named_lock, wait_named_lock, release_named_lock, close_named_lock},
+};
 
-FileCalls& file_calls() { return calls; }
-
+}  // namespace internal
 }  // namespace platform

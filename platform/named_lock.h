@@ -5,7 +5,8 @@
 // does not exclude the threads of one process; a child made by fork() locks on its own.
 // Either way the lock is recursive for the thread that holds it, and a lock whose holder
 // died is handed to the next waiter: no process hangs because another was killed while
-// holding it.
+// holding it. Its creation, waits and releases go through the lock table of file_calls.h,
+// where a test can make any of them fail.
 //
 //   platform::NamedLock lock("QK_SEM0000002a", platform::NamedLock::everyone, site + "/shm");
 //   if (lock.ok() && lock.wait(platform::NamedLock::forever) != platform::LockWait::failed) {
@@ -20,6 +21,9 @@
 #include "platform/system_error.h"
 
 namespace platform {
+
+// An open named lock of a backend; only the backends know what it holds.
+struct LockHandle;
 
 enum class LockWait {
   acquired,   // the caller holds the lock
@@ -48,10 +52,12 @@ class NamedLock {
 
   // False when the lock could not be made; error() and failure() then tell why.
   bool ok() const;
-  // The system error code of the failed creation (GetLastError / errno).
-  unsigned long error() const { return failure_.code; }
-  // The failed call, its object and what the user can do about it.
-  const SystemError& failure() const { return failure_; }
+  // The system error code of failure() (GetLastError / errno).
+  unsigned long error() const { return failure().code; }
+  // The failed call, its object and what the user can do about it: of the creation when
+  // the lock could not be made, else of the calling thread's last wait for this lock that
+  // answered failed (no failure when there was none).
+  const SystemError& failure() const;
 
   // Waits up to timeout_ms milliseconds (forever: without limit) for the lock.
   LockWait wait(unsigned long timeout_ms);
@@ -59,8 +65,7 @@ class NamedLock {
   void release();
 
  private:
-  struct State;
-  State* state_ = nullptr;
+  LockHandle* handle_ = nullptr;
   SystemError failure_;
 };
 

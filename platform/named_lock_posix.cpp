@@ -10,8 +10,6 @@
 // made by fork() shares its parent's open file description, and with it the lock: the
 // child drops the inherited descriptor and opens the file again, so that it locks on its
 // own.
-#include "platform/named_lock.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -25,6 +23,7 @@
 #include <new>
 #include <thread>
 
+#include "platform/internal/named_lock_backend.h"
 #include "platform/internal/shared_file_posix.h"
 
 namespace platform {
@@ -131,56 +130,54 @@ void unlock_file(int fd) {
 
 }  // namespace
 
-struct NamedLock::State {
+struct LockHandle {
   std::shared_ptr<Shared> shared;
   unsigned holds = 0;  // this handle's share of the owner's holds
   unsigned generation = 0;
 };
 
-NamedLock::NamedLock(const std::string& name, Access, const std::string& folder) {
+LockHandle* open_named_lock(const std::string& name, NamedLock::Access, const std::string& folder,
+                            SystemError* failure) {
   if (folder.empty()) {
-    failure_ = SystemError{EINVAL, "lock " + name, "no folder for its lock file", false};
-    return;
+    *failure = SystemError{EINVAL, "lock " + name, "no folder for its lock file", false};
+    return nullptr;
   }
   watch_forks();
   std::string path = folder + "/" + file_name_for(name);
   std::lock_guard<std::mutex> g(registry_mutex);
   std::shared_ptr<Shared>& slot = registry()[path];
   if (!slot) {
-    int fd = open_lock_file(path, &failure_);
+    int fd = open_lock_file(path, failure);
     if (fd < 0) {
       registry().erase(path);
-      return;
+      return nullptr;
     }
     slot = std::make_shared<Shared>();
     slot->path = path;
     slot->fd = fd;
   }
-  state_ = new State;
-  state_->shared = slot;
+  LockHandle* lock = new LockHandle;
+  lock->shared = slot;
+  return lock;
 }
 
-NamedLock::~NamedLock() {
-  if (!state_) return;
-  while (state_->holds > 0 && state_->shared->owner == std::this_thread::get_id()) release();
-  delete state_;
+void close_named_lock(LockHandle* lock) {
+  while (lock->holds > 0 && lock->shared->owner == std::this_thread::get_id()) release_named_lock(lock);
+  delete lock;
 }
 
-bool NamedLock::ok() const { return state_ != nullptr; }
-
-LockWait NamedLock::wait(unsigned long timeout_ms) {
-  if (!state_) return LockWait::failed;
-  Shared& s = *state_->shared;
-  const bool bounded = timeout_ms != forever;
+LockWait wait_named_lock(LockHandle* lock, unsigned long timeout_ms, SystemError* failure) {
+  Shared& s = *lock->shared;
+  const bool bounded = timeout_ms != NamedLock::forever;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(bounded ? timeout_ms : 0);
   const std::thread::id me = std::this_thread::get_id();
 
   std::unique_lock<std::mutex> g(s.guard);
-  if (state_->generation != s.generation) state_->holds = 0;  // held before a fork()
+  if (lock->generation != s.generation) lock->holds = 0;  // held before a fork()
   if (s.holds > 0 && s.owner == me) {
     ++s.holds;
-    ++state_->holds;
-    state_->generation = s.generation;
+    ++lock->holds;
+    lock->generation = s.generation;
     return LockWait::acquired;
   }
   while (s.holds > 0) {
@@ -190,7 +187,7 @@ LockWait NamedLock::wait(unsigned long timeout_ms) {
       return LockWait::timed_out;
     }
   }
-  if (s.fd < 0) s.fd = open_lock_file(s.path, nullptr);  // a child after fork()
+  if (s.fd < 0) s.fd = open_lock_file(s.path, failure);  // a child after fork()
   const int fd = s.fd;
   if (fd < 0) return LockWait::failed;
   s.owner = me;  // the other threads wait in-process while this one waits for the file
@@ -200,29 +197,32 @@ LockWait NamedLock::wait(unsigned long timeout_ms) {
 
   bool timed_out = false;
   const bool locked = lock_file(fd, deadline, !bounded, &timed_out);
+  const int error = errno;
 
   g.lock();
   if (!locked) {
     s.holds = 0;
     s.owner = std::thread::id();
     s.freed.notify_one();
-    return timed_out ? LockWait::timed_out : LockWait::failed;
+    if (timed_out) return LockWait::timed_out;
+    *failure = SystemError{static_cast<unsigned long>(error), "fcntl F_OFD_SETLKW " + s.path, std::string(), false};
+    return LockWait::failed;
   }
-  ++state_->holds;
-  state_->generation = generation;
+  ++lock->holds;
+  lock->generation = generation;
   return LockWait::acquired;
 }
 
-void NamedLock::release() {
-  if (!state_ || state_->holds == 0) return;
-  Shared& s = *state_->shared;
+void release_named_lock(LockHandle* lock) {
+  if (lock->holds == 0) return;
+  Shared& s = *lock->shared;
   std::lock_guard<std::mutex> g(s.guard);
-  if (state_->generation != s.generation) {  // held before a fork(); this child never had it
-    state_->holds = 0;
+  if (lock->generation != s.generation) {  // held before a fork(); this child never had it
+    lock->holds = 0;
     return;
   }
   if (s.owner != std::this_thread::get_id()) return;
-  --state_->holds;
+  --lock->holds;
   if (--s.holds == 0) {
     unlock_file(s.fd);
     s.owner = std::thread::id();

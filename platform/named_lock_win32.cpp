@@ -1,59 +1,60 @@
 // Win32 backend of named locks: a named kernel mutex (CreateMutexA, WaitForSingleObject,
 // ReleaseMutex, CloseHandle).
-#include "platform/named_lock.h"
-
 #include <windows.h>
 
+#include "platform/internal/named_lock_backend.h"
 #include "platform/internal/win32_security.h"
 
 namespace platform {
 
-struct NamedLock::State {
+struct LockHandle {
   HANDLE mutex = nullptr;
+  std::string name;
   unsigned holds = 0;  // this handle's holds by the owning thread
   DWORD owner = 0;
 };
 
-NamedLock::NamedLock(const std::string& name, Access access, const std::string&) {
+LockHandle* open_named_lock(const std::string& name, NamedLock::Access access, const std::string&,
+                            SystemError* failure) {
   win32::OpenToEveryone open_to_everyone;
-  SECURITY_ATTRIBUTES* attributes = access == everyone ? &open_to_everyone.sa : nullptr;
+  SECURITY_ATTRIBUTES* attributes = access == NamedLock::everyone ? &open_to_everyone.sa : nullptr;
   HANDLE h = CreateMutexA(attributes, FALSE, name.c_str());
   if (!h) {
-    failure_ = SystemError{GetLastError(), "CreateMutexA " + name, std::string(), false};
-    return;
+    *failure = SystemError{GetLastError(), "CreateMutexA " + name, std::string(), false};
+    return nullptr;
   }
-  state_ = new State;
-  state_->mutex = h;
+  LockHandle* lock = new LockHandle;
+  lock->mutex = h;
+  lock->name = name;
+  return lock;
 }
 
-NamedLock::~NamedLock() {
-  if (!state_) return;
-  if (state_->owner == GetCurrentThreadId())
-    while (state_->holds > 0) release();
-  CloseHandle(state_->mutex);
-  delete state_;
+void close_named_lock(LockHandle* lock) {
+  if (lock->owner == GetCurrentThreadId())
+    while (lock->holds > 0) release_named_lock(lock);
+  CloseHandle(lock->mutex);
+  delete lock;
 }
 
-bool NamedLock::ok() const { return state_ != nullptr; }
-
-LockWait NamedLock::wait(unsigned long timeout_ms) {
-  if (!state_) return LockWait::failed;
+LockWait wait_named_lock(LockHandle* lock, unsigned long timeout_ms, SystemError* failure) {
   LockWait result;
-  switch (WaitForSingleObject(state_->mutex, timeout_ms)) {
+  switch (WaitForSingleObject(lock->mutex, timeout_ms)) {
     case WAIT_OBJECT_0: result = LockWait::acquired; break;
     case WAIT_ABANDONED: result = LockWait::abandoned; break;
     case WAIT_TIMEOUT: return LockWait::timed_out;
-    default: return LockWait::failed;
+    default:
+      *failure = SystemError{GetLastError(), "WaitForSingleObject " + lock->name, std::string(), false};
+      return LockWait::failed;
   }
-  state_->owner = GetCurrentThreadId();
-  ++state_->holds;
+  lock->owner = GetCurrentThreadId();
+  ++lock->holds;
   return result;
 }
 
-void NamedLock::release() {
-  if (!state_ || state_->holds == 0 || state_->owner != GetCurrentThreadId()) return;
-  if (--state_->holds == 0) state_->owner = 0;
-  ReleaseMutex(state_->mutex);
+void release_named_lock(LockHandle* lock) {
+  if (lock->holds == 0 || lock->owner != GetCurrentThreadId()) return;
+  if (--lock->holds == 0) lock->owner = 0;
+  ReleaseMutex(lock->mutex);
 }
 
 }  // namespace platform

@@ -237,6 +237,8 @@ class Installation : public qklog::BlockLock {
     return waited == platform::LockWait::acquired || waited == platform::LockWait::abandoned;
   }
   void unlock() override { mutex_->release(); }
+  // Why lock() answered false.
+  std::string lock_failure() const { return mutex_ ? mutex_->failure().text() : std::string("no mutex"); }
 
   // A copy of the block, taken under the mutex when it can be had (else as it is).
   MEMORY_LGQK snapshot() {
@@ -246,7 +248,8 @@ class Installation : public qklog::BlockLock {
     if (locked) {
       unlock();
     } else {
-      std::fprintf(stderr, "qklog: the log block's mutex cannot be had; showing it as it is\n");
+      std::fprintf(stderr, "qklog: the log block's mutex cannot be had (%s); showing it as it is\n",
+                   lock_failure().c_str());
     }
     return copy;
   }
@@ -278,7 +281,8 @@ class Installation : public qklog::BlockLock {
 template <typename Change>
 int under_mutex(Installation& installation, Change change) {
   if (!installation.lock()) {
-    std::fprintf(stderr, "qklog: the log block's mutex cannot be had; nothing changed\n");
+    std::fprintf(stderr, "qklog: the log block's mutex cannot be had (%s); nothing changed\n",
+                 installation.lock_failure().c_str());
     return exit_no_block;
   }
   const int code = change(installation.block());

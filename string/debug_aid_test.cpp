@@ -12,6 +12,7 @@
 #include "string/internal/string_internal.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
+#include "tests/support/scoped_override.h"
 
 namespace {
 
@@ -197,14 +198,7 @@ TEST(StringMisuse, WindowOnACorruptString) {
 // Without a logger nothing is written and the process goes on: the oversize request must
 // still never write past a block.
 class NoLogger {
- public:
-  NoLogger() : saved_(stdlog) { stdlog = nullptr; }
-  ~NoLogger() { stdlog = saved_; }
-  NoLogger(const NoLogger&) = delete;
-  NoLogger& operator=(const NoLogger&) = delete;
-
- private:
-  LOGGER_QK* saved_;
+  testsupport::ScopedOverride<LOGGER_QK*> no_logger_{stdlog, nullptr};
 };
 
 // A fatal string report on standard error: the two records the logger writes there (each

@@ -14,6 +14,7 @@
 #include "string/internal/string_internal.h"
 #include "platform/stacktrace_seam.h"
 #include "tests/support/testsupport.h"
+#include "tests/support/scoped_override.h"
 
 namespace {
 
@@ -33,10 +34,7 @@ const char* fixed_stack_text(const char*) { return "sym_engine:12;caller:34;main
 // Sets one pool's options for the test's life, and puts everything back afterwards.
 struct PoolOptions {
   PoolOptions(ALLOCATOR_QK& pool, const char* options) : pool_(pool) { pool.setDebugOptions(options); }
-  ~PoolOptions() {
-    pool_.setDebugOptions("");
-    platform::set_stack_text_source(nullptr);
-  }
+  ~PoolOptions() { pool_.setDebugOptions(""); }
   ALLOCATOR_QK& pool_;
 };
 
@@ -62,7 +60,7 @@ TEST(StringSwitches, TracedRepresentationsGetTraceRecords) {
   ALLOCATOR_QK& pool = string_internal::pool(string64);
   PoolOptions trace(pool, "TRACE String64(abc*)");
   ASSERT_STREQ("abc*", pool.tracePattern());
-  platform::set_stack_text_source(fixed_stack_text);
+  testsupport::ScopedOverride<platform::StackTextSource> fixed(platform::set_stack_text_source, fixed_stack_text);
   String traced("abcdefghijklmnopqrstuvwxyz");  // 26 bytes: the 64-byte class
   void** slot = slot_of(pool, traced.rep());
   ASSERT_NE(nullptr, slot);

@@ -8,9 +8,10 @@
 namespace logimpl {
 
 // Attaches the logger to a block: its file table, log directory, time offset and filters.
-// lock and unlock serialise writers (nullptr: a private block). Without file output
+// lock and unlock serialise writers (nullptr: a private block); lock answers false when
+// the lock cannot be had, and is then not released. Without file output
 // (stderr-only mode) the table is kept but no file is touched.
-void attachLogBlock(MEMORY_LGQK* block, void (*lock)(), void (*unlock)(), bool file_output);
+void attachLogBlock(MEMORY_LGQK* block, bool (*lock)(), void (*unlock)(), bool file_output);
 
 // The attached block, or nullptr.
 MEMORY_LGQK* logBlock();

@@ -1,0 +1,22 @@
+// Private to the platform layer: the named-lock calls of the backend this build uses
+// (named_lock_posix.cpp or named_lock_win32.cpp), the default entries of the lock table
+// in file_calls.h. Their contracts are those of LockCalls.
+#ifndef QK_PLATFORM_INTERNAL_NAMED_LOCK_BACKEND_H
+#define QK_PLATFORM_INTERNAL_NAMED_LOCK_BACKEND_H
+
+#include <string>
+
+#include "platform/named_lock.h"
+#include "platform/system_error.h"
+
+namespace platform {
+
+LockHandle* open_named_lock(const std::string& name, NamedLock::Access access, const std::string& folder,
+                            SystemError* failure);
+LockWait wait_named_lock(LockHandle* lock, unsigned long timeout_ms, SystemError* failure);
+void release_named_lock(LockHandle* lock);
+void close_named_lock(LockHandle* lock);
+
+}  // namespace platform
+
+#endif
