@@ -16,7 +16,6 @@
 
 namespace {
 
-using testsupport::ScopedEnv;
 
 const std::uint32_t kSize = 8192;
 const char kGreeting[] = "written by the parent";
@@ -108,9 +107,8 @@ TEST_F(FileMappingContract, AnotherProcessSharesAMappingOverAFile) {
   ASSERT_NE(nullptr, view);
   std::memcpy(view, kGreeting, sizeof kGreeting);
 
-  ScopedEnv mapping("QK_TEST_MAPPING", name_.c_str());
-  ScopedEnv backing("QK_TEST_BACKING", backing_.c_str());
-  const testsupport::Run r = logtest::runChild("MappingPeer");
+  const testsupport::Run r = testsupport::run_child(
+      "MappingPeer", testsupport::ChildOptions().set("QK_TEST_MAPPING", name_).set("QK_TEST_BACKING", backing_));
   EXPECT_EQ(0u, r.exit_code) << r.err;
   EXPECT_STREQ(kReply, view + kReplyAt);
   platform::unmap_view(view);
@@ -127,9 +125,8 @@ TEST_F(FileMappingContract, AnotherProcessSharesAMappingOverThePagingFileByItsNa
   EXPECT_EQ('\0', view[kSize - 1]) << "a new mapping holds zero bytes";
   std::memcpy(view, kGreeting, sizeof kGreeting);
 
-  ScopedEnv mapping("QK_TEST_MAPPING", name_.c_str());
-  ScopedEnv no_backing("QK_TEST_BACKING", nullptr);
-  const testsupport::Run r = logtest::runChild("MappingPeer");
+  const testsupport::Run r = testsupport::run_child(
+      "MappingPeer", testsupport::ChildOptions().set("QK_TEST_MAPPING", name_).unset("QK_TEST_BACKING"));
   EXPECT_EQ(0u, r.exit_code) << r.err;
   EXPECT_STREQ(kReply, view + kReplyAt);
   platform::unmap_view(view);

@@ -22,7 +22,6 @@ namespace {
 
 using platform::LockWait;
 using platform::NamedLock;
-using testsupport::ScopedEnv;
 
 // --- Children: the lock named by QK_TEST_LOCK_NAME in the folder QK_TEST_LOCK_FOLDER ----------
 
@@ -56,7 +55,7 @@ class NamedLockContract : public ::testing::Test {
   }
 
   LockWait tryInAnotherProcess() {
-    const testsupport::Run r = logtest::runChild("LockTry");
+    const testsupport::Run r = testsupport::run_child("LockTry", childOptions());
     EXPECT_TRUE(r.started);
     return static_cast<LockWait>(r.exit_code);
   }
@@ -73,10 +72,13 @@ class NamedLockContract : public ::testing::Test {
     return waited;
   }
 
+  // The child's lock: this test's name and folder.
+  testsupport::ChildOptions childOptions() const {
+    return testsupport::ChildOptions().set("QK_TEST_LOCK_NAME", name_).set("QK_TEST_LOCK_FOLDER", folder_.path());
+  }
+
   testsupport::TempDir folder_;
   std::string name_ = freshName();
-  ScopedEnv name_env_{"QK_TEST_LOCK_NAME", name_.c_str()};
-  ScopedEnv folder_env_{"QK_TEST_LOCK_FOLDER", folder_.path().c_str()};
 };
 
 TEST_F(NamedLockContract, IsRecursiveForItsHolderAndFreeAfterTheLastRelease) {
@@ -100,7 +102,7 @@ TEST_F(NamedLockContract, ExcludesAnotherProcessUntilReleased) {
 }
 
 TEST_F(NamedLockContract, ALockWhoseHolderDiedIsHandedOn) {
-  const testsupport::Run holder = logtest::runChild("LockHolderDies");
+  const testsupport::Run holder = testsupport::run_child("LockHolderDies", childOptions());
   ASSERT_EQ(0u, holder.exit_code) << holder.err;
   NamedLock lock(name_, NamedLock::everyone, folder_.path());
   // Windows tells that the holder died; POSIX's kernel releases the lock without a word.
