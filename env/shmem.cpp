@@ -11,8 +11,8 @@
 
 #include "env/env.h"
 #include "env/qkos.h"
-#include "platform/files.h"
 #include "platform/file_mapping.h"
+#include "platform/files.h"
 #include "platform/named_lock.h"
 
 namespace {
