@@ -2,6 +2,7 @@
 #include <errno.h>
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "platform/files.h"
@@ -20,18 +21,50 @@ struct Noted {
   int fd;
 };
 thread_local Noted noted = {false, 0, nullptr, -1};
-thread_local SystemError failure;
+
+// The thread's failure, in storage that lasts as long as the thread: records are written
+// by exit-time destructors, after the main thread's thread-local objects are destroyed, and
+// a failed call must still be safe then. The failure is destroyed with the thread's other
+// objects; one made after that is left to the end of the thread (or of the process).
+struct FailureStorage {
+  alignas(SystemError) unsigned char bytes[sizeof(SystemError)];
+  bool made;
+  bool destroyed;
+};
+thread_local FailureStorage storage;  // trivially destructible: usable to the thread's end
+
+SystemError& stored() { return *reinterpret_cast<SystemError*>(storage.bytes); }
+
+struct FailureDestroyer {
+  bool armed = false;
+  ~FailureDestroyer() {
+    if (!storage.made) return;
+    stored().~SystemError();
+    storage.made = false;
+    storage.destroyed = true;
+  }
+};
+thread_local FailureDestroyer destroyer;
+
+SystemError& failure() {
+  if (!storage.made) {
+    new (storage.bytes) SystemError();
+    storage.made = true;
+    if (!storage.destroyed) destroyer.armed = true;  // its first use arranges its destruction
+  }
+  return stored();
+}
 
 }  // namespace
 
 const SystemError& last_file_failure() {
   if (noted.waiting) {
     noted.waiting = false;
-    failure = SystemError{static_cast<unsigned long>(noted.code),
+    failure() = SystemError{static_cast<unsigned long>(noted.code),
                           std::string(noted.call) + " descriptor " + std::to_string(noted.fd), std::string(), false,
                           true};
   }
-  return failure;
+  return failure();
 }
 
 bool make_directories(const std::string& base, const char* below) {
@@ -63,7 +96,8 @@ namespace files {
 bool path_refused(int code, const char* call, const char* path, const char* advice) {
   SystemError& f = failure_to_fill();
   f.code = static_cast<unsigned long>(code);
-  f.call.assign(call).append(" ").append(path);
+  f.call.assign(call);
+  if (*path) f.call.append(" ").append(path);
   f.advice.assign(advice);
   f.object_in_the_way = !f.advice.empty();
   f.c_library_code = true;
@@ -80,7 +114,7 @@ void descriptor_failed(int code, const char* call, int fd) {
 
 SystemError& failure_to_fill() {
   noted.waiting = false;
-  return failure;
+  return failure();
 }
 
 }  // namespace files

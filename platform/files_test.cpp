@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -193,6 +194,22 @@ TEST(LastFileFailure, IsTheLatestFailureOfThisThread) {
   std::thread([&other] { other = platform::last_file_failure().code; }).join();
   EXPECT_EQ(0u, other);
 }
+
+// Records may be written by exit-time destructors, after the main thread's thread-local
+// objects are gone: a failed call then must still be safe to make and to ask about. The
+// call before main leaves a failure text long enough to live on the heap.
+struct FailsBeforeMainAndAtExit {
+  static void failOnce() {
+    platform::FileStatus status;
+    if (platform::file_status("no-such-folder-for-the-files-test/no-such-file.0", &status)) std::abort();
+    if (platform::last_file_failure().code != kNoSuchFile) std::abort();
+  }
+  FailsBeforeMainAndAtExit() { failOnce(); }
+  ~FailsBeforeMainAndAtExit() {
+    failOnce();
+    if (platform::write_fd(-1, "x", 1) != -1 || !platform::last_file_failure().failed()) std::abort();
+  }
+} fails_before_main_and_at_exit;
 
 TEST(TextReader, ReadsAsWindowsTextModeDoes) {
   TempDir dir;

@@ -9,7 +9,7 @@
 namespace platform {
 namespace files {
 
-// The call ("stat") failed on the path with the C library's error code; false.
+// The call ("stat") failed on the path ("" for none) with the C library's error code; false.
 bool path_failed(int code, const char* call, const char* path);
 // The same with advice on what is in the way; false.
 bool path_refused(int code, const char* call, const char* path, const char* advice);
