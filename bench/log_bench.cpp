@@ -17,7 +17,7 @@
 #include "log/detail/logstate.h"
 #include "log/memlgqk.h"
 #include "platform/environment.h"
-#include "platform/fileio.h"
+#include "platform/files.h"
 #include "platform/process.h"
 
 namespace {

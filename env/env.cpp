@@ -59,7 +59,7 @@ void report_legacy_problem(const char* name, bool overlength, bool fatal) {
   }
   std::string path = dir + platform::path_separator() + kLegacyFile;
   std::string message;
-  if (platform::access_path(path, 0) == 0)
+  if (platform::access_path(path.c_str(), platform::access_exists))
     message = format(overlength ? "Overlength value for %s in %s\n" : "Missing value for %s in %s\n",
                      name, kLegacyFile);
   else
@@ -119,7 +119,7 @@ bool read_file(const char* dir, const char* file, const char* suffix = "") {
   path += file;
   path += suffix;
   platform::TextReader reader;
-  if (!reader.open(path)) return false;
+  if (!reader.open(path.c_str())) return false;
   // The user's locale is taken afresh for each file and after each assignment (a file may
   // set LANG or LC_ALL), but only when a byte from 0x80 up is to be classified: every
   // locale classifies the bytes below alike, and loading one is a good part of a start.
@@ -313,7 +313,7 @@ void load_program_dir_config() {
   if (target.size() > 1 && (target.back() == '\\' || target.back() == '/') &&
       target[target.size() - 2] != ':')
     target.pop_back();
-  if (!platform::change_directory(target)) {
+  if (!platform::change_directory(target.c_str())) {
     platform::message_box(format("initial chdir in %s", program.c_str()).c_str(), target.c_str(),
                           platform::BoxIcon::error);
     return;

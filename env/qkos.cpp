@@ -347,12 +347,12 @@ const char* operating_system_name() {
 
 void qk_sleep(unsigned milliseconds) { platform::sleep_ms(milliseconds); }
 
-int qk_chsize(int fd, long size) { return platform::change_file_size(fd, size); }
+int qk_chsize(int fd, long size) { return platform::truncate_fd(fd, size) ? 0 : -1; }
 
 int qk_access(const char* path, int mode) {
   std::string p = path ? path : "";
   if (!p.empty() && (p.back() == '/' || p.back() == '\\')) p.pop_back();
-  return platform::access_path(p, mode);
+  return platform::access_path(p.c_str(), mode) ? 0 : -1;
 }
 
 int spawn_no_wait(const char* command) {

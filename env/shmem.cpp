@@ -11,9 +11,8 @@
 
 #include "env/env.h"
 #include "env/qkos.h"
-#include "platform/directory.h"
 #include "platform/file_mapping.h"
-#include "platform/fileio.h"
+#include "platform/files.h"
 #include "platform/named_lock.h"
 
 namespace {
@@ -47,8 +46,8 @@ int fail(const platform::SystemError& why) {
 
 // Makes the folder when it is missing; a failure shows later as a file that cannot be made.
 void ensure_directory(const std::string& path) {
-  platform::PathStatus status;
-  if (platform::path_status(path, &status) != 0) platform::make_directory(path);
+  platform::FileStatus status;
+  if (!platform::file_status(path.c_str(), &status)) platform::make_directory(path.c_str());
 }
 
 // The site folder, made when missing; without QK_SITE and QK_ROOT, empty.
@@ -105,8 +104,8 @@ void keep(int key, platform::Mapping mapping) {
 int get_keyed(int key, std::uint32_t size, bool read_only) {
   last_failure = platform::SystemError();
   const std::string folder = shm_directory();
-  platform::PathStatus status;
-  if (platform::path_status(folder, &status) != 0 || !status.is_directory)
+  platform::FileStatus status;
+  if (!platform::file_status(folder.c_str(), &status) || !status.is_directory)
     return fail(platform::SystemError{ENOTDIR, "open " + folder,
                                       "it is not a folder, or a part of its path is not; remove it", true, true});
   platform::SharedFile file = open_under_creation_lock(folder, folder + "/" + file_name(key));
@@ -158,7 +157,7 @@ int shm_get_existing(int key, std::uint32_t size, int flags) {
   char digits[9];
   std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(key));
   platform::FileStatus status;
-  if (key == 0 || site.empty() || platform::file_status((site + "/shm/" + digits).c_str(), &status) != 0 ||
+  if (key == 0 || site.empty() || !platform::file_status((site + "/shm/" + digits).c_str(), &status) ||
       status.is_directory) {
     errno = ENOENT;
     return -1;
@@ -193,7 +192,7 @@ std::string shm_directory() {
   std::string site = site_directory(true);
   if (site.empty()) report_message("KVO23116 QK_ROOT not set", REPORT_FATAL, 0);
   std::string shm = site + "/shm";
-  platform::make_directory(shm);  // an existing folder is no error
+  platform::make_directory(shm.c_str());  // an existing folder is no error
   return shm;
 }
 

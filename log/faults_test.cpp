@@ -25,7 +25,7 @@
 #include "platform/environment.h"
 #include "platform/file_calls.h"
 #include "platform/named_lock.h"
-#include "platform/fileio.h"
+#include "platform/files.h"
 #include "platform/internal/file_limit_testing.h"
 #include "platform/internal/user_testing.h"
 #include "platform/internal/volume_testing.h"
@@ -93,7 +93,7 @@ int faultyOpen(const char* path) {
 std::string full_flag;  // the disk is full while this file exists
 long fullDiskWrite(int fd, const void* data, std::size_t size) {
   platform::FileStatus st;
-  if (platform::file_status(full_flag.c_str(), &st) != 0) return platform::write_fd(fd, data, size);
+  if (!platform::file_status(full_flag.c_str(), &st)) return platform::write_fd(fd, data, size);
   errno = ENOSPC;
   return -1;
 }

@@ -16,7 +16,7 @@
 #include "log/internal/record.h"
 #include "log/detail/logstate.h"
 #include "platform/file_calls.h"
-#include "platform/fileio.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -209,7 +209,7 @@ std::int32_t initialNumber(const LogFile::Names& names) {
   for (int number = 0; number < ring; ++number) {
     buildPath(names.directory, names.pattern, number, path);
     platform::FileStatus st;
-    if (platform::file_status(path, &st) != 0) continue;
+    if (!platform::file_status(path, &st)) continue;
     if (!found || st.modified >= newest) {
       best = number;
       newest = st.modified;
@@ -223,19 +223,8 @@ std::int32_t initialNumber(const LogFile::Names& names) {
 // (the log directory may have been removed while processes ran). 0 when the entry's
 // directory is one now, else the error of the last level that could not be made.
 int remakeDirectory(const char* directory) {
-  std::string path = log_directory;
-  int error = platform::make_dir(path.c_str()) == 0 ? 0 : errno;
-  for (const char* part = directory; *part;) {
-    const char* end = std::strchr(part, '/');
-    if (!end) end = part + std::strlen(part);
-    path += '/';
-    path.append(part, end);
-    error = platform::make_dir(path.c_str()) == 0 ? 0 : errno;
-    part = *end ? end + 1 : end;
-  }
-  platform::FileStatus st;
-  if (platform::file_status(path.c_str(), &st) == 0 && st.is_directory) return 0;
-  return error != 0 ? error : ENOTDIR;
+  return platform::make_directories(log_directory, directory) ? 0
+                                                              : static_cast<int>(platform::last_file_failure().code);
 }
 
 void ensureDirectory(const char* directory) {
@@ -243,7 +232,7 @@ void ensureDirectory(const char* directory) {
   std::snprintf(path, sizeof path, "%s/%s", log_directory, directory);
   std::size_t n = std::strlen(path);
   if (n > 0 && (path[n - 1] == '/' || path[n - 1] == '\\')) path[n - 1] = '\0';
-  if (platform::access_read_write(path) != 0) {
+  if (!platform::access_path(path, platform::access_read_write)) {
     const int error = remakeDirectory(directory);
     if (error != 0 && error != EEXIST && error != ENOTDIR) {
       unlockBlock();
@@ -251,7 +240,7 @@ void ensureDirectory(const char* directory) {
     }
   }
   platform::FileStatus st;
-  if (platform::file_status(path, &st) != 0 || !st.is_directory) {
+  if (!platform::file_status(path, &st) || !st.is_directory) {
     unlockBlock();
     fatalError("LOGGER:  File ", path, " is not a directory for some reason");
   }
@@ -260,17 +249,17 @@ void ensureDirectory(const char* directory) {
 // A file that is not there yet must be one the process can make.
 void probeFile(const char* path) {
   platform::FileStatus st;
-  if (platform::file_status(path, &st) == 0) return;
+  if (platform::file_status(path, &st)) return;
   const int fd = platform::open_append(path);
   const int error = errno;
   if (fd >= 0) {
     platform::close_fd(fd);
     std::remove(path);
   }
-  if (fd < 0 && platform::open_failure().object_in_the_way) {
+  if (fd < 0 && platform::last_file_failure().object_in_the_way) {
     // Something planted under the file's name costs that file, not the process: the
     // writer moves on to the next number when it meets it.
-    std::fprintf(stderr, "LoggerQK: The log file cannot be used: %s.\n", platform::open_failure().text().c_str());
+    std::fprintf(stderr, "LoggerQK: The log file cannot be used: %s.\n", platform::last_file_failure().text().c_str());
     std::fflush(stderr);
     return;
   }
@@ -346,7 +335,7 @@ long long chooseFile(FileEntry* e, const LogFile::Names& names, char* path) {
     next = now - e->start_time > static_cast<long long>(e->file_days) * 86400;
   } else if (e->size_limit > 0) {
     platform::FileStatus st;
-    if (platform::file_status(path, &st) != 0) {
+    if (!platform::file_status(path, &st)) {
       header_wanted = true;
     } else {
       size = st.size;
@@ -442,7 +431,7 @@ long long repairTail(int fd, long long size) {
       }
     end = start;
   }
-  return platform::truncate_fd(fd, keep) == 0 ? keep : size;
+  return platform::truncate_fd(fd, keep) ? keep : size;
 }
 
 // How one attempt at a file ended.

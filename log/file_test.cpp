@@ -18,7 +18,7 @@
 #include "log/detail/logstate.h"
 #include "platform/environment.h"
 #include "platform/file_calls.h"
-#include "platform/fileio.h"
+#include "platform/files.h"
 #include "platform/internal/file_limit_testing.h"
 #include "platform/process.h"
 #include "tests/support/seam_faults.h"

@@ -16,7 +16,6 @@
 #include "env/qkos.h"
 #include "env/shmem.h"
 #include "log/detail/logstate.h"
-#include "platform/directory.h"
 #include "platform/files.h"
 #include "platform/named_lock.h"
 
@@ -93,24 +92,26 @@ class DirectoryTrial {
     if (path.size() > memlgqk_longest_log_directory())
       return fail("Directory " + path + " is longer than " + std::to_string(memlgqk_longest_log_directory()) +
                   " characters", true);
-    platform::PathStatus status;
-    if (platform::path_status(path, &status) != 0) {
+    platform::FileStatus status;
+    if (!platform::file_status(path.c_str(), &status)) {
       if (!may_create) return fail("Directory " + path + " does not exist, and not allowed to create");
-      int made = platform::make_directory(path);
-      if (made != 0 && made != EEXIST)
+      // Another process may make it at the same time: one that exists now serves.
+      if (!platform::make_directories(path, "") && platform::last_file_failure().code != EEXIST)
         return fail("Directory " + path + " does not exist, and cannot create");
     }
-    if (int error = platform::path_status(path, &status))
-      return fail("Couldn't stat() " + path + ". Errno: " + std::to_string(error));
+    if (!platform::file_status(path.c_str(), &status))
+      return fail("Couldn't stat() " + path + ". Errno: " + error_number());
     if (!status.is_directory) return fail(path + " is not a directory.");
-    if (int error = platform::read_write_access(path))
-      return fail("Cannot access " + path + " Err:" + std::to_string(error));
+    if (!platform::access_path(path.c_str(), platform::access_read_write))
+      return fail("Cannot access " + path + " Err:" + error_number());
     std::memset(block_->log_directory, 0, sizeof block_->log_directory);
     std::memcpy(block_->log_directory, path.data(), path.size());
     return true;
   }
 
  private:
+  static std::string error_number() { return std::to_string(platform::last_file_failure().code); }
+
   bool fail(const std::string& message, bool always = false) {
     if (trace_ || always) {
       std::fprintf(stderr, "%s%s\n", message_prefix, message.c_str());
@@ -378,10 +379,10 @@ bool log_directory_acceptable(const std::string& path) {
   platform::SystemError why;
   if (!platform::is_absolute_path(path)) {
     why = platform::SystemError{EINVAL, "log directory", "it is not an absolute path", true, true};
-  } else if (platform::shared_folder_usable(path, &why)) {
-    int error = platform::read_write_access(path);
-    if (error == 0) return true;
-    why = platform::SystemError{static_cast<unsigned long>(error), "access " + path, std::string(), false, true};
+  } else if (platform::shared_folder_usable(path) && platform::access_path(path.c_str(), platform::access_read_write)) {
+    return true;
+  } else {
+    why = platform::last_file_failure();
   }
   std::fprintf(stderr, "LoggerQK: The log directory \"%s\" in the installation's shared block is refused: %s. "
                "Records go to standard error.\n", path.c_str(), why.text().c_str());

@@ -11,7 +11,6 @@
 #include <string>
 
 #include "log/logger.h"
-#include "platform/directory.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "tests/support/test_child.h"
@@ -332,12 +331,12 @@ TEST_F(BlockCreation, ARelativeLogFolderIsStoredFromWhereItWasGiven) {
   testsupport::make_dirs(dir / "b");
   ScopedEnv log_dir("QK_LOG", "./logs");
   const std::string here = platform::current_directory();
-  ASSERT_TRUE(platform::change_directory(dir / "a"));
+  ASSERT_TRUE(platform::change_directory((dir / "a").c_str()));
   std::string expected = platform::current_directory();  // the folder as the system spells it
   testsupport::Run first = run_child("Standard");
-  ASSERT_TRUE(platform::change_directory(dir / "b"));
+  ASSERT_TRUE(platform::change_directory((dir / "b").c_str()));
   testsupport::Run second = run_child("Standard");
-  ASSERT_TRUE(platform::change_directory(here));
+  ASSERT_TRUE(platform::change_directory(here.c_str()));
   for (char& c : expected)
     if (c == '\\') c = '/';
   EXPECT_NE(first.out.find("dir=" + expected + "/logs "), std::string::npos) << first.out << first.err;

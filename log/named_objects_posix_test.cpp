@@ -29,7 +29,7 @@
 #include "log/logger.h"
 #include "tests/support/test_child.h"
 #include "platform/environment.h"
-#include "platform/fileio.h"
+#include "platform/files.h"
 #include "platform/named_lock.h"
 #include "platform/process.h"
 #include "tests/support/testsupport.h"

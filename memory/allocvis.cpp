@@ -14,7 +14,6 @@
 #include "env/env.h"
 #include "log/logger.h"
 #include "platform/clock.h"
-#include "platform/fileio.h"
 #include "platform/files.h"
 #include "string/String.h"
 
@@ -34,7 +33,7 @@ class FdBuf : public std::streambuf {
   bool close() {
     if (fd_ < 0) return ok_;
     if (!drain()) ok_ = false;
-    if (platform::close_fd(fd_) != 0) ok_ = false;
+    if (!platform::close_fd(fd_)) ok_ = false;
     fd_ = -1;
     return ok_;
   }
@@ -275,7 +274,7 @@ void AllocatorVisitorQK::detail(ALLOCATOR_QK& allocator, const char* options) {
   // Created (or emptied) first, then written through an appending descriptor: both calls
   // refuse symbolic links and anything but a regular file. The permission bits are those
   // the file-creation mask leaves of read and write for everyone.
-  const int fd = platform::create_empty_file(path.c_str()) == 0 ? platform::open_append(path.c_str()) : -1;
+  const int fd = platform::create_empty_file(path.c_str()) ? platform::open_append(path.c_str()) : -1;
   if (fd < 0) {
     QK_LOG(ERROR) << "Can't write vex_diag trace - can't open file " << path;
     return;

@@ -2,7 +2,7 @@
 // made, waited for and released: one table, so that a test can make the Nth open, write,
 // creation or lock wait fail with a chosen error on every build (a full disk, a process
 // out of descriptors, a lock the system refuses), where the system offers no way to
-// provoke it. The default entries are the calls of fileio.h and the named-lock backend;
+// provoke it. The default entries are the calls of files.h and the named-lock backend;
 // going through the table costs one indirect call.
 //
 //   platform::ScopedSystemCalls faults;        // both tables, restored when it goes
@@ -20,11 +20,11 @@
 namespace platform {
 
 struct FileCalls {
-  // open_append of fileio.h: the descriptor, or -1 with errno set.
+  // open_append of files.h: the descriptor, or -1 with errno set.
   int (*open_append)(const char* path);
-  // write_fd of fileio.h: the count written, or -1 with errno set.
+  // write_fd of files.h: the count written, or -1 with errno set.
   long (*write)(int fd, const void* data, std::size_t size);
-  // create_new_file of fileio.h: 0, or the error number.
+  // create_new_file of files.h: 0, or the error number.
   int (*create_new)(const char* path);
 };
 

@@ -3,7 +3,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
-#include "platform/fileio.h"
+#include "platform/files.h"
 #include "platform/internal/file_limit_testing.h"
 
 namespace platform {

@@ -1,5 +1,5 @@
 // Windows has no per-process limit on the size of files: nothing to prepare, nothing to set.
-#include "platform/fileio.h"
+#include "platform/files.h"
 #include "platform/internal/file_limit_testing.h"
 
 namespace platform {

@@ -1,17 +1,25 @@
-// Windows backend of the files concept: the C runtime's calls.
+// Windows backend of files and folders: the C runtime's calls.
 #include "platform/files.h"
 
 #include <windows.h>
 
 #include <direct.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <io.h>
-#include <process.h>
 #include <share.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include "platform/internal/file_failure.h"
+
 namespace platform {
+
+using files::descriptor_failed;
+using files::path_failed;
+
+// ---- Path text
 
 char path_separator() { return '\\'; }
 
@@ -27,21 +35,146 @@ void split_drive_and_directory(const std::string& path, std::string& drive, std:
   dir = folder;
 }
 
+std::size_t longest_path() { return 259; }
+
+// ---- Paths
+
+bool file_status(const char* path, FileStatus* status) {
+  struct _stat64 st;
+  if (_stat64(path, &st) != 0) return path_failed(errno, "_stat", path);
+  status->is_directory = (st.st_mode & _S_IFDIR) != 0;
+  status->size = static_cast<long long>(st.st_size);
+  status->modified = static_cast<long long>(st.st_mtime);
+  return true;
+}
+
+bool make_directory(const char* path) { return _mkdir(path) == 0 || path_failed(errno, "_mkdir", path); }
+
+bool access_path(const char* path, int mode) {
+  return _access(path, mode) == 0 || path_failed(errno, "_access", path);
+}
+
+bool shared_folder_usable(const std::string& path) {
+  FileStatus status;
+  if (!file_status(path.c_str(), &status)) return false;
+  return status.is_directory || path_failed(ENOTDIR, "_stat", path.c_str());
+}
+
+std::string current_directory() {
+  char* text = _getcwd(nullptr, 0);
+  if (!text) {
+    path_failed(errno, "_getcwd", "");
+    return std::string();
+  }
+  std::string path = text;
+  free(text);
+  return path;
+}
+
+bool change_directory(const char* dir) { return _chdir(dir) == 0 || path_failed(errno, "_chdir", dir); }
+
+bool change_drive(char letter) {
+  const char name[3] = {letter, ':', '\0'};
+  if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+  if (letter < 'A' || letter > 'Z') return path_failed(EINVAL, "_chdrive", name);
+  return _chdrive(letter - 'A' + 1) == 0 || path_failed(errno, "_chdrive", name);
+}
+
+// ---- Descriptors
+
+namespace {
+
+const int kCreateMode = _S_IREAD | _S_IWRITE;
+
+int open_file(const char* path, int flags) {
+  const int fd = _open(path, flags | _O_BINARY | _O_NOINHERIT, kCreateMode);
+  if (fd < 0) path_failed(errno, "_open", path);
+  return fd;
+}
+
+}  // namespace
+
+int open_append(const char* path) {
+  // Read access too where the file allows it, so that a writer can look at the last line.
+  const int fd = open_file(path, _O_RDWR | _O_APPEND | _O_CREAT);
+  if (fd >= 0 || errno != EACCES) return fd;
+  return open_file(path, _O_WRONLY | _O_APPEND | _O_CREAT);  // a write-only file
+}
+
+bool create_new_file(const char* path) {
+  const int fd = open_file(path, _O_WRONLY | _O_CREAT | _O_EXCL);
+  if (fd < 0) return false;
+  _close(fd);
+  return true;
+}
+
+bool create_empty_file(const char* path) {
+  const int fd = open_file(path, _O_WRONLY | _O_TRUNC | _O_CREAT);
+  if (fd < 0) return false;
+  _close(fd);
+  return true;
+}
+
+long write_fd(int fd, const void* data, std::size_t size) {
+  const long n = static_cast<long>(_write(fd, data, static_cast<unsigned>(size)));
+  if (n < 0) descriptor_failed(errno, "_write", fd);
+  return n;
+}
+
+long read_at(int fd, void* data, std::size_t size, long long offset) {
+  // Writes append whatever the position, so moving it is harmless.
+  if (_lseeki64(fd, offset, SEEK_SET) < 0) {
+    descriptor_failed(errno, "_lseeki64", fd);
+    return -1;
+  }
+  const long n = static_cast<long>(_read(fd, data, static_cast<unsigned>(size)));
+  if (n < 0) descriptor_failed(errno, "_read", fd);
+  return n;
+}
+
+bool close_fd(int fd) {
+  if (_close(fd) == 0) return true;
+  descriptor_failed(errno, "_close", fd);
+  return false;
+}
+
+long long file_size_fd(int fd) {
+  const long long size = _filelengthi64(fd);
+  if (size < 0) descriptor_failed(errno, "_filelengthi64", fd);
+  return size;
+}
+
+bool truncate_fd(int fd, long long size) {
+  const errno_t code = _chsize_s(fd, size);
+  if (code == 0) return true;
+  descriptor_failed(code, "_chsize_s", fd);
+  return false;
+}
+
+// ---- Text files
+
 TextReader::~TextReader() {
   if (file_) fclose(file_);
 }
 
-bool TextReader::open(const std::string& path) {
+bool TextReader::open(const char* path) {
   if (file_) fclose(file_);
   ended_ = false;
-  file_ = _fsopen(path.c_str(), "r", _SH_DENYNO);
-  if (!file_) return false;
-  struct _stat st;
-  if (_fstat(_fileno(file_), &st) != 0 || !(st.st_mode & _S_IFREG)) {
+  file_ = _fsopen(path, "r", _SH_DENYNO);
+  if (!file_) return path_failed(errno, "fopen", path);
+  struct _stat64 st;
+  if (_fstat64(_fileno(file_), &st) != 0) {
+    const int code = errno;
     fclose(file_);
     file_ = nullptr;
+    return path_failed(code, "_fstat", path);
   }
-  return file_ != nullptr;
+  if (!(st.st_mode & _S_IFREG)) {
+    fclose(file_);
+    file_ = nullptr;
+    return files::path_refused((st.st_mode & _S_IFDIR) ? EISDIR : EINVAL, "fopen", path, "it is not a regular file");
+  }
+  return true;
 }
 
 int TextReader::get() {
@@ -50,19 +183,8 @@ int TextReader::get() {
   // keeps that true whichever C runtime the program runs on.
   int c = getc(file_);
   if (c == 0x1A) ended_ = true;
+  if (c == EOF && ferror(file_)) descriptor_failed(errno, "read", _fileno(file_));
   return c == EOF || ended_ ? -1 : c;
-}
-
-int access_path(const std::string& path, int mode) { return _access(path.c_str(), mode); }
-
-int change_file_size(int fd, long size) { return _chsize(fd, size) == 0 ? 0 : -1; }
-
-bool change_directory(const std::string& dir) { return _chdir(dir.c_str()) == 0; }
-
-bool change_drive(char letter) {
-  if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
-  if (letter < 'A' || letter > 'Z') return false;
-  return _chdrive(letter - 'A' + 1) == 0;
 }
 
 }  // namespace platform

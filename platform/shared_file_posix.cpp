@@ -104,12 +104,12 @@ void close_folder(Folder* folder) {
 
 int open_in_folder(const Folder& folder, const std::string& name, int flags, mode_t mode,
                    SystemError* error) {
-  const std::string path = folder.path + "/" + name;
+  // The path's text is made only for a failure: the log writer opens a file per record.
   // O_NONBLOCK: a planted FIFO must not hang the open; it is refused below.
   int fd = openat(folder.fd, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
   if (fd < 0) {
     int code = errno;
-    refuse(error, code, "open " + path, advice_for(code));
+    refuse(error, code, "open " + folder.path + "/" + name, advice_for(code));
     return -1;
   }
   struct stat status;
@@ -131,7 +131,7 @@ int open_in_folder(const Folder& folder, const std::string& name, int flags, mod
     code = errno;
   }
   close(fd);
-  refuse(error, code, problem.empty() ? "fstat " + path : "open " + path, problem);
+  refuse(error, code, (problem.empty() ? "fstat " : "open ") + folder.path + "/" + name, problem);
   return -1;
 }
 

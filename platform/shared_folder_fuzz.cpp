@@ -8,7 +8,6 @@
 #include <cstring>
 #include <string>
 
-#include "platform/directory.h"
 #include "platform/files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -16,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char* text = reinterpret_cast<const char*>(data);
   std::string path(text, strnlen(text, size < field ? size : field));
   if (!platform::is_absolute_path(path)) return 0;
-  platform::SystemError why;
-  if (!platform::shared_folder_usable(path, &why) && why.text().empty()) __builtin_trap();
+  // A refusal always says why.
+  if (!platform::shared_folder_usable(path) && !platform::last_file_failure().failed()) __builtin_trap();
   return 0;
 }

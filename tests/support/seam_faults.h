@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstddef>
 
-#include "platform/fileio.h"
+#include "platform/files.h"
 
 namespace testsupport {
 
