@@ -3,6 +3,7 @@
 // its limit, and traces taken by many threads at once.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -14,9 +15,11 @@
 #include "log/internal/block.h"
 #include "log/logfile.h"
 #include "log/logger.h"
+#include "platform/internal/stackwalk_testing.h"
 #include "platform/stacktrace_seam.h"
-#include "tests/support/testsupport.h"
 #include "tests/support/scoped_override.h"
+#include "tests/support/test_child.h"
+#include "tests/support/testsupport.h"
 
 #define NOINLINE __attribute__((noinline))
 
@@ -172,6 +175,26 @@ TEST(StackTrace, EachThreadGetsItsOwnWholeTrace) {
   }
   for (std::thread& thread : threads) thread.join();
   for (int t = 0; t < 8; ++t) EXPECT_EQ(0, bad[t]) << "thread " << t;
+}
+
+// A machine without the symbol library (libdw's runtime package on Linux, dbghelp.dll on
+// Windows): the program runs, every trace is empty, and the problem is told once.
+TEST(DISABLED_ChildScenario, TraceWithoutTheSymbolLibrary) {
+  platform::testing::set_symbol_library("qk-no-such-symbol-library");
+  const std::string first = stacktrace("%f:%l;");
+  const std::string second = chain::level1("%f:%l;", -1);
+  const std::string through_the_seam = platform::stack_text("%f:%l;");
+  std::printf("[%s][%s][%s]\n", first.c_str(), second.c_str(), through_the_seam.c_str());
+}
+
+TEST(StackTrace, WithoutItsSymbolLibraryEveryTraceIsEmptyAndTheProblemToldOnce) {
+  const testsupport::Run r = testsupport::run_child("TraceWithoutTheSymbolLibrary");
+  EXPECT_EQ(0u, r.exit_code) << r.err;
+  EXPECT_EQ("[][][]\n", r.out) << r.err;
+  const std::string problem = "Failed to load library, qk-no-such-symbol-library";
+  const std::size_t at = r.err.find(problem);
+  EXPECT_NE(std::string::npos, at) << r.err;
+  EXPECT_EQ(std::string::npos, r.err.find(problem, at + 1)) << "told more than once:\n" << r.err;
 }
 
 TEST(StackTrace, TheSeamGivesTheEngineToTheLowerModules) {

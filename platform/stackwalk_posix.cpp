@@ -24,6 +24,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/internal/stackwalk_testing.h"
 #include "platform/internal/symbol_engine_use.h"
 
 namespace platform {
@@ -103,8 +104,8 @@ struct LibdwCalls {
 LibdwCalls libdw;
 
 // True when every function was found; called under the engine's mutex, once.
-bool load_libdw() {
-  void* handle = dlopen("libdw.so.1", RTLD_NOW | RTLD_LOCAL);
+bool load_libdw(const char* file_name) {
+  void* handle = dlopen(file_name, RTLD_NOW | RTLD_LOCAL);
   if (!handle) return false;
 #define QK_LIBDW_LOOKUP(name)                                               \
   libdw.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name)); \
@@ -150,8 +151,9 @@ bool report_modules() {
 }
 
 bool start_engine(StackProblemSink problem) {
-  if (!load_libdw()) {
-    if (problem) problem("Failed to load library, libdw.so.1");
+  const char* library = testing::symbol_library("libdw.so.1");
+  if (!load_libdw(library)) {
+    if (problem) problem((std::string("Failed to load library, ") + library).c_str());
     return false;
   }
   session_callbacks.find_elf = libdw.dwfl_linux_proc_find_elf;

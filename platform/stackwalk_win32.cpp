@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/internal/stackwalk_testing.h"
 #include "platform/internal/symbol_engine_use.h"
 
 namespace platform {
@@ -119,8 +120,8 @@ struct DbgHelp {
   decltype(&SymGetSymFromAddr) get_sym_from_addr = nullptr;
   decltype(&SymGetLineFromAddr) get_line_from_addr = nullptr;
 
-  bool load() {
-    HMODULE library = LoadLibraryA("dbghelp.dll");
+  bool load(const char* file_name) {
+    HMODULE library = LoadLibraryA(file_name);
     return resolve(library, "SymGetOptions", get_options) &&
            resolve(library, "SymSetOptions", set_options) &&
            resolve(library, "SymInitialize", initialize) &&
@@ -226,8 +227,9 @@ bool load_modules_from_toolhelp() {
 
 bool start_engine(StackProblemSink problem) {
   nt_family = is_nt_family();
-  if (!dbghelp.load()) {
-    report(problem, "Failed to load library, dbghelp.dll");
+  const char* library = testing::symbol_library("dbghelp.dll");
+  if (!dbghelp.load(library)) {
+    report(problem, std::string("Failed to load library, ") + library);
     return false;
   }
   dbghelp.set_options(dbghelp.get_options() | SYMOPT_DEFERRED_LOADS | SYMOPT_LOAD_LINES);
