@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "platform/process.h"
+#include "tests/support/test_child.h"
 
 using platform::split_command_line;
 using V = std::vector<std::string>;
@@ -21,4 +28,37 @@ TEST(SplitCommandLine, FollowsTheWindowsRuntimeRules) {
   // "" inside quotes is a literal quote.
   EXPECT_EQ(split_command_line("\"a\"\"b\" c"), (V{"a\"b", "c"}));
   EXPECT_EQ(split_command_line("\"unterminated arg"), (V{"unterminated arg"}));
+}
+
+// Writes its argument to standard output and standard error.
+TEST(DISABLED_ChildScenario, EchoArgument) {
+  const std::vector<std::string> args = testsupport::child_arguments();
+  const std::string text = args.empty() ? "" : args[0];
+  std::printf("%s\n", text.c_str());
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+// Children started from several threads at once, each with its output redirected to files of
+// its own: every one starts, and each file holds its own child's output only.
+TEST(StartCommandLine, ChildrenStartedFromSeveralThreadsAtOnceEachGetTheirOwnFiles) {
+  const int threads = 8, rounds = 4;
+  std::vector<std::string> wrong;
+  std::mutex wrong_mutex;
+  std::vector<std::thread> starters;
+  for (int t = 0; t < threads; ++t) {
+    starters.emplace_back([t, &wrong, &wrong_mutex] {
+      for (int round = 0; round < rounds; ++round) {
+        const std::string token = "child-" + std::to_string(t) + "-" + std::to_string(round);
+        const testsupport::Run r =
+            testsupport::run_child("EchoArgument", testsupport::ChildOptions().argument(token));
+        if (!r.started || r.exit_code != 0 || r.out != token + "\n" || r.err != token + "\n") {
+          std::lock_guard<std::mutex> lock(wrong_mutex);
+          wrong.push_back(token + ": started " + std::to_string(r.started) + ", exit " +
+                          std::to_string(r.exit_code) + ", out \"" + r.out + "\", err \"" + r.err + "\"");
+        }
+      }
+    });
+  }
+  for (std::thread& s : starters) s.join();
+  EXPECT_TRUE(wrong.empty()) << wrong.size() << " children went wrong, first: " << wrong[0];
 }

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <process.h>
 
+#include <mutex>
+
 #include "platform/internal/win32_security.h"
 
 namespace platform {
@@ -21,8 +23,18 @@ HANDLE open_for_child(const std::string& path, bool write) {
                      write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// Every inheritable handle of the process goes to each child made while it is open, so two
+// threads starting children at once would hand each other's redirected files to the wrong
+// child (and the system's start itself is not safe to run from several threads at once).
+// One start at a time, from the opening of the child's handles to their closing.
+std::mutex& start_mutex() {
+  static std::mutex* m = new std::mutex;  // never destroyed: children start at exit too
+  return *m;
+}
+
 Child create(const std::string& command_line, const std::string* in, const std::string* out,
              const std::string* err) {
+  std::lock_guard<std::mutex> one_start_at_a_time(start_mutex());
   Child child;
 
   // The child's process attributes: a descriptor with a present but null access list
@@ -115,6 +127,7 @@ int spawn_no_wait(const std::string& program_path, const std::string& arg) {
   std::string program = program_path;
   for (char& c : program)
     if (c == '/') c = '\\';
+  std::lock_guard<std::mutex> one_start_at_a_time(start_mutex());
   intptr_t rc = arg.empty()
                     ? _spawnlp(_P_NOWAIT, program.c_str(), program.c_str(), nullptr)
                     : _spawnlp(_P_NOWAIT, program.c_str(), program.c_str(), arg.c_str(), nullptr);
