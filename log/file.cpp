@@ -301,7 +301,7 @@ void initialiseEntry(FileEntry* e, const LogFile::Names& names, int options) {
 
 // Creates the file, which must not exist, empty, with the permissions the user's
 // file-creation mask gives; 0 or the error.
-int createNew(const char* path) { return platform::file_calls().create_new(path); }
+bool createNew(const char* path) { return platform::file_calls().create_new(path); }
 
 // Moves the entry to the next number: that file is deleted and begun empty, as every
 // switch does. When it cannot be begun (a file of another user that this process may not
@@ -312,7 +312,7 @@ bool switchFile(FileEntry* e, const LogFile::Names& names, long long now) {
   char path[kPathSize];
   buildPath(names.directory, names.pattern, next, path);
   std::remove(path);
-  if (createNew(path) != 0) return false;
+  if (!createNew(path)) return false;
   e->file_number = next;
   e->records = 0;
   e->start_time = static_cast<std::int32_t>(now);

@@ -255,7 +255,10 @@ int failingOpen(const char* path) {
   errno = fail_with;
   return -1;
 }
-int refusedCreate(const char*) { return EACCES; }
+bool refusedCreate(const char*) {
+  errno = EACCES;
+  return false;
+}
 
 TEST_F(LogFileTest, AFullDiskStartsTheNextFileOnceAndNeverEmptiesTheRing) {
   LogFile* f = open("w.%1");

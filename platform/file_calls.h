@@ -24,8 +24,8 @@ struct FileCalls {
   int (*open_append)(const char* path);
   // write_fd of files.h: the count written, or -1 with errno set.
   long (*write)(int fd, const void* data, std::size_t size);
-  // create_new_file of files.h: 0, or the error number.
-  int (*create_new)(const char* path);
+  // create_new_file of files.h: true, or false with errno set.
+  bool (*create_new)(const char* path);
 };
 
 // The calls behind NamedLock.

@@ -40,14 +40,9 @@ TEST(DISABLED_ChildScenario, MappingPeer) {
 
 class FileMappingContract : public ::testing::Test {
  protected:
-  // A name of its own for each test, as other test programs run beside this one.
-  static std::string freshName() {
-    static int counter = 0;
-    return "QK_SHMtest" + std::to_string(platform::process_id()) + "_" + std::to_string(++counter);
-  }
-
   testsupport::TempDir dir_;
-  std::string name_ = freshName();
+  // A name of its own for each test, as other test programs run beside this one.
+  std::string name_ = testsupport::unique_name("QK_SHMtest");
   std::string backing_ = dir_ / "backing";
 };
 

@@ -48,12 +48,6 @@ TEST(DISABLED_ChildScenario, LockTry) {
 
 class NamedLockContract : public ::testing::Test {
  protected:
-  // A name of its own for each test, as other test programs run beside this one.
-  static std::string freshName() {
-    static int counter = 0;
-    return "QK_SEMtest" + std::to_string(platform::process_id()) + "_" + std::to_string(++counter);
-  }
-
   LockWait tryInAnotherProcess() {
     const testsupport::Run r = testsupport::run_child("LockTry", childOptions());
     EXPECT_TRUE(r.started);
@@ -78,7 +72,8 @@ class NamedLockContract : public ::testing::Test {
   }
 
   testsupport::TempDir folder_;
-  std::string name_ = freshName();
+  // A name of its own for each test, as other test programs run beside this one.
+  std::string name_ = testsupport::unique_name("QK_SEMtest");
 };
 
 TEST_F(NamedLockContract, IsRecursiveForItsHolderAndFreeAfterTheLastRelease) {

@@ -12,12 +12,15 @@ namespace fs = std::filesystem;
 
 namespace testsupport {
 
-TempDir::TempDir() {
+std::string unique_name(const std::string& prefix) {
   static std::atomic<int> counter{0};
+  return prefix + std::to_string(platform::process_id()) + "_" + std::to_string(counter++);
+}
+
+TempDir::TempDir() {
   fs::path base = fs::temp_directory_path();
   for (;;) {
-    fs::path p = base / ("qk_test_" + std::to_string(platform::process_id()) + "_" +
-                         std::to_string(counter++));
+    fs::path p = base / unique_name("qk_test_");
     std::error_code ec;
     if (fs::create_directory(p, ec)) {
       path_ = p.generic_string();

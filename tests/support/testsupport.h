@@ -70,6 +70,10 @@ std::string sibling_program(const std::string& name);
 // The calling process's id.
 unsigned long process_id();
 
+// A name no other call in any running test program gives: the prefix, this process's id
+// and a number of this process ("QK_SEMtest4711_3"), for named objects of a test's own.
+std::string unique_name(const std::string& prefix);
+
 // The exit code a process shows after it exited with the code (8 bits on POSIX).
 int observed_exit_code(int code);
 
