@@ -94,11 +94,26 @@ void apply_assignment(const qkenv::Assignment& a, const std::string& path) {
   // A token without a name ("@=x") cannot be an assignment; skipping it keeps a
   // malformed line from ending the process.
   if (a.name.empty()) return;
-  // No environment holds a longer value; the rest of the file still counts.
+  // An assignment past a bound is not set, and the rest of the file still counts: no
+  // environment holds a longer value, and with a longer name (which could be set) no
+  // program could be started any more.
   if (a.too_long) {
-    const std::string message = "Value of " + a.name + " in " + path + " line " +
-                                std::to_string(a.line) + " is longer than " +
-                                std::to_string(qkenv::kValueMax) + " characters; not set\n";
+    const std::string where = " in " + path + " line " + std::to_string(a.line);
+    std::string message;
+    switch (a.overflow) {
+      case qkenv::Overflow::name:
+        message = "Name " + a.name + "..." + where + " is longer than " + std::to_string(qkenv::kNameMax) +
+                  " characters; not set\n";
+        break;
+      case qkenv::Overflow::line:
+        message = "Line of " + a.name + where + " is longer than " + std::to_string(qkenv::kLineMax) +
+                  " characters; not set\n";
+        break;
+      default:
+        message = "Value of " + a.name + where + " is longer than " + std::to_string(qkenv::kValueMax) +
+                  " characters; not set\n";
+        break;
+    }
     report_message(message.c_str(), REPORT_WARNING, 0);
     return;
   }

@@ -181,6 +181,63 @@ TEST(EnvLoad, ValuesAreBoundedAtTheLongestAnEnvironmentHolds) {
   EXPECT_EQ("from the expansion", value_of("QKT_B"));
 }
 
+TEST(EnvLoad, NamesAndLinesAreBoundedAndTheFileGoesOn) {
+  Installation inst({"QKT_X", "QKT_Y", "QKT_Z"});
+  // A name of 200,000 bytes could be set, and then no program could be started (the
+  // system refuses an environment string that long); a line whose value starts after more
+  // blanks than a line holds is cut, and so not set either.
+  const std::string long_name = "QKT_" + std::string(200000, 'N');
+  write_file(inst.root + "/QK.env", long_name + "=1\nQKT_X=after the name\nQKT_Y=" +
+                                        std::string(qkenv::kLineMax, ' ') + "v\nQKT_Z=after the line\n");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ("after the name", value_of("QKT_X"));
+  const std::string path = inst.root + sep() + "QK.env";
+  EXPECT_EQ("\nName " + long_name.substr(0, qkenv::kNameMax) + "... in " + path +
+                " line 1 is longer than 255 characters; not set\n"
+                "\nLine of QKT_Y in " + path + " line 3 is longer than " + std::to_string(qkenv::kLineMax) +
+                " characters; not set\n",
+            testing::internal::GetCapturedStderr());
+  EXPECT_EQ(nullptr, platform::get_env(long_name.c_str()));
+  EXPECT_EQ(nullptr, platform::get_env(long_name.substr(0, qkenv::kNameMax).c_str()));
+  EXPECT_EQ("<none>", value_of("QKT_Y"));
+  EXPECT_EQ("after the line", value_of("QKT_Z"));
+}
+
+// The peak of the child's resident memory while it loads its settings, in kilobytes
+// (Linux's /proc; -1 elsewhere).
+long peak_kilobytes() {
+  FILE* status = fopen("/proc/self/status", "r");
+  if (!status) return -1;
+  char line[256];
+  long peak = -1;
+  while (fgets(line, sizeof line, status))
+    if (strncmp(line, "VmHWM:", 6) == 0) peak = strtol(line + 6, nullptr, 10);
+  fclose(status);
+  return peak;
+}
+
+TEST(DISABLED_ChildScenario, EnvLoadPeak) {
+  use_parents_installation();
+  const long before = peak_kilobytes();
+  const char* value = env_lookup("QKT_X", 0);
+  printf("%s %ld\n", value ? value : "<none>", peak_kilobytes() - before);
+}
+
+TEST(EnvLoad, AnEndlessCommentLineIsSkippedWithoutBeingHeld) {
+  Installation inst({"QKT_X"});
+  if (peak_kilobytes() < 0) GTEST_SKIP() << "no measure of a process's peak memory here";
+  const size_t line = 48u << 20;
+  write_file(inst.root + "/QK.env", "# " + std::string(line, 'c') + "\nQKT_X=after\n");
+  testsupport::Run r =
+      testsupport::run_child("EnvLoadPeak", in_installation(inst));
+  ASSERT_EQ(0u, r.exit_code) << r.err;
+  long grown = -1;
+  char value[32] = "";
+  ASSERT_EQ(2, sscanf(r.out.c_str(), "%31s %ld", value, &grown)) << r.out;
+  EXPECT_STREQ("after", value);
+  EXPECT_LT(grown, 8L << 10) << "kilobytes held while a line of " << line << " bytes was read";
+}
+
 TEST(QkEnvParser, AsksForTheLocaleOnlyForBytesFrom0x80) {
   // Every locale classifies the bytes below 0x80 alike; the locale is loaded only when a
   // byte above must be classified (inside a comment or a value, after its first byte,

@@ -24,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (parser.next(a)) {
     // The reader bounds a value (qkenv::kValueMax), so forced lines such as "@A=$A$A"
     // cannot double a value on every line.
+    if (a.name.size() > qkenv::kNameMax) __builtin_trap();  // the name bound did not hold
     if (a.token.empty() || a.token[0] == '.' || a.name.empty() || a.too_long) continue;
     const bool forced = a.token[0] == '@';
     const std::string value = qkenv::value_part(a.token);

@@ -47,14 +47,20 @@ bool Parser::is_name_char(int c) {
 }
 
 // Joins physical lines into one logical line ending in LF; false at the end of the file.
+// A logical line holds at most kLineMax bytes: the rest is read and dropped (the line is
+// marked cut), so that a file of one endless line costs no more memory than a long one.
 bool Parser::next_logical_line() {
   line_.clear();
   line_pos_ = 0;
+  line_cut_ = false;
   bool continued = false;
   line_number_ = physical_lines_ + 1;
   while (!source_ended_) {
-    std::string physical;
     ++physical_lines_;
+    const size_t start = line_.size();
+    size_t length = 0;  // bytes of this physical line, kept or dropped
+    size_t kept = 0;
+    int last = 0;
     bool ended_by_lf = false;
     for (;;) {
       int c = source_();
@@ -66,25 +72,33 @@ bool Parser::next_logical_line() {
         ended_by_lf = true;
         break;
       }
-      if (c != 0) physical.push_back(static_cast<char>(c));  // a text file has no NUL
+      if (c == 0) continue;  // a text file has no NUL
+      ++length;
+      last = c;
+      if (line_.size() < kLineMax) {
+        line_.push_back(static_cast<char>(c));
+        ++kept;
+      } else {
+        line_cut_ = true;
+      }
     }
-    if (physical.empty()) {
+    if (length == 0) {
       if (ended_by_lf) {  // empty physical lines are skipped
         if (!continued) line_number_ = physical_lines_ + 1;
         continue;
       }
       break;
     }
-    if (physical.back() == '\\') {
-      physical.pop_back();
-      while (!physical.empty() && static_cast<unsigned char>(physical.back()) >= 1 &&
-             static_cast<unsigned char>(physical.back()) <= 32)
-        physical.pop_back();
-      line_ += physical;
+    if (last == '\\') {
+      if (kept == length) {
+        line_.pop_back();
+        while (line_.size() > start && static_cast<unsigned char>(line_.back()) >= 1 &&
+               static_cast<unsigned char>(line_.back()) <= 32)
+          line_.pop_back();
+      }
       continued = true;
       continue;
     }
-    line_ += physical;
     line_.push_back('\n');
     return true;
   }
@@ -100,7 +114,9 @@ int Parser::raw() {
     return c;
   }
   if (line_pos_ >= line_.size() && !next_logical_line()) return -1;
-  return static_cast<unsigned char>(line_[line_pos_++]);
+  const int c = static_cast<unsigned char>(line_[line_pos_++]);
+  if (line_cut_ && line_pos_ == line_.size()) cut_line_ended_ = true;
+  return c;
 }
 
 int Parser::next_char() {
@@ -142,16 +158,37 @@ int Parser::next_char() {
   }
 }
 
+namespace {
+
+void mark_overflow(Assignment& out, Overflow what) {
+  out.too_long = true;
+  if (out.overflow == Overflow::none) out.overflow = what;
+}
+
+}  // namespace
+
 bool Parser::next(Assignment& out) {
   out.token.clear();
   out.name.clear();
   out.line = 0;
   out.too_long = false;
+  out.overflow = Overflow::none;
   discarding_ = false;
   size_t value_start = 0;
   int state = 0;
   for (bool done = false; !done;) {
     int c = next_char();
+    // A line cut at kLineMax inside an assignment leaves it incomplete: it is not set, and
+    // it ends with its line (what was dropped may have held its "=", which the next line
+    // must not stand in for). Inside a comment, or before a line's first name, nothing
+    // was lost.
+    if (cut_line_ended_) {
+      cut_line_ended_ = false;
+      if (state >= 2) {
+        mark_overflow(out, Overflow::line);
+        break;
+      }
+    }
     if (c < 0) break;
     const char ch = static_cast<char>(c);
     switch (state) {
@@ -175,9 +212,11 @@ bool Parser::next(Assignment& out) {
           state = 4;
         } else if (is_blank(c)) {
           state = 3;
-        } else {
+        } else if (out.name.size() < kNameMax) {
           out.name.push_back(ch);
           out.token.push_back(ch);
+        } else {
+          mark_overflow(out, Overflow::name);
         }
         break;
       case 3:  // before "="
@@ -203,7 +242,7 @@ bool Parser::next(Assignment& out) {
         } else if (out.token.size() - value_start < kValueMax) {
           out.token.push_back(ch);
         } else {
-          out.too_long = true;
+          mark_overflow(out, Overflow::value);
           discarding_ = true;
         }
         break;

@@ -6,7 +6,8 @@
 //      references expanded from the environment of the moment, "$$" for one "$";
 //   3. the tokenizer: "NAME = value", "@NAME=value" (forced), "#" and "!" comments, a
 //      leading UTF-8 byte-order mark skipped;
-//      a value is bounded at kValueMax bytes;
+//      a name is bounded at kNameMax bytes, a value at kValueMax and a logical line at
+//      kLineMax (the rest of a longer line is skipped as it is read, never held);
 //   4. the caller applies each assignment (see env.cpp).
 #ifndef QK_ENV_INTERNAL_QKENV_PARSER_H
 #define QK_ENV_INTERNAL_QKENV_PARSER_H
@@ -20,12 +21,24 @@ namespace qkenv {
 // (32767 characters with the terminating zero). A longer value is not kept; the assignment
 // is marked instead, so that references that nest from line to line cannot grow without end.
 const size_t kValueMax = 32766;
+// The longest name an assignment may give. Every system passes a variable to the programs
+// it starts as one string of name, "=" and value, and refuses to start them when one
+// string is too long; 255 characters is the name buffer of the settings' own format.
+const size_t kNameMax = 255;
+// The longest logical line that is held: room for the longest name and the longest value
+// with every byte of it escaped. The rest of a longer line is read and dropped.
+const size_t kLineMax = 2 * kValueMax + kNameMax + 256;
+
+// Which bound an assignment went past: it is then not set (the caller says so), and its
+// token and name hold their beginnings only.
+enum class Overflow { none, value, name, line };
 
 struct Assignment {
   std::string token;      // "NAME=value", possibly behind "@" or "."
   std::string name;       // the name alone
   int line = 0;           // the file's line where the assignment starts (from 1)
-  bool too_long = false;  // the value exceeded kValueMax; token holds its beginning only
+  bool too_long = false;  // a bound was exceeded (overflow says which)
+  Overflow overflow = Overflow::none;
 };
 
 class Parser {
@@ -43,6 +56,7 @@ class Parser {
 
  private:
   bool next_logical_line();
+  bool append_to_line(char c);
   bool is_blank(int c);
   bool is_letter(int c);
   bool is_name_char(int c);
@@ -62,6 +76,8 @@ class Parser {
   int physical_lines_ = 0;  // physical lines read so far
   int line_number_ = 0;     // the first physical line of the current logical line
   bool discarding_ = false;  // the current value is too long: the rest of it is skipped
+  bool line_cut_ = false;    // the current logical line went past kLineMax
+  bool cut_line_ended_ = false;  // the line feed of a cut line was just delivered
 };
 
 // The value part of a token: the text after its first "=" (empty without one).
