@@ -17,6 +17,7 @@
 #include "log/detail/logstate.h"
 #include "platform/file_calls.h"
 #include "platform/files.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -481,7 +482,9 @@ Attempt appendToFile(FileEntry* e, const LogFile::Names& names, const char* pref
 // A failure that a new file cures: a full disk, where starting the next file frees the
 // room of the file it replaces (as a switch by size would), though only when the current
 // file holds something, so that a disk that stays full never empties the ring file by
-// file; and a current file that cannot take records (a folder or a device in its place).
+// file; and a current file that cannot take records: a folder, a device, a FIFO or a
+// socket in its place, or a file with other names (hard links), which the writers refuse
+// to write through.
 // A failure of this process (out of descriptors, its own file-size limit, no permission)
 // is not cured by a new file and leaves the shared files alone.
 bool switchCures(const Attempt& attempt) {
@@ -491,6 +494,7 @@ bool switchCures(const Attempt& attempt) {
     case EISDIR:
     case ELOOP:
     case ENXIO:
+    case EMLINK:
     case ETXTBSY:
       return true;
     default:
@@ -534,15 +538,21 @@ namespace logimpl {
 void* (*allocateLine)(std::size_t size) = std::malloc;
 
 void attachLogBlock(MEMORY_LGQK* block, bool (*lock)(), void (*unlock)(), bool with_files) {
+  char directory[LOG_DIRECTORY_MAX + 1] = "";
+  if (block) {
+    const std::size_t n = strnlen(block->log_directory, LOG_DIRECTORY_MAX);
+    std::memcpy(directory, block->log_directory, n);
+    directory[n] = '\0';
+  }
+  attachLogBlock(block, lock, unlock, with_files, directory);
+}
+
+void attachLogBlock(MEMORY_LGQK* block, bool (*lock)(), void (*unlock)(), bool with_files,
+                    const char* directory) {
   block_base = block;
   block_lock = lock;
   block_unlock = unlock;
-  log_directory[0] = '\0';
-  if (block) {
-    const std::size_t n = strnlen(block->log_directory, LOG_DIRECTORY_MAX);
-    std::memcpy(log_directory, block->log_directory, n);
-    log_directory[n] = '\0';
-  }
+  logimpl::copyText(log_directory, sizeof log_directory, directory ? directory : "");
   file_output = with_files && block && log_directory[0];
   // A write past this process's file-size limit must fail and be taken back, not end the
   // process with a torn line in the file.
@@ -597,6 +607,58 @@ void writeLine(LogFile* file, const char* prefix, const char* text, std::size_t 
 
 // --- LogFile ----------------------------------------------------------------------------------
 
+namespace {
+
+std::uint32_t ownProcessId() { return static_cast<std::uint32_t>(platform::process_id()); }
+
+// Each open not yet closed keeps its process's id in a free holder slot (when there is
+// one), and each close takes one back.
+void addHolder(FileEntry* e) {
+  const std::uint32_t me = ownProcessId();
+  for (std::uint32_t& holder : e->holders)
+    if (holder == 0) {
+      holder = me;
+      return;
+    }
+}
+
+void removeHolder(FileEntry* e) {
+  const std::uint32_t me = ownProcessId();
+  for (std::uint32_t& holder : e->holders)
+    if (holder == me) {
+      holder = 0;
+      return;
+    }
+}
+
+// True when no living process has the entry's files open: no holder lives, and every open
+// was closed or belongs to a holder that has ended. An open that no holder slot tells of
+// (more than the slots, or by a program that keeps none) keeps the entry.
+bool entryUnused(const FileEntry* e) {
+  long long held = 0;
+  for (std::uint32_t holder : e->holders) {
+    if (holder == 0) continue;
+    if (platform::process_alive(holder)) return false;
+    ++held;
+  }
+  const long long opens = static_cast<long long>(e->open_count) - 10000LL * e->limit_holds;
+  return opens <= held;
+}
+
+// The first entry that may be reused for another pair, emptied; -1 when every entry is in
+// use by a living process.
+int reuseEntry() {
+  for (int i = 0; i < LOG_FILE_TABLE_ENTRIES; ++i) {
+    FileEntry* e = entryAt(i);
+    if (!entryUnused(e)) continue;
+    std::memset(e, 0, sizeof *e);
+    return i;
+  }
+  return -1;
+}
+
+}  // namespace
+
 LogFile* LogFile::open(const char* directory, const char* pattern, int options) {
   if (!block_base) return nullptr;
   Names names;
@@ -621,6 +683,9 @@ LogFile* LogFile::open(const char* directory, const char* pattern, int options) 
     }
   }
   if (index < 0) {
+    // A table full of entries that no living process has open (each run of a program
+    // whose file names hold its process id leaves one) takes the new pair in one of them.
+    if (free_index < 0) free_index = reuseEntry();
     if (free_index < 0) {
       unlockBlock();
       fatalError("LOGGER:  File table full");
@@ -631,6 +696,8 @@ LogFile* LogFile::open(const char* directory, const char* pattern, int options) 
   }
   FileEntry* e = entryAt(index);
   e->open_count = nextNumber(e->open_count);
+  addHolder(e);
+  last_end[index] = LastEnd{0, -1};  // the entry may have held another pair before
   if (e->open_count > 1)
     e->options = 0;
   else
@@ -648,6 +715,7 @@ FileEntry* LogFile::entry() const { return entryAt(entry_); }
 void LogFile::close() {
   if (lockBlock()) {
     entry()->open_count = static_cast<std::int32_t>(static_cast<std::uint32_t>(entry()->open_count) - 1u);
+    removeHolder(entry());
     unlockBlock();
   }
   delete this;
@@ -658,6 +726,7 @@ void LogFile::setFileLimit(int bytes) {
   entry()->size_limit = bytes;
   entry()->open_count =
       static_cast<std::int32_t>(static_cast<std::uint32_t>(entry()->open_count) + 10000u);
+  ++entry()->limit_holds;
   unlockBlock();
 }
 

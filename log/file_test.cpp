@@ -2,6 +2,9 @@
 // lines, retries and the standard-error fallback. Each test attaches a block of its own
 // whose log directory is a fresh temporary folder.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -241,6 +244,44 @@ TEST_F(LogFileTest, AFileThatCannotTakeRecordsIsSwitchedOnceThenTheRecordIsLost)
   // A success clears the count.
   write(f, "again");
   EXPECT_EQ(text + line("again"), contents("u.0"));
+}
+
+#ifndef _WIN32
+// Writers refuse to write through a hard link (the other name may be any file of the
+// system) or into a FIFO; either in place of the current file is switched past once, as a
+// folder is, instead of costing every later record of every process.
+TEST_F(LogFileTest, AHardLinkOrAFifoAsTheCurrentFileIsSwitchedPastOnce) {
+  LogFile* f = open("h.%1");
+  write(f, "a");
+  testsupport::write_file(dir_ / "victim", "secret\n");
+  fs::remove(dir_ / "h.0");
+  fs::create_hard_link(dir_ / "victim", dir_ / "h.0");
+  testing::internal::CaptureStderr();
+  write(f, "b");
+  write(f, "b2");
+  EXPECT_EQ(line("b") + line("b2"), contents("h.1"));
+  fs::remove(dir_ / "h.1");
+  ASSERT_EQ(0, mkfifo((dir_ / "h.1").c_str(), 0600));
+  write(f, "c");
+  EXPECT_EQ("", testing::internal::GetCapturedStderr());
+  EXPECT_EQ("secret\n", contents("victim"));
+  EXPECT_EQ(2, entry(0).file_number);
+  EXPECT_EQ(line("c"), contents("h.2"));
+  EXPECT_TRUE(fs::is_fifo(dir_ / "h.1"));
+  write(f, "d");
+  EXPECT_EQ(line("c") + line("d"), contents("h.2"));
+}
+#endif
+
+// The log directory is checked once, as a copy; what is written follows that copy, never
+// the block's field, which another process may have changed since the check.
+TEST_F(LogFileTest, FilesGoWhereTheCheckedCopyOfTheLogDirectorySays) {
+  setLogDirectory("relative");
+  logimpl::attachLogBlock(&block_, nullptr, nullptr, true, dir_.path().c_str());
+  LogFile* f = open("c.%1");
+  write(f, "checked");
+  EXPECT_EQ(line("checked"), contents("c.0"));
+  EXPECT_FALSE(testsupport::file_exists("relative"));
 }
 
 // Failing calls for the seam: each fails with the error in fail_with while it is not 0.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "env/env.h"
 #include "env/qkos.h"
@@ -23,6 +24,8 @@ LogSink* default_sink = nullptr;
 bool making_default_sink = false;
 
 char allocation_message[64];
+
+const int kDirectoryNoticeLine = 1;
 
 }  // namespace
 
@@ -52,7 +55,7 @@ void startLogProcess() {
   char directory[LOG_DIRECTORY_MAX + 1];
   if (s.mode == LOG_MODE_STANDARD && !memlgqk_shared()) s.mode = LOG_MODE_STDERR_ONLY;
   if (!memlgqk_log_directory(block, directory)[0]) s.mode = LOG_MODE_STDERR_ONLY;
-  logimpl::attachLogBlock(block, memlgqk_lock, memlgqk_unlock, s.mode != LOG_MODE_STDERR_ONLY);
+  logimpl::attachLogBlock(block, memlgqk_lock, memlgqk_unlock, s.mode != LOG_MODE_STDERR_ONLY, directory);
 
   if (!s.process_name[0] && !s.identity[0])
     std::snprintf(s.identity, sizeof s.identity, "ProcID_%d", s.pid);
@@ -73,6 +76,11 @@ LogSink* defaultLogSink() {
   default_sink = new LogSink(".", pattern, 0x10000);
   std::set_new_handler(logNewHandler);
   making_default_sink = false;
+  // A log directory that is not the one this process's settings name is said once.
+  const std::string notice = memlgqk_take_directory_notice();
+  if (!notice.empty() && default_sink->wants("memlgqk", kDirectoryNoticeLine, WARNING))
+    writeRecord(default_sink, WARNING, "memlgqk", kDirectoryNoticeLine, notice.c_str(), notice.size(), -1,
+                nullptr, 0);
   return default_sink;
 }
 

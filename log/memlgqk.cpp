@@ -5,6 +5,7 @@
 
 #include <errno.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -63,6 +64,30 @@ void normalise(std::string& path) {
   if (path.size() > 1 && path.back() == '/') path.pop_back();
 }
 
+// The folder a setting names, as the block stores it: '/' separators, no trailing '/', a
+// relative one from the current directory, with the subdirectory appended. False (path
+// then as given) when the current directory is needed and unknown.
+bool directory_path(const char* text, const char* subdirectory, std::string& path) {
+  path = text;
+  normalise(path);
+  // Every process of the installation reads the directory from the block, each in a
+  // working directory of its own: a relative one is stored from where it was given. (A
+  // path from the root, "/x", stays as it is; on Windows it names the current drive's.)
+  if (!platform::is_absolute_path(text) && !platform::is_absolute_path(path) && path[0] != '/') {
+    const std::string here = platform::current_directory();
+    if (here.empty()) return false;
+    while (path.compare(0, 2, "./") == 0) path.erase(0, 2);
+    path = path == "." ? here : here + "/" + path;
+  }
+  normalise(path);
+  if (subdirectory) {
+    path += "/";
+    path += subdirectory;
+    normalise(path);
+  }
+  return true;
+}
+
 // Tries a folder as the log directory and, when it serves, stores it in the block. Each
 // failure is told on standard error when QK_LOGGER_TRACE is set.
 class DirectoryTrial {
@@ -71,23 +96,9 @@ class DirectoryTrial {
 
   bool attempt(const char* text, const char* subdirectory, bool may_create) {
     if (!text || !*text) return false;
-    std::string path = text;
-    normalise(path);
-    // Every process of the installation reads the directory from the block, each in a
-    // working directory of its own: a relative one is stored from where it was given. (A
-    // path from the root, "/x", stays as it is; on Windows it names the current drive's.)
-    if (!platform::is_absolute_path(text) && !platform::is_absolute_path(path) && path[0] != '/') {
-      const std::string here = platform::current_directory();
-      if (here.empty()) return fail("Directory " + path + " is relative, and the current directory is unknown");
-      while (path.compare(0, 2, "./") == 0) path.erase(0, 2);
-      path = path == "." ? here : here + "/" + path;
-    }
-    normalise(path);
-    if (subdirectory) {
-      path += "/";
-      path += subdirectory;
-      normalise(path);
-    }
+    std::string path;
+    if (!directory_path(text, subdirectory, path))
+      return fail("Directory " + path + " is relative, and the current directory is unknown");
     // A cut path would name another folder, and the file names need their room too.
     if (path.size() > memlgqk_longest_log_directory())
       return fail("Directory " + path + " is longer than " + std::to_string(memlgqk_longest_log_directory()) +
@@ -218,6 +229,12 @@ int installation_key(short complain) {
 }
 
 
+// Why a segment could not be had, as the segment layer tells it: its error number alone
+// says "Cannot allocate memory" for every failure.
+std::string failure_text(const platform::SystemError& why) {
+  return why.failed() ? why.text() : std::string(error_text(errno));
+}
+
 // The attached block, or nullptr when an object in the way keeps it from being had.
 MEMORY_LGQK* attach_shared(bool* fresh) {
   *fresh = false;
@@ -232,8 +249,11 @@ MEMORY_LGQK* attach_shared(bool* fresh) {
       give_up_sharing(shm_failure());
       return nullptr;
     }
+    if (shm_failure().out_of_descriptors())
+      fatalError("LOGGER: Couldn't get my memory - this process has no file descriptor left:",
+                 shm_failure().text().c_str());
     fatalError("LOGGER: Couldn't get my memory - most common problem is shared memory exists but wrong size",
-               error_text(errno));
+               failure_text(shm_failure()).c_str());
   }
   void* address = shm_attach(segment, nullptr, 0);
   if (address == SHM_ATTACH_FAILED) {
@@ -241,7 +261,7 @@ MEMORY_LGQK* attach_shared(bool* fresh) {
       give_up_sharing(shm_failure());
       return nullptr;
     }
-    fatalError("LOGGER: Couldn't attach my memory ", error_text(errno));
+    fatalError("LOGGER: Couldn't attach my memory ", failure_text(shm_failure()).c_str());
   }
   return static_cast<MEMORY_LGQK*>(address);
 }
@@ -371,23 +391,108 @@ bool memlgqk_remove_file_filter(MEMORY_LGQK* b, const char* source_file) {
 
 namespace {
 
-// The shared block's log directory was written by whichever process initialised it, and
-// any user who may write the block can change it: it is used only when it is an absolute
-// path to a folder this process could have chosen itself (one that exists, that it may
-// read and write, and that may hold shared files).
-bool log_directory_acceptable(const std::string& path) {
-  platform::SystemError why;
-  if (!platform::is_absolute_path(path)) {
-    why = platform::SystemError{EINVAL, "log directory", "it is not an absolute path", true, true};
-  } else if (platform::shared_folder_usable(path) && platform::access_path(path.c_str(), platform::access_read_write)) {
-    return true;
-  } else {
-    why = platform::last_file_failure();
+// The folder this process would choose itself, and the setting that names it.
+struct OwnChoice {
+  const char* setting = nullptr;  // "QK_LOG", or "QK_ROOT" for its "log" folder
+  std::string path;               // "" when neither is set
+};
+
+OwnChoice own_choice() {
+  OwnChoice own;
+  if (const char* log = env_lookup("QK_LOG", 0)) {
+    if (*log && directory_path(log, nullptr, own.path)) own.setting = "QK_LOG";
+  } else if (const char* root = env_lookup("QK_ROOT", 0)) {
+    if (*root && directory_path(root, "log", own.path)) own.setting = "QK_ROOT";
   }
+  if (!own.setting) own.path.clear();
+  return own;
+}
+
+// The path lies in the folder (or is it).
+bool inside(const std::string& path, const std::string& folder) {
+  if (folder.empty() || path.compare(0, folder.size(), folder) != 0) return false;
+  return path.size() == folder.size() || folder.back() == '/' || path[folder.size()] == '/';
+}
+
+// An absolute path whose parts are all names: no ".", no "..", no empty part.
+bool plain_absolute(const std::string& path) {
+  if (!platform::is_absolute_path(path)) return false;
+  std::size_t start = path.find('/');
+  if (start == std::string::npos) return true;  // "C:" alone
+  while (start < path.size()) {
+    const std::size_t end = std::min(path.find('/', start + 1), path.size());
+    const std::string part = path.substr(start + 1, end - start - 1);
+    if (part == "." || part == ".." || (part.empty() && !(start == 0 && path.size() == 1))) return false;
+    start = end;
+  }
+  return true;
+}
+
+// A refusal of the block's log directory, told on standard error.
+bool refuse(const std::string& path, const platform::SystemError& why) {
   std::fprintf(stderr, "LoggerQK: The log directory \"%s\" in the installation's shared block is refused: %s. "
                "Records go to standard error.\n", path.c_str(), why.text().c_str());
   std::fflush(stderr);
   return false;
+}
+
+bool refuse(const std::string& path, const std::string& reason) {
+  return refuse(path, platform::SystemError{EINVAL, "log directory", reason, true, true});
+}
+
+// Said once, at WARNING, when the logger has started: the block's directory serves, and
+// this process's own setting names another.
+std::string directory_notice;
+
+// The shared block's log directory was written by whichever process initialised it, and
+// any user who may write the block can change it. It is used under the rules of the
+// installation's own choice: its place is the folder this process would choose itself
+// (QK_LOG, else QK_ROOT's "log"), or a folder inside one of the installation's folders
+// (QK_ROOT, QK_LOCAL, QK_SITE) that no symbolic link leads out of; its owner is this user
+// or root, or it lies in a folder that not every user may write; and this process may
+// read and write it. A folder that was removed is made again, below a parent that passes
+// the same owner rule, as the installation's own would be.
+bool log_directory_acceptable(const std::string& path) {
+  if (!plain_absolute(path)) return refuse(path, "it is not an absolute path made of plain names");
+  const OwnChoice own = own_choice();
+  const bool own_folder = own.setting && own.path == path;
+  std::string anchor;  // the installation's folder that holds it
+  if (!own_folder) {
+    for (const char* setting : {"QK_ROOT", "QK_LOCAL", "QK_SITE"}) {
+      const char* value = env_lookup(setting, 0);
+      std::string folder;
+      if (value && *value && directory_path(value, nullptr, folder) && inside(path, folder)) {
+        anchor = folder;
+        break;
+      }
+    }
+    if (anchor.empty())
+      return refuse(path, std::string("it is not ") +
+                              (own.setting ? "the folder this process's " + std::string(own.setting) + " names"
+                                           : std::string("this process's own choice")) +
+                              ", nor inside the installation's folders (QK_ROOT, QK_LOCAL, QK_SITE)");
+  }
+  platform::FileStatus status;
+  if (!platform::file_status(path.c_str(), &status) && platform::last_file_failure().code == ENOENT) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string parent = slash == 0 ? std::string("/") : path.substr(0, slash);
+    if (slash != std::string::npos && platform::shared_folder_usable(parent)) platform::make_directory(path.c_str());
+  }
+  if (!platform::shared_folder_usable(path) || !platform::access_path(path.c_str(), platform::access_read_write))
+    return refuse(path, platform::last_file_failure());
+  if (!own_folder) {
+    const std::string real = platform::resolved_path(path);
+    const std::string real_anchor = platform::resolved_path(anchor);
+    if (real.empty() || real_anchor.empty() || !inside(real, real_anchor))
+      return refuse(path, "a symbolic link on its way leads out of " + anchor);
+  }
+  if (own.setting && !own_folder) {
+    directory_notice = std::string(own.setting) +
+                       (std::strcmp(own.setting, "QK_LOG") == 0 ? " names " : "'s log folder is ") + own.path + ", but the installation logs into " + path +
+                       ", chosen when its shared log block was made; to move its logs, stop every process of "
+                       "the installation and remove the block's backing file";
+  }
+  return true;
 }
 
 }  // namespace
@@ -395,10 +500,18 @@ bool log_directory_acceptable(const std::string& path) {
 const char* memlgqk_log_directory(const MEMORY_LGQK* b, char (&copy)[LOG_DIRECTORY_MAX + 1]) {
   copy[0] = '\0';
   if (!b) return copy;
+  // One read of the field, which another process may change at any moment: what is
+  // checked is what the caller gets.
   std::string text = field_text(b->log_directory, LOG_DIRECTORY_MAX);
   if (shared && b == block && !text.empty() && !log_directory_acceptable(text)) return copy;
   std::memcpy(copy, text.c_str(), text.size() + 1);
   return copy;
+}
+
+std::string memlgqk_take_directory_notice() {
+  std::string notice;
+  notice.swap(directory_notice);
+  return notice;
 }
 
 [[noreturn]] void memlgqk_destroy() { fatalError("LOGGER:  tried to delete a shared memory object"); }

@@ -25,6 +25,8 @@
 #include <cstdint>
 #include <string>
 
+const int LOG_FILE_HOLDERS = 8;  // process ids an entry keeps of its opens
+
 // One entry of the file table, 204 bytes: a directory and a numbered file pattern that
 // every process of the block shares.
 struct LogFileTableEntry {
@@ -39,7 +41,13 @@ struct LogFileTableEntry {
   std::int32_t size_limit;     // bytes; 0 or less: no size rule
   std::int32_t max_records;    // records per file; -1: none
   std::int32_t file_days;      // days per file; -1: none
-  char reserved2[40];
+  // In the 40 bytes the layout leaves reserved (0 in an entry that a program without them
+  // made), so that an entry whose files no living process has open can be reused for
+  // another pair when the table is full. An open by a program that does not keep them is
+  // not among the holders, and its entry is then never reused while it stays open.
+  std::uint32_t limit_holds;   // setFileLimit calls, each of which added 10000 to open_count
+  std::uint32_t holders[LOG_FILE_HOLDERS];  // process ids of opens not yet closed; 0 free
+  char reserved2[4];
 };
 
 // Kinds of filter entries; any kind above LOG_FILTER_SOURCE_FILE matches every message.
@@ -85,7 +93,9 @@ static_assert(offsetof(LogFileTableEntry, reserved1) == 148, "entry reserved wor
 static_assert(offsetof(LogFileTableEntry, size_limit) == 152, "entry size limit");
 static_assert(offsetof(LogFileTableEntry, max_records) == 156, "entry maximum records");
 static_assert(offsetof(LogFileTableEntry, file_days) == 160, "entry days");
-static_assert(offsetof(LogFileTableEntry, reserved2) == 164, "entry reserved tail");
+static_assert(offsetof(LogFileTableEntry, limit_holds) == 164, "entry limit holds");
+static_assert(offsetof(LogFileTableEntry, holders) == 168, "entry holders");
+static_assert(offsetof(LogFileTableEntry, reserved2) == 200, "entry reserved tail");
 static_assert(sizeof(LogFilterEntry) == 116, "filter entry is 116 bytes");
 static_assert(offsetof(LogFilterEntry, level) == 4, "filter level");
 static_assert(offsetof(LogFilterEntry, process_id) == 8, "filter process id");
@@ -145,9 +155,16 @@ bool memlgqk_remove_file_filter(MEMORY_LGQK* block, const char* source_file);
 
 // The log directory as a zero-terminated copy (at most 259 characters, cut at the field's
 // end when another program left it without its zero byte); "" when none was chosen. The
-// directory of this process's shared block is untrusted: unless it is an absolute path
-// to a folder that may hold the installation's files, "" and a message on standard error.
+// directory of this process's shared block is untrusted: unless it is the folder this
+// process would choose itself, or an absolute path to a folder inside the installation's
+// folders (QK_ROOT, QK_LOCAL, QK_SITE) that may hold its files, "" and a message on
+// standard error. A removed folder is made again under the same rules. The field is read
+// once: the copy is what was checked, and the one to use.
 const char* memlgqk_log_directory(const MEMORY_LGQK* block, char (&copy)[LOG_DIRECTORY_MAX + 1]);
+
+// The warning, once, when the block's directory serves though this process's own setting
+// (QK_LOG, else QK_ROOT) names another folder: the text naming both, then "".
+std::string memlgqk_take_directory_notice();
 
 // --- For programs that look at an installation's block from outside (qklog) -----------------
 

@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "log/logger.h"
 #include "platform/files.h"
@@ -64,6 +67,35 @@ TEST(DISABLED_ChildScenario, LeaveHalfDone) {
   memlgqk_unlock();
 }
 
+// A short-lived program with a log file named by its process id; with an argument it ends
+// without closing it, as a killed process does.
+TEST(DISABLED_ChildScenario, OwnFileOnce) {
+  LOGGER_QK own(".", "own.%p.%1", 0);
+  if (own.isOn("own", 1, ERROR)) {
+    own.stream() << "short-lived";
+    own.commit();
+  }
+  if (!testsupport::child_arguments().empty()) platform::exit_process_now(0);
+}
+
+// As a user who may write the block would: its log directory becomes the argument.
+TEST(DISABLED_ChildScenario, SetBlockDirectory) {
+  MEMORY_LGQK* block = memlgqk_create(MEMLGQK_MODE_STANDARD);
+  const std::string path = testsupport::child_arguments().at(0);
+  memlgqk_lock();
+  std::memset(block->log_directory, 0, sizeof block->log_directory);
+  std::memcpy(block->log_directory, path.data(), path.size());
+  memlgqk_unlock();
+}
+
+// A process of the installation that logs one record through stdlog.
+TEST(DISABLED_ChildScenario, LogOne) {
+  if (stdlog && stdlog->isOn("probe", 1, ERROR)) {
+    stdlog->stream() << "one record";
+    stdlog->commit();
+  }
+}
+
 // --- The layout as another program writes it -------------------------------------------
 
 template <typename T>
@@ -102,7 +134,10 @@ TEST_F(BlockBytes, EveryFieldSitsAtItsOffset) {
   put<std::int32_t>(bytes, entry + 152, 100000);
   put<std::int32_t>(bytes, entry + 156, -1);
   put<std::int32_t>(bytes, entry + 160, 30);
-  put<unsigned char>(bytes, entry + 164, 0x5A);
+  put<std::uint32_t>(bytes, entry + 164, 2);
+  put<std::uint32_t>(bytes, entry + 168, 4711);
+  put<std::uint32_t>(bytes, entry + 196, 815);
+  put<unsigned char>(bytes, entry + 200, 0x5A);
   put<std::uint32_t>(bytes, 8160, 1);
   putFilter(19, 2, 91, 4711, "Brimvale");
   putText(bytes, 10484, "/var/log/qk");
@@ -122,6 +157,9 @@ TEST_F(BlockBytes, EveryFieldSitsAtItsOffset) {
   EXPECT_EQ(e.size_limit, 100000);
   EXPECT_EQ(e.max_records, -1);
   EXPECT_EQ(e.file_days, 30);
+  EXPECT_EQ(e.limit_holds, 2u);
+  EXPECT_EQ(e.holders[0], 4711u);
+  EXPECT_EQ(e.holders[7], 815u);
   EXPECT_EQ(static_cast<unsigned char>(e.reserved2[0]), 0x5A);
   EXPECT_EQ(block()->filter_busy, 1u);
   const LogFilterEntry& f = block()->filters[19];
@@ -367,6 +405,136 @@ TEST_F(BlockCreation, ALogFolderLongerThanTheBlockHoldsIsRefused) {
       << r.err;
   EXPECT_NE(r.err.find("\nLOGGER:  " + too_long + "  QK_LOG path is inv"), std::string::npos)
       << r.err;  // the fatal message is cut at 300 characters
+}
+
+TEST_F(BlockCreation, EntriesOfEndedProcessesAreReusedWhenTheFileTableIsFull) {
+  ScopedEnv log_dir("QK_LOG", (dir / "logs").c_str());
+  // Each run leaves an entry of its own, more runs than the table has entries: half of
+  // them close their file, half end without closing it.
+  const int runs = LOG_FILE_TABLE_ENTRIES + 2;
+  for (int run = 0; run < runs; ++run) {
+    testsupport::ChildOptions options;
+    if (run % 2) options.argument("ends without closing");
+    testsupport::Run r = run_child("OwnFileOnce", options);
+    ASSERT_EQ(r.exit_code, 0u) << "run " << run << ": " << r.err;
+    ASSERT_EQ(r.err, "") << "run " << run;
+  }
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir / "logs")) {
+    const std::string name = entry.path().filename().string();
+    if (name.compare(0, 4, "own.") != 0) continue;
+    ++files;
+    const std::string text = testsupport::read_file(entry.path().string());
+    EXPECT_NE(text.find("short-lived\n"), std::string::npos) << name;
+  }
+  EXPECT_EQ(files, runs);
+}
+
+#ifndef _WIN32
+// A process that runs out of descriptors while it starts says so, at whichever step.
+TEST_F(BlockCreation, RunningOutOfDescriptorsAtStartGivesTheTrueReason) {
+  ScopedEnv log_dir("QK_LOG", (dir / "logs").c_str());
+  std::string command;
+  for (const std::string& part : testsupport::child_command("Standard")) command += " '" + part + "'";
+  bool reached_the_segment = false;
+  for (int descriptors = 4; descriptors <= 8; ++descriptors) {
+    testsupport::Run r = testsupport::run(
+        "sh -c " + testsupport::quote_arg("ulimit -n " + std::to_string(descriptors) + " && exec" + command));
+    EXPECT_EQ(r.err.find("Cannot allocate memory"), std::string::npos) << descriptors << ": " << r.err;
+    if (r.exit_code == 0) continue;
+    EXPECT_EQ(r.exit_code, static_cast<unsigned long>(kFatalExit)) << r.err;
+    EXPECT_TRUE(r.err.find("Too many open files") != std::string::npos ||
+                r.err.find("Couldn't get my semaphore : 24") != std::string::npos)
+        << descriptors << ": " << r.err;
+    if (r.err.find("LOGGER: Couldn't get my memory - this process has no file descriptor left: open ") !=
+        std::string::npos)
+      reached_the_segment = true;
+  }
+  EXPECT_TRUE(reached_the_segment) << "no limit stopped the process at its segment";
+}
+#endif
+
+// The names of the stdlog files in the folder.
+std::vector<std::string> stdlogFiles(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.compare(0, 7, "stdlog.") == 0) names.push_back(name);
+  }
+  return names;
+}
+
+testsupport::ChildOptions withArgument(const std::string& argument) {
+  return testsupport::ChildOptions().argument(argument);
+}
+
+// Whoever may write the block may point it elsewhere; the processes of the installation
+// follow only to a folder they could have chosen themselves.
+TEST_F(BlockCreation, TheBlocksLogDirectoryIsUsedOnlyWhereTheInstallationsOwnWouldBe) {
+  ScopedEnv log_dir("QK_LOG", (dir / "logs").c_str());
+  ASSERT_EQ(run_child("LogOne").exit_code, 0u);
+  TempDir elsewhere;  // outside every folder of the installation, though this user's own
+  testsupport::make_dirs(dir / "root");
+  std::filesystem::create_directory_symlink(elsewhere.path(), dir / "root/link");
+  for (const std::string& target : {elsewhere.path(), dir / "root/link", dir / "root/../../" +
+                                        std::filesystem::path(elsewhere.path()).filename().string()}) {
+    ASSERT_EQ(run_child("SetBlockDirectory", withArgument(target)).exit_code, 0u);
+    testsupport::Run r = run_child("LogOne");
+    EXPECT_EQ(r.exit_code, 0u) << r.err;
+    EXPECT_NE(r.err.find("LoggerQK: The log directory \"" + target + "\" in the installation's shared block is "
+                         "refused: "),
+              std::string::npos)
+        << target << ": " << r.err;
+    EXPECT_NE(r.err.find("one record"), std::string::npos) << "the record goes to standard error";
+    EXPECT_TRUE(stdlogFiles(elsewhere.path()).empty()) << target;
+  }
+  // A folder inside the installation serves.
+  testsupport::make_dirs(dir / "root/moved");
+  ASSERT_EQ(run_child("SetBlockDirectory", withArgument(dir / "root/moved")).exit_code, 0u);
+  testsupport::Run r = run_child("LogOne");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(stdlogFiles(dir / "root/moved").size(), 1u);
+}
+
+TEST_F(BlockCreation, ARemovedLogDirectoryIsMadeAgainByANewProcess) {
+  ScopedEnv log_dir("QK_LOG", (dir / "logs").c_str());
+  ASSERT_EQ(run_child("LogOne").exit_code, 0u);
+  std::filesystem::remove_all(dir / "logs");
+  testsupport::Run r = run_child("LogOne");
+  EXPECT_EQ(r.err, "");
+  ASSERT_EQ(stdlogFiles(dir / "logs").size(), 1u);
+  EXPECT_NE(testsupport::read_file(dir / "logs" + "/" + stdlogFiles(dir / "logs")[0]).find("one record"),
+            std::string::npos);
+  // Not below a parent that fails the owner rule, nor where no parent is left.
+  std::filesystem::remove_all(dir / "logs");
+  std::filesystem::rename(dir.path() + "/root", dir.path() + "/gone");
+  ASSERT_EQ(run_child("SetBlockDirectory", withArgument(dir / "root/log")).exit_code, 0u);
+  r = run_child("LogOne");
+  EXPECT_NE(r.err.find("is refused: "), std::string::npos) << r.err;
+  EXPECT_FALSE(testsupport::file_exists(dir / "root"));
+}
+
+TEST_F(BlockCreation, AnotherLogSettingIsToldOnceAtWarningNamingBothFolders) {
+  ScopedEnv level("QK_LOG_LEVEL", "WARNING");
+  {
+    ScopedEnv log_dir("QK_LOG", (dir / "first").c_str());
+    ASSERT_EQ(run_child("LogOne").exit_code, 0u);
+  }
+  ScopedEnv log_dir("QK_LOG", (dir / "second").c_str());
+  testsupport::Run r = run_child("LogOne");
+  EXPECT_EQ(r.err, "");
+  const std::vector<std::string> files = stdlogFiles(dir / "first");
+  ASSERT_EQ(files.size(), 1u);
+  const std::string text = testsupport::read_file(dir / "first" + "/" + files[0]);
+  const std::string notice = "QK_LOG names " + dir / "second" + ", but the installation logs into " +
+                             dir / "first" + ", chosen when its shared log block was made";
+  const std::size_t at = text.find(notice);
+  ASSERT_NE(at, std::string::npos) << text;
+  EXPECT_EQ(text.find(notice, at + 1), std::string::npos) << "once";
+  EXPECT_NE(text.rfind("WARNING", at), std::string::npos);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << "two records and the warning:\n" << text;
+  EXPECT_FALSE(testsupport::file_exists(dir / "second"));
 }
 
 TEST_F(BlockCreation, KeysThatNameNoSharedBlockAreRefused) {

@@ -82,6 +82,10 @@ bool access_path(const char* path, int mode);
 // not serve). Windows accepts any existing folder.
 bool shared_folder_usable(const std::string& path);
 
+// The folder's path with every symbolic link on the way resolved (realpath), or "" when it
+// cannot be had. Windows gives the path as it is.
+std::string resolved_path(const std::string& path);
+
 // The current directory, or "" when it cannot be had.
 std::string current_directory();
 

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -59,6 +60,17 @@ bool shared_folder_usable(const std::string& path) {
   if (!posix::open_folder(path, &folder, &files::failure_to_fill())) return false;
   posix::close_folder(&folder);
   return true;
+}
+
+std::string resolved_path(const std::string& path) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (!resolved) {
+    path_failed(errno, "realpath", path.c_str());
+    return std::string();
+  }
+  std::string result = resolved;
+  free(resolved);
+  return result;
 }
 
 std::string current_directory() {

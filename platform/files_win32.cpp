@@ -60,6 +60,8 @@ bool shared_folder_usable(const std::string& path) {
   return status.is_directory || path_failed(ENOTDIR, "_stat", path.c_str());
 }
 
+std::string resolved_path(const std::string& path) { return path; }
+
 std::string current_directory() {
   char* text = _getcwd(nullptr, 0);
   if (!text) {

@@ -56,6 +56,10 @@ unsigned long last_error();
 unsigned long process_id();
 unsigned long thread_id();
 
+// False only when the system says that no process of that id exists (one of another user
+// is alive too; a process that has ended but not yet been waited for is not).
+bool process_alive(unsigned long pid);
+
 // Ends the process at once with the code: no exit-time destructors, no atexit functions,
 // no stream flushing beyond what the caller did.
 [[noreturn]] void exit_process_now(int code);

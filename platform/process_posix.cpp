@@ -7,6 +7,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -138,6 +139,22 @@ CommandResult run_command_line_redirected(const std::string& command_line,
 unsigned long last_error() { return static_cast<unsigned long>(errno); }
 
 unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
+
+bool process_alive(unsigned long pid) {
+  const pid_t id = static_cast<pid_t>(pid);
+  if (id <= 0 || static_cast<unsigned long>(id) != pid) return false;
+  if (kill(id, 0) != 0) return errno != ESRCH;
+  // A child of this process that has ended but was not waited for still answers.
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%ld/stat", static_cast<long>(id));
+  FILE* stat = fopen(path, "r");
+  if (!stat) return true;
+  char line[512];
+  const bool read = fgets(line, sizeof line, stat) != nullptr;
+  fclose(stat);
+  const char* name_end = read ? strrchr(line, ')') : nullptr;  // the state follows the name
+  return !name_end || name_end[1] != ' ' || name_end[2] != 'Z';
+}
 
 unsigned long thread_id() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
 

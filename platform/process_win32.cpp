@@ -110,6 +110,15 @@ unsigned long last_error() { return GetLastError(); }
 
 unsigned long process_id() { return GetCurrentProcessId(); }
 
+bool process_alive(unsigned long pid) {
+  if (pid == 0) return false;
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;  // no such process; else not ours to open
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+}
+
 unsigned long thread_id() { return GetCurrentThreadId(); }
 
 void exit_process_now(int code) { ExitProcess(static_cast<UINT>(code)); }

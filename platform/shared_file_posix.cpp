@@ -118,6 +118,7 @@ int open_in_folder(const Folder& folder, const std::string& name, int flags, mod
   if (fstat(fd, &status) != 0) {
     code = errno;
   } else if (!S_ISREG(status.st_mode)) {
+    code = ENXIO;  // as the open of a socket, or of a FIFO without a reader, answers
     problem = "it is not a regular file; remove it";
   } else if (status.st_nlink != 1) {
     code = EMLINK;

@@ -2,7 +2,10 @@
 // from the library's own table of descriptions.
 #include "platform/syserror.h"
 
+#include <errno.h>
 #include <string.h>
+
+#include "platform/system_error.h"
 
 namespace platform {
 
@@ -24,5 +27,7 @@ std::string system_message(unsigned long code) {
   const char* text = strerrordesc_np(static_cast<int>(code));
   return text ? std::string(text) : std::string();
 }
+
+bool SystemError::out_of_descriptors() const { return code == EMFILE || code == ENFILE; }
 
 }  // namespace platform

@@ -4,8 +4,11 @@
 
 #include <windows.h>
 
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include "platform/system_error.h"
 
 namespace platform {
 
@@ -20,6 +23,11 @@ std::string system_message(unsigned long code) {
                            buf, sizeof buf, nullptr);
   if (n == 0) return std::string();
   return std::string(buf, n);
+}
+
+bool SystemError::out_of_descriptors() const {
+  if (c_library_code) return code == EMFILE || code == ENFILE;
+  return code == ERROR_TOO_MANY_OPEN_FILES;
 }
 
 }  // namespace platform

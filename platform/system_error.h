@@ -23,6 +23,8 @@ struct SystemError {
   bool c_library_code = false;
 
   bool failed() const { return code != 0; }
+  // The process has no file descriptor (handle) left, or the system none to give.
+  bool out_of_descriptors() const;
   // "<call>: <system message>" and, when there is advice, "; " and the advice.
   std::string text() const;
 };

@@ -12,6 +12,10 @@ namespace logimpl {
 // the lock cannot be had, and is then not released. Without file output
 // (stderr-only mode) the table is kept but no file is touched.
 void attachLogBlock(MEMORY_LGQK* block, bool (*lock)(), void (*unlock)(), bool file_output);
+// The same with the log directory given: the copy that was checked (memlgqk_log_directory),
+// not the block's field, which another process may have changed since.
+void attachLogBlock(MEMORY_LGQK* block, bool (*lock)(), void (*unlock)(), bool file_output,
+                    const char* log_directory);
 
 // The attached block, or nullptr.
 MEMORY_LGQK* logBlock();
