@@ -276,12 +276,14 @@ TEST_F(LogFileTest, AHardLinkOrAFifoAsTheCurrentFileIsSwitchedPastOnce) {
 // The log directory is checked once, as a copy; what is written follows that copy, never
 // the block's field, which another process may have changed since the check.
 TEST_F(LogFileTest, FilesGoWhereTheCheckedCopyOfTheLogDirectorySays) {
-  setLogDirectory("relative");
+  const std::string changed = "relative" + std::to_string(platform::process_id());
+  setLogDirectory(changed);
   logimpl::attachLogBlock(&block_, nullptr, nullptr, true, dir_.path().c_str());
   LogFile* f = open("c.%1");
   write(f, "checked");
   EXPECT_EQ(line("checked"), contents("c.0"));
-  EXPECT_FALSE(testsupport::file_exists("relative"));
+  EXPECT_FALSE(testsupport::file_exists(changed));
+  fs::remove_all(changed);
 }
 
 // Failing calls for the seam: each fails with the error in fail_with while it is not 0.
