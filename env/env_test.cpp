@@ -182,13 +182,15 @@ TEST(EnvLoad, ValuesAreBoundedAtTheLongestAnEnvironmentHolds) {
 }
 
 TEST(EnvLoad, NamesAndLinesAreBoundedAndTheFileGoesOn) {
-  Installation inst({"QKT_X", "QKT_Y", "QKT_Z"});
+  const std::string longest = "QKT_" + std::string(qkenv::kNameMax - 4, 'L');
+  Installation inst({"QKT_X", "QKT_Y", "QKT_Z", longest});
   // A name of 200,000 bytes could be set, and then no program could be started (the
   // system refuses an environment string that long); a line whose value starts after more
-  // blanks than a line holds is cut, and so not set either.
+  // blanks than a line holds is cut, and so not set either. 255 characters serve.
   const std::string long_name = "QKT_" + std::string(200000, 'N');
   write_file(inst.root + "/QK.env", long_name + "=1\nQKT_X=after the name\nQKT_Y=" +
-                                        std::string(qkenv::kLineMax, ' ') + "v\nQKT_Z=after the line\n");
+                                        std::string(qkenv::kLineMax, ' ') + "v\nQKT_Z=after the line\n" +
+                                        longest + "=longest\n");
   testing::internal::CaptureStderr();
   EXPECT_EQ("after the name", value_of("QKT_X"));
   const std::string path = inst.root + sep() + "QK.env";
@@ -201,6 +203,7 @@ TEST(EnvLoad, NamesAndLinesAreBoundedAndTheFileGoesOn) {
   EXPECT_EQ(nullptr, platform::get_env(long_name.substr(0, qkenv::kNameMax).c_str()));
   EXPECT_EQ("<none>", value_of("QKT_Y"));
   EXPECT_EQ("after the line", value_of("QKT_Z"));
+  EXPECT_EQ("longest", value_of(longest.c_str()));
 }
 
 // The peak of the child's resident memory while it loads its settings, in kilobytes

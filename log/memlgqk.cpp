@@ -414,9 +414,10 @@ bool inside(const std::string& path, const std::string& folder) {
   return path.size() == folder.size() || folder.back() == '/' || path[folder.size()] == '/';
 }
 
-// An absolute path whose parts are all names: no ".", no "..", no empty part.
+// An absolute path whose parts are all names: no ".", no "..", no empty part, and only '/'
+// between them (the installation's own is stored so; Windows would read "..\\" too).
 bool plain_absolute(const std::string& path) {
-  if (!platform::is_absolute_path(path)) return false;
+  if (!platform::is_absolute_path(path) || path.find('\\') != std::string::npos) return false;
   std::size_t start = path.find('/');
   if (start == std::string::npos) return true;  // "C:" alone
   while (start < path.size()) {

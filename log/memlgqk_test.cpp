@@ -476,9 +476,13 @@ TEST_F(BlockCreation, TheBlocksLogDirectoryIsUsedOnlyWhereTheInstallationsOwnWou
   ASSERT_EQ(run_child("LogOne").exit_code, 0u);
   TempDir elsewhere;  // outside every folder of the installation, though this user's own
   testsupport::make_dirs(dir / "root");
+  std::vector<std::string> targets = {
+      elsewhere.path(), dir / "root/../../" + std::filesystem::path(elsewhere.path()).filename().string()};
+#ifndef _WIN32
   std::filesystem::create_directory_symlink(elsewhere.path(), dir / "root/link");
-  for (const std::string& target : {elsewhere.path(), dir / "root/link", dir / "root/../../" +
-                                        std::filesystem::path(elsewhere.path()).filename().string()}) {
+  targets.push_back(dir / "root/link");  // inside the root by its name only
+#endif
+  for (const std::string& target : targets) {
     ASSERT_EQ(run_child("SetBlockDirectory", withArgument(target)).exit_code, 0u);
     testsupport::Run r = run_child("LogOne");
     EXPECT_EQ(r.exit_code, 0u) << r.err;
