@@ -429,6 +429,14 @@ bool plain_absolute(const std::string& path) {
   return true;
 }
 
+// The folder, with every symbolic link on its way followed, lies in the installation's
+// folder (with its own links followed).
+bool stays_inside(const std::string& path, const std::string& anchor) {
+  const std::string real = platform::resolved_path(path);
+  const std::string real_anchor = platform::resolved_path(anchor);
+  return !real.empty() && !real_anchor.empty() && inside(real, real_anchor);
+}
+
 // A refusal of the block's log directory, told on standard error.
 bool refuse(const std::string& path, const platform::SystemError& why) {
   std::fprintf(stderr, "LoggerQK: The log directory \"%s\" in the installation's shared block is refused: %s. "
@@ -477,19 +485,18 @@ bool log_directory_acceptable(const std::string& path) {
   if (!platform::file_status(path.c_str(), &status) && platform::last_file_failure().code == ENOENT) {
     const std::size_t slash = path.find_last_of('/');
     const std::string parent = slash == 0 ? std::string("/") : path.substr(0, slash);
-    if (slash != std::string::npos && platform::shared_folder_usable(parent)) platform::make_directory(path.c_str());
+    if (slash != std::string::npos && (own_folder || stays_inside(parent, anchor)) &&
+        platform::shared_folder_usable(parent))
+      platform::make_directory(path.c_str());
   }
   if (!platform::shared_folder_usable(path) || !platform::access_path(path.c_str(), platform::access_read_write))
     return refuse(path, platform::last_file_failure());
-  if (!own_folder) {
-    const std::string real = platform::resolved_path(path);
-    const std::string real_anchor = platform::resolved_path(anchor);
-    if (real.empty() || real_anchor.empty() || !inside(real, real_anchor))
-      return refuse(path, "a symbolic link on its way leads out of " + anchor);
-  }
+  if (!own_folder && !stays_inside(path, anchor))
+    return refuse(path, "a symbolic link on its way leads out of " + anchor);
   if (own.setting && !own_folder) {
-    directory_notice = std::string(own.setting) +
-                       (std::strcmp(own.setting, "QK_LOG") == 0 ? " names " : "'s log folder is ") + own.path + ", but the installation logs into " + path +
+    const bool log_setting = std::strcmp(own.setting, "QK_LOG") == 0;
+    directory_notice = std::string(own.setting) + (log_setting ? " names " : "'s log folder is ") + own.path +
+                       ", but the installation logs into " + path +
                        ", chosen when its shared log block was made; to move its logs, stop every process of "
                        "the installation and remove the block's backing file";
   }
