@@ -120,10 +120,16 @@ std::size_t memlgqk_longest_log_directory();
 // True when the block is shared between processes.
 bool memlgqk_shared();
 
-// Waits without time limit for the block's mutex (a private block: for the process's own
-// mutex). A mutex whose holder died is taken over. False when the mutex cannot be had:
-// the caller then holds nothing, may change nothing that the mutex guards, and does not
-// call memlgqk_unlock; the first failure of an outage is told on standard error.
+// How long a process waits for the block's mutex: far longer than any record holds it,
+// short enough that a holder that stops (SIGSTOP, a debugger) does not stop the others.
+const unsigned long MEMLGQK_MUTEX_WAIT_MS = 5000;
+
+// Waits up to MEMLGQK_MUTEX_WAIT_MS for the block's mutex (a private block: without limit
+// for the process's own mutex). A mutex whose holder died is taken over. False when the
+// mutex cannot be had: the caller then holds nothing, may change nothing that the mutex
+// guards, and does not call memlgqk_unlock; the first failure of an outage is told on
+// standard error (with the holder's process id where the system tells it), and until a
+// wait succeeds again each wait is brief.
 bool memlgqk_lock();
 // Releases what memlgqk_lock took.
 void memlgqk_unlock();
