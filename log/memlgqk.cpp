@@ -432,13 +432,31 @@ const char* memlgqk_log_directory(const MEMORY_LGQK* b, char (&copy)[LOG_DIRECTO
 
 [[noreturn]] void memlgqk_destroy() { fatalError("LOGGER:  tried to delete a shared memory object"); }
 
-MemlgqkAttachResult memlgqk_attach_existing(int key, MEMORY_LGQK** result) {
+namespace {
+
+bool refused(const platform::SystemError& why) { return why.code == EACCES || why.code == EPERM; }
+
+}  // namespace
+
+MemlgqkAttachResult memlgqk_attach_existing(int key, bool read_only, MEMORY_LGQK** result,
+                                            platform::SystemError* why) {
   *result = nullptr;
+  *why = platform::SystemError();
   if (key == -1 || key == 0) return MEMLGQK_NO_BLOCK;
-  if (shm_get_existing(key, sizeof(MEMORY_LGQK), 0) < 0)
-    return errno == EINVAL ? MEMLGQK_WRONG_SIZE : MEMLGQK_NO_BLOCK;
-  void* address = shm_attach(key, nullptr, 0);
-  if (address == SHM_ATTACH_FAILED) return MEMLGQK_NOT_ATTACHED;
+  // Looking needs no segment of this process's own: the view maps the backing file read
+  // only, which a user who may not write it can open too.
+  const int flags = read_only ? SHM_RDONLY_FLAG : 0;
+  if (shm_get_existing(key, sizeof(MEMORY_LGQK), flags) < 0) {
+    if (errno == EINVAL) return MEMLGQK_WRONG_SIZE;
+    if (errno == ENOENT) return MEMLGQK_NO_BLOCK;
+    *why = shm_failure();
+    if (!read_only) return refused(*why) ? MEMLGQK_NO_PERMISSION : MEMLGQK_NOT_ATTACHED;
+  }
+  void* address = shm_attach(key, nullptr, flags);
+  if (address == SHM_ATTACH_FAILED) {
+    *why = shm_failure();
+    return refused(*why) ? MEMLGQK_NO_PERMISSION : MEMLGQK_NOT_ATTACHED;
+  }
   auto* b = static_cast<MEMORY_LGQK*>(address);
   if (!marker_set(b)) {
     shm_detach(address);

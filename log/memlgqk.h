@@ -25,6 +25,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/system_error.h"
+
 // One entry of the file table, 204 bytes: a directory and a numbered file pattern that
 // every process of the block shares.
 struct LogFileTableEntry {
@@ -163,13 +165,16 @@ enum MemlgqkAttachResult {
   MEMLGQK_WRONG_SIZE,        // its backing file is shorter than a block
   MEMLGQK_NOT_ATTACHED,      // the segment exists but cannot be mapped
   MEMLGQK_NOT_INITIALISED,   // no process has initialised it (no marker)
+  MEMLGQK_NO_PERMISSION,     // this user may not open it so (another user's installation)
 };
 
 // The installation's existing block for the key (env_key with base 1, as the logger forms
-// it), attached read and write beside this process's own block, which stays as it is.
+// it), attached read and write (read only: for looking, which a user who may only read
+// the installation can do too) beside this process's own block, which stays as it is.
 // Nothing is created: no segment, backing file, folder or mutex. *block is the block when
-// the result is MEMLGQK_ATTACHED, else nullptr.
-MemlgqkAttachResult memlgqk_attach_existing(int key, MEMORY_LGQK** block);
+// the result is MEMLGQK_ATTACHED, else nullptr; *why tells why it could not be attached.
+MemlgqkAttachResult memlgqk_attach_existing(int key, bool read_only, MEMORY_LGQK** block,
+                                            platform::SystemError* why);
 
 // The name of the block's mutex for the key: "QK_SEM%08x".
 std::string memlgqk_mutex_name(int key);

@@ -210,20 +210,27 @@ bool parse_number(const std::string& text, long long low, long long high, long l
 class Installation : public qklog::BlockLock {
  public:
   // Finds the block; on failure the message is written and exit_code() tells the code.
-  bool open() {
+  // Looking (read_only) maps the block read only, which a user who may only read the
+  // installation can do too.
+  bool open(bool read_only) {
     const char* key = env_lookup("QK_KEY", 0);
     if (!key) return fail("QK_KEY is not set: the installation has no shared log block");
     key_text_ = key;
     key_ = env_key(1, 0);
-    const MemlgqkAttachResult result = memlgqk_attach_existing(key_, &block_);
+    platform::SystemError why;
+    const MemlgqkAttachResult result = memlgqk_attach_existing(key_, read_only, &block_, &why);
     switch (result) {
       case MEMLGQK_ATTACHED: break;
+      case MEMLGQK_NO_PERMISSION:
+        return fail("the log block for the key " + qklog::printable(key_text_) + " cannot be " +
+                    (read_only ? "read" : "changed") + ": no permission (" + qklog::printable(why.text()) + ")");
       case MEMLGQK_NO_BLOCK:
         return fail("no log block for the key " + qklog::printable(key_text_) +
                     ": no process of the installation has logged yet");
       case MEMLGQK_WRONG_SIZE: return fail("the log block for the key " + qklog::printable(key_text_) + " is too small");
       case MEMLGQK_NOT_ATTACHED:
-        return fail("the log block for the key " + qklog::printable(key_text_) + " cannot be attached");
+        return fail("the log block for the key " + qklog::printable(key_text_) + " cannot be attached" +
+                    (why.failed() ? " (" + qklog::printable(why.text()) + ")" : std::string()));
       case MEMLGQK_NOT_INITIALISED:
         return fail("the log block for the key " + qklog::printable(key_text_) + " was never initialised");
     }
@@ -275,6 +282,7 @@ class Installation : public qklog::BlockLock {
   }
   const std::string& mutex_name() const { return mutex_name_; }
 
+  // Read and write unless opened for looking.
   MEMORY_LGQK* block() const { return block_; }
   int exit_code() const { return exit_code_; }
   qklog::StatusContext context() const {
@@ -322,7 +330,7 @@ int status_command(const std::vector<std::string>& words) {
   if (args.has("help")) return std::fputs(status_usage, stdout), exit_ok;
   if (!args.operands.empty()) return usage_error("status takes no operand", status_usage);
   Installation installation;
-  if (!installation.open()) return installation.exit_code();
+  if (!installation.open(true)) return installation.exit_code();
   int code = exit_ok;
   const MEMORY_LGQK copy = installation.snapshot(&code);
   const std::string text =
@@ -403,7 +411,7 @@ int filter_command(const std::vector<std::string>& words) {
   }
 
   Installation installation;
-  if (!installation.open()) return installation.exit_code();
+  if (!installation.open(action == "list")) return installation.exit_code();
   if (action == "list") {
     int code = exit_ok;
     const MEMORY_LGQK copy = installation.snapshot(&code);
@@ -457,7 +465,7 @@ int offset_command(const std::vector<std::string>& words) {
   if (!clear && set && !qklog::parse_offset(args.operands[0], &seconds, &milliseconds))
     return usage_error("'" + qklog::printable(args.operands[0]) + "' is not SECONDS[.MILLIS]", offset_usage);
   Installation installation;
-  if (!installation.open()) return installation.exit_code();
+  if (!installation.open(!set)) return installation.exit_code();
   if (!set) {
     int code = exit_ok;
     const MEMORY_LGQK copy = installation.snapshot(&code);
@@ -494,7 +502,7 @@ int tail_command(const std::vector<std::string>& words) {
     options.idle_seconds = s + ms / 1000.0;
   }
   Installation installation;
-  if (!installation.open()) return installation.exit_code();
+  if (!installation.open(true)) return installation.exit_code();
   return qklog::tail(installation.block(), installation, options, stdout, stderr);
 }
 

@@ -16,8 +16,11 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "platform/internal/user_testing.h"
 #endif
 
 #include "env/env.h"
@@ -603,6 +606,40 @@ TEST_F(QklogStalls, ATailWhoseOutputIsNotReadHoldsNoWriterUp) {
   EXPECT_EQ(records_of(2), 20);
   close(pipe_fds[0]);
   close(pipe_fds[1]);
+}
+
+// A user who may read the installation but not write it (the usual umask 022): looking
+// works, changing is refused for want of permission, and neither says that nothing has
+// logged.
+TEST_F(Qklog, AnotherUserWhoMayOnlyReadTheInstallationCanLook) {
+  ASSERT_EQ(writer(0, 1, ERROR).exit_code, 0u);
+  for (const std::string& folder : {dir_.path(), root_, root_ + "/site", root_ + "/site/shm", log_dir()})
+    ASSERT_EQ(chmod(folder.c_str(), 0755), 0) << folder;
+  auto as_other = [&](const std::vector<std::string>& args, platform::testing::OtherUserRun* run) {
+    std::vector<std::string> argv = {testsupport::sibling_program("qklog")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return platform::testing::run_as_other_user(argv, run);
+  };
+  platform::testing::OtherUserRun status;
+  if (!as_other({"status"}, &status)) GTEST_SKIP() << "only root may run a program as another user";
+  EXPECT_EQ(status.exit_code, 0) << status.err;
+  EXPECT_EQ(status.err.find("no process of the installation has logged yet"), std::string::npos) << status.err;
+  platform::testing::OtherUserRun list, offset, tail, add;
+  ASSERT_TRUE(as_other({"filter", "list"}, &list));
+  EXPECT_EQ(list.exit_code, 0) << list.err;
+  ASSERT_TRUE(as_other({"offset"}, &offset));
+  EXPECT_EQ(offset.exit_code, 0) << offset.err;
+  ASSERT_TRUE(as_other({"tail", "-n", "1"}, &tail));
+  EXPECT_EQ(tail.exit_code, 0) << tail.err;
+  const MEMORY_LGQK before = snapshot();
+  ASSERT_TRUE(as_other({"filter", "add", "--source", "x", "--level", "ERROR"}, &add));
+  EXPECT_EQ(add.exit_code, 3);
+  EXPECT_NE(add.err.find("qklog: the log block for the key " + std::to_string(key_) +
+                         " cannot be changed: no permission ("),
+            std::string::npos)
+      << add.err;
+  const MEMORY_LGQK after = snapshot();
+  EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
 }
 
 #endif
