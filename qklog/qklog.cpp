@@ -13,6 +13,7 @@
 // creates one. Changes are made under the block's mutex, and filter entries with the
 // busy word raised. Its own logger writes to standard error only and never touches the
 // installation's block or files.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -273,6 +274,11 @@ class Installation : public qklog::BlockLock {
     std::memcpy(&copy, block_, sizeof copy);
     if (locked) {
       unlock();
+    } else if (!held_elsewhere_ && mutex_ && !mutex_->ok() &&
+               (mutex_->error() == EACCES || mutex_->error() == EPERM)) {
+      // A user who may only read the installation may not take its mutex either.
+      std::fprintf(stderr, "qklog: this user may not take the log block's mutex %s; showing the block as it is\n",
+                   mutex_name_.c_str());
     } else {
       std::fprintf(stderr, "qklog: the log block's mutex %s cannot be had (%s); showing it as it is\n",
                    mutex_name_.c_str(), lock_failure().c_str());
