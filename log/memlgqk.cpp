@@ -25,6 +25,9 @@ namespace {
 const char message_prefix[] = "MEMORY_LGQK: ";
 // shm_get's flags for a segment that may have to be made: create, read and write for all.
 const int create_flags = 01666;
+// During an outage of the block's mutex each record waits this long before it goes to
+// standard error.
+const unsigned long memlgqk_outage_wait_ms = 20;
 
 // Process-wide state: the block, whether it is shared, its segment and its mutex (made once
 // per process and kept).
@@ -204,10 +207,40 @@ bool make_mutex(int key) {
 // record; a wait that succeeds ends the outage.
 std::atomic<bool> mutex_outage{false};
 
+// Tells the start of an outage on standard error.
+void tell_mutex_outage(platform::LockWait waited) {
+  if (mutex_outage.exchange(true)) return;
+  std::string why;
+  if (waited == platform::LockWait::timed_out) {
+    why = "another process has held it for " + std::to_string(MEMLGQK_MUTEX_WAIT_MS / 1000) + " seconds";
+    if (const unsigned long holder = block_mutex->holder()) why += " (process " + std::to_string(holder) + ")";
+  } else {
+    why = block_mutex->failure().text();
+  }
+  std::fprintf(stderr,
+               "LoggerQK: The installation's log mutex %s cannot be had: %s. Until it can, records go to "
+               "standard error and are counted as lost.\n",
+               block_mutex_name, why.c_str());
+  std::fflush(stderr);
+}
+
 // A mutex whose holder died is ours now (Windows says so, POSIX releases it silently);
 // the holder's half-done change is the lesser harm than every logging process hanging.
-bool wait_for_block_mutex() {
-  const platform::LockWait waited = block_mutex->wait(platform::NamedLock::forever);
+// A holder that does not let go (stopped, in a debugger) is waited for as long as the
+// bound, and during the outage that follows each record waits only briefly, so that a
+// process goes on at its own speed and writes to the files again once the holder lets go.
+platform::LockWait wait_for_block_mutex(bool tell_failure = true) {
+  const bool outage = mutex_outage.load(std::memory_order_relaxed);
+  const platform::LockWait waited = block_mutex->wait(outage ? memlgqk_outage_wait_ms : MEMLGQK_MUTEX_WAIT_MS);
+  if (waited == platform::LockWait::acquired || waited == platform::LockWait::abandoned) {
+    if (outage) mutex_outage.store(false);
+  } else if (tell_failure || waited == platform::LockWait::timed_out) {
+    tell_mutex_outage(waited);
+  }
+  return waited;
+}
+
+bool block_mutex_had(platform::LockWait waited) {
   return waited == platform::LockWait::acquired || waited == platform::LockWait::abandoned;
 }
 
@@ -291,11 +324,18 @@ MEMORY_LGQK* memlgqk_create(int log_mode) {
     return private_block(log_mode);
   }
   // A block that cannot be initialised under its mutex is not used: a second process
-  // starting at the same moment could wipe it behind this one's back.
-  if (!wait_for_block_mutex()) {
+  // starting at the same moment could wipe it behind this one's back. One that another
+  // process initialised is used without it when the mutex stays held for the whole bound;
+  // its records then wait for the mutex one by one.
+  const platform::LockWait waited = wait_for_block_mutex(false);
+  if (!block_mutex_had(waited)) {
+    if (waited == platform::LockWait::timed_out && !fresh && marker_set(b) && b->log_directory[0]) {
+      block = b;
+      return block;
+    }
     shm_detach(b);
     shared = false;
-    give_up_sharing(block_mutex->failure());
+    if (waited == platform::LockWait::failed) give_up_sharing(block_mutex->failure());
     return private_block(log_mode);
   }
   block = b;
@@ -319,18 +359,7 @@ bool memlgqk_lock() {
     private_mutex().lock();
     return true;
   }
-  if (wait_for_block_mutex()) {
-    if (mutex_outage.load(std::memory_order_relaxed)) mutex_outage.store(false);
-    return true;
-  }
-  if (!mutex_outage.exchange(true)) {
-    std::fprintf(stderr,
-                 "LoggerQK: The installation's log mutex %s cannot be had: %s. Until it can, records go to "
-                 "standard error and are counted as lost.\n",
-                 block_mutex_name, block_mutex->failure().text().c_str());
-    std::fflush(stderr);
-  }
-  return false;
+  return block_mutex_had(wait_for_block_mutex());
 }
 
 void memlgqk_unlock() {
@@ -524,13 +553,31 @@ std::string memlgqk_take_directory_notice() {
 
 [[noreturn]] void memlgqk_destroy() { fatalError("LOGGER:  tried to delete a shared memory object"); }
 
-MemlgqkAttachResult memlgqk_attach_existing(int key, MEMORY_LGQK** result) {
+namespace {
+
+bool refused(const platform::SystemError& why) { return why.code == EACCES || why.code == EPERM; }
+
+}  // namespace
+
+MemlgqkAttachResult memlgqk_attach_existing(int key, bool read_only, MEMORY_LGQK** result,
+                                            platform::SystemError* why) {
   *result = nullptr;
+  *why = platform::SystemError();
   if (key == -1 || key == 0) return MEMLGQK_NO_BLOCK;
-  if (shm_get_existing(key, sizeof(MEMORY_LGQK), 0) < 0)
-    return errno == EINVAL ? MEMLGQK_WRONG_SIZE : MEMLGQK_NO_BLOCK;
-  void* address = shm_attach(key, nullptr, 0);
-  if (address == SHM_ATTACH_FAILED) return MEMLGQK_NOT_ATTACHED;
+  // Looking needs no segment of this process's own: the view maps the backing file read
+  // only, which a user who may not write it can open too.
+  const int flags = read_only ? SHM_RDONLY_FLAG : 0;
+  if (shm_get_existing(key, sizeof(MEMORY_LGQK), flags) < 0) {
+    if (errno == EINVAL) return MEMLGQK_WRONG_SIZE;
+    if (errno == ENOENT) return MEMLGQK_NO_BLOCK;
+    *why = shm_failure();
+    if (!read_only) return refused(*why) ? MEMLGQK_NO_PERMISSION : MEMLGQK_NOT_ATTACHED;
+  }
+  void* address = shm_attach(key, nullptr, flags);
+  if (address == SHM_ATTACH_FAILED) {
+    *why = shm_failure();
+    return refused(*why) ? MEMLGQK_NO_PERMISSION : MEMLGQK_NOT_ATTACHED;
+  }
   auto* b = static_cast<MEMORY_LGQK*>(address);
   if (!marker_set(b)) {
     shm_detach(address);

@@ -25,6 +25,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/system_error.h"
+
 const int LOG_FILE_HOLDERS = 8;  // process ids an entry keeps of its opens
 
 // One entry of the file table, 204 bytes: a directory and a numbered file pattern that
@@ -130,10 +132,16 @@ std::size_t memlgqk_longest_log_directory();
 // True when the block is shared between processes.
 bool memlgqk_shared();
 
-// Waits without time limit for the block's mutex (a private block: for the process's own
-// mutex). A mutex whose holder died is taken over. False when the mutex cannot be had:
-// the caller then holds nothing, may change nothing that the mutex guards, and does not
-// call memlgqk_unlock; the first failure of an outage is told on standard error.
+// How long a process waits for the block's mutex: far longer than any record holds it,
+// short enough that a holder that stops (SIGSTOP, a debugger) does not stop the others.
+const unsigned long MEMLGQK_MUTEX_WAIT_MS = 5000;
+
+// Waits up to MEMLGQK_MUTEX_WAIT_MS for the block's mutex (a private block: without limit
+// for the process's own mutex). A mutex whose holder died is taken over. False when the
+// mutex cannot be had: the caller then holds nothing, may change nothing that the mutex
+// guards, and does not call memlgqk_unlock; the first failure of an outage is told on
+// standard error (with the holder's process id where the system tells it), and until a
+// wait succeeds again each wait is brief.
 bool memlgqk_lock();
 // Releases what memlgqk_lock took.
 void memlgqk_unlock();
@@ -174,13 +182,16 @@ enum MemlgqkAttachResult {
   MEMLGQK_WRONG_SIZE,        // its backing file is shorter than a block
   MEMLGQK_NOT_ATTACHED,      // the segment exists but cannot be mapped
   MEMLGQK_NOT_INITIALISED,   // no process has initialised it (no marker)
+  MEMLGQK_NO_PERMISSION,     // this user may not open it so (another user's installation)
 };
 
 // The installation's existing block for the key (env_key with base 1, as the logger forms
-// it), attached read and write beside this process's own block, which stays as it is.
+// it), attached read and write (read only: for looking, which a user who may only read
+// the installation can do too) beside this process's own block, which stays as it is.
 // Nothing is created: no segment, backing file, folder or mutex. *block is the block when
-// the result is MEMLGQK_ATTACHED, else nullptr.
-MemlgqkAttachResult memlgqk_attach_existing(int key, MEMORY_LGQK** block);
+// the result is MEMLGQK_ATTACHED, else nullptr; *why tells why it could not be attached.
+MemlgqkAttachResult memlgqk_attach_existing(int key, bool read_only, MEMORY_LGQK** block,
+                                            platform::SystemError* why);
 
 // The name of the block's mutex for the key: "QK_SEM%08x".
 std::string memlgqk_mutex_name(int key);

@@ -112,6 +112,13 @@ bool create_new_file(const char* path);
 // Makes the file empty, creating it as open_append does.
 bool create_empty_file(const char* path);
 
+// Opens a log file for reading only, with the care open_append takes: on POSIX relative
+// to its checked folder, never through a symbolic link, without waiting on a FIFO, and
+// refused unless it is a regular file with one name whose owner may write the folder (the
+// failure then says what is in the way). Windows refuses anything but a regular file. The
+// descriptor, or -1 (code 2 when there is no such file).
+int open_shared_read(const char* path);
+
 // Writes the bytes to the descriptor in one call; the count written, or -1.
 long write_fd(int fd, const void* data, std::size_t size);
 // Reads up to size bytes at the offset of the open file; the count read, or -1.

@@ -155,6 +155,10 @@ bool create_empty_file(const char* path) {
   return emptied;
 }
 
+int open_shared_read(const char* path) {
+  return posix::open_shared_file(path, O_RDONLY, 0, &files::failure_to_fill());
+}
+
 long write_fd(int fd, const void* data, std::size_t size) {
   const long n = static_cast<long>(::write(fd, data, size));
   if (n < 0) descriptor_failed(errno, "write", fd);

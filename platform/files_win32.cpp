@@ -103,6 +103,21 @@ int open_append(const char* path) {
   return open_file(path, _O_WRONLY | _O_APPEND | _O_CREAT);  // a write-only file
 }
 
+int open_shared_read(const char* path) {
+  const int fd = _open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  if (fd < 0) {
+    path_failed(errno, "_open", path);
+    return -1;
+  }
+  struct _stat64 st;
+  if (_fstat64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) {
+    _close(fd);
+    files::path_refused(EACCES, "_open", path, "it is not a regular file; remove it");
+    return -1;
+  }
+  return fd;
+}
+
 bool create_new_file(const char* path) {
   const int fd = open_file(path, _O_WRONLY | _O_CREAT | _O_EXCL);
   if (fd < 0) return false;

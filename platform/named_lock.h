@@ -64,6 +64,11 @@ class NamedLock {
   // Releases one hold of the calling thread.
   void release();
 
+  // The process id of another process that holds the lock, where the system tells it
+  // (POSIX, for processes this user may look at); 0 when it is not known. For messages
+  // about a wait that timed out: the answer may be stale by the time it is read.
+  unsigned long holder() const;
+
  private:
   LockHandle* handle_ = nullptr;
   SystemError failure_;

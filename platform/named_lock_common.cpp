@@ -3,6 +3,7 @@
 #include "platform/named_lock.h"
 
 #include "platform/file_calls.h"
+#include "platform/internal/named_lock_backend.h"
 
 namespace platform {
 
@@ -52,5 +53,7 @@ LockWait NamedLock::wait(unsigned long timeout_ms) {
 void NamedLock::release() {
   if (handle_) lock_calls().release(handle_);
 }
+
+unsigned long NamedLock::holder() const { return handle_ ? named_lock_holder(handle_) : 0; }
 
 }  // namespace platform

@@ -10,10 +10,19 @@
 // made by fork() shares its parent's open file description, and with it the lock: the
 // child drops the inherited descriptor and opens the file again, so that it locks on its
 // own.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <time.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
 
 #include <chrono>
 #include <condition_variable>
@@ -100,18 +109,68 @@ struct flock whole_file(short type) {
   return range;
 }
 
-// Takes the file lock, polling while it is busy when the wait is bounded.
-bool lock_file(int fd, std::chrono::steady_clock::time_point deadline, bool forever, bool* timed_out) {
-  *timed_out = false;
-  struct flock range = whole_file(F_WRLCK);
-  if (forever) {
-    while (fcntl(fd, F_OFD_SETLKW, &range) != 0)
-      if (errno != EINTR) return false;
-    return true;
+// A bounded wait blocks in the kernel as an unbounded one does, so that the waiters keep
+// their turns, and a timer of the thread interrupts it at the deadline with this signal,
+// whose handler does nothing. A program that has its own use for the signal, or blocks
+// it, makes bounded waits poll instead.
+int wake_signal() { return SIGRTMIN + 6; }
+void on_wake(int) {}
+
+bool wake_signal_ready() {
+  static const bool ready = [] {
+    struct sigaction current;
+    if (sigaction(wake_signal(), nullptr, &current) != 0) return false;
+    if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == on_wake) return true;
+    if ((current.sa_flags & SA_SIGINFO) || current.sa_handler != SIG_DFL) return false;
+    struct sigaction action = {};
+    action.sa_handler = on_wake;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: the wait must end with EINTR
+    return sigaction(wake_signal(), &action, nullptr) == 0;
+  }();
+  if (!ready) return false;
+  sigset_t blocked;
+  return pthread_sigmask(SIG_BLOCK, nullptr, &blocked) == 0 && !sigismember(&blocked, wake_signal());
+}
+
+// Interrupts the calling thread's blocking calls from the deadline on, every few
+// milliseconds after it (one interruption might come before the call has begun).
+class DeadlineTimer {
+ public:
+  explicit DeadlineTimer(std::chrono::steady_clock::duration remaining) {
+    struct sigevent event = {};
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event.sigev_signo = wake_signal();
+    event._sigev_un._tid = gettid();
+    if (timer_create(CLOCK_MONOTONIC, &event, &timer_) != 0) return;
+    armed_ = true;
+    const long long ns = std::max<long long>(
+        1, std::chrono::duration_cast<std::chrono::nanoseconds>(remaining).count());
+    struct itimerspec spec = {};
+    spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+    spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+    spec.it_interval.tv_nsec = 20 * 1000000L;
+    if (timer_settime(timer_, 0, &spec, nullptr) != 0) {
+      timer_delete(timer_);
+      armed_ = false;
+    }
   }
+  ~DeadlineTimer() {
+    if (armed_) timer_delete(timer_);
+  }
+  DeadlineTimer(const DeadlineTimer&) = delete;
+  DeadlineTimer& operator=(const DeadlineTimer&) = delete;
+  bool armed() const { return armed_; }
+
+ private:
+  timer_t timer_{};
+  bool armed_ = false;
+};
+
+bool poll_file_lock(int fd, struct flock* range, std::chrono::steady_clock::time_point deadline, bool* timed_out) {
   auto pause = std::chrono::milliseconds(1);
   for (;;) {
-    if (fcntl(fd, F_OFD_SETLK, &range) == 0) return true;
+    if (fcntl(fd, F_OFD_SETLK, range) == 0) return true;
     if (errno != EAGAIN && errno != EACCES && errno != EINTR) return false;
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) {
@@ -120,6 +179,36 @@ bool lock_file(int fd, std::chrono::steady_clock::time_point deadline, bool fore
     }
     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
     if (pause < std::chrono::milliseconds(50)) pause *= 2;
+  }
+}
+
+// Takes the file lock; a bounded wait ends at the deadline with *timed_out set.
+bool lock_file(int fd, std::chrono::steady_clock::time_point deadline, bool forever, bool* timed_out) {
+  *timed_out = false;
+  struct flock range = whole_file(F_WRLCK);
+  if (forever) {
+    while (fcntl(fd, F_OFD_SETLKW, &range) != 0)
+      if (errno != EINTR) return false;
+    return true;
+  }
+  // A free lock costs one call, as an unbounded wait does.
+  if (fcntl(fd, F_OFD_SETLK, &range) == 0) return true;
+  if (errno != EAGAIN && errno != EACCES && errno != EINTR) return false;
+  const auto now = std::chrono::steady_clock::now();
+  if (now >= deadline) {
+    *timed_out = true;
+    return false;
+  }
+  if (!wake_signal_ready()) return poll_file_lock(fd, &range, deadline, timed_out);
+  DeadlineTimer timer(deadline - now);
+  if (!timer.armed()) return poll_file_lock(fd, &range, deadline, timed_out);
+  for (;;) {
+    if (fcntl(fd, F_OFD_SETLKW, &range) == 0) return true;
+    if (errno != EINTR) return false;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      *timed_out = true;
+      return false;
+    }
   }
 }
 
@@ -228,6 +317,63 @@ void release_named_lock(LockHandle* lock) {
     s.owner = std::thread::id();
     s.freed.notify_one();
   }
+}
+
+namespace {
+
+// The "lock:" lines of /proc/<pid>/fdinfo/<fd> name the open file description's locks by
+// device and inode ("OFDLCK ADVISORY  WRITE -1 fe:00:1234 0 EOF"); the lock table itself
+// gives no process id for such a lock.
+bool holds_lock_on(const std::string& fdinfo, const std::string& file_id) {
+  std::ifstream in(fdinfo);
+  for (std::string line; std::getline(in, line);)
+    if (line.compare(0, 5, "lock:") == 0 && line.find(" WRITE ") != std::string::npos &&
+        line.find(" " + file_id + " ") != std::string::npos)
+      return true;
+  return false;
+}
+
+bool all_digits(const char* text) {
+  if (!*text) return false;
+  for (; *text; ++text)
+    if (*text < '0' || *text > '9') return false;
+  return true;
+}
+
+}  // namespace
+
+unsigned long named_lock_holder(LockHandle* lock) {
+  const Shared& s = *lock->shared;
+  struct stat file;
+  if (s.fd < 0 || fstat(s.fd, &file) != 0) return 0;
+  char file_id[64];
+  std::snprintf(file_id, sizeof file_id, "%02x:%02x:%lu", major(file.st_dev), minor(file.st_dev),
+                static_cast<unsigned long>(file.st_ino));
+  const pid_t me = getpid();
+  DIR* processes = opendir("/proc");
+  if (!processes) return 0;
+  unsigned long holder = 0;
+  while (struct dirent* process = readdir(processes)) {
+    if (!all_digits(process->d_name) || std::strtol(process->d_name, nullptr, 10) == me) continue;
+    const std::string base = std::string("/proc/") + process->d_name;
+    DIR* fds = opendir((base + "/fd").c_str());
+    if (!fds) continue;  // another user's process, or one that has gone
+    while (struct dirent* fd = readdir(fds)) {
+      if (!all_digits(fd->d_name)) continue;
+      struct stat target;
+      if (stat((base + "/fd/" + fd->d_name).c_str(), &target) != 0 || target.st_dev != file.st_dev ||
+          target.st_ino != file.st_ino)
+        continue;
+      if (holds_lock_on(base + "/fdinfo/" + fd->d_name, file_id)) {
+        holder = std::strtoul(process->d_name, nullptr, 10);
+        break;
+      }
+    }
+    closedir(fds);
+    if (holder) break;
+  }
+  closedir(processes);
+  return holder;
 }
 
 }  // namespace platform

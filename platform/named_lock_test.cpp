@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -44,6 +47,20 @@ TEST(DISABLED_ChildScenario, LockTry) {
   const LockWait waited = lock->wait(0);
   if (waited == LockWait::acquired || waited == LockWait::abandoned) lock->release();
   platform::exit_process_now(static_cast<int>(waited));
+}
+
+// Takes the lock, writes its process id into the file QK_TEST_LOCK_PID, holds the lock
+// for QK_TEST_LOCK_HOLD_MS milliseconds and releases it.
+TEST(DISABLED_ChildScenario, LockHeldAWhile) {
+  NamedLock* lock = childLock();
+  if (!lock->ok() || lock->wait(NamedLock::forever) != LockWait::acquired) platform::exit_process_now(3);
+  if (std::FILE* f = std::fopen(platform::get_env("QK_TEST_LOCK_PID"), "w")) {
+    std::fprintf(f, "%lu", platform::process_id());
+    std::fclose(f);
+  }
+  platform::sleep_ms(static_cast<unsigned>(std::atoi(platform::get_env("QK_TEST_LOCK_HOLD_MS"))));
+  lock->release();
+  platform::exit_process_now(0);
 }
 
 class NamedLockContract : public ::testing::Test {
@@ -121,6 +138,39 @@ TEST_F(NamedLockContract, ABoundedWaitForABusyLockAnswersTimedOut) {
   EXPECT_EQ(LockWait::timed_out, immediate);
   EXPECT_EQ(LockWait::timed_out, bounded);
   lock.release();
+}
+
+// A bounded wait blocks until the lock is free, as an unbounded one does, and ends at
+// its bound while another process holds on; the holder is named where the system tells it.
+TEST_F(NamedLockContract, ABoundedWaitTakesALockFreedInTimeAndEndsAtItsBound) {
+  const std::string pid_file = folder_ / "holder.pid";
+  for (const unsigned hold_ms : {400u, 4000u}) {
+    std::remove(pid_file.c_str());
+    testsupport::Run holder;
+    std::thread child([&] {
+      holder = testsupport::run_child("LockHeldAWhile", childOptions()
+                                                            .set("QK_TEST_LOCK_PID", pid_file)
+                                                            .set("QK_TEST_LOCK_HOLD_MS", std::to_string(hold_ms)));
+    });
+    for (int i = 0; i < 3000 && testsupport::read_file(pid_file).empty(); ++i) platform::sleep_ms(5);
+    NamedLock lock(name_, NamedLock::everyone, folder_.path());
+    const auto started = std::chrono::steady_clock::now();
+    const LockWait waited = lock.wait(1500);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (hold_ms < 1500) {
+      EXPECT_EQ(LockWait::acquired, waited);
+      lock.release();
+    } else {
+      EXPECT_EQ(LockWait::timed_out, waited);
+      EXPECT_GE(seconds, 1.45);
+      EXPECT_LT(seconds, 5.0);
+#ifndef _WIN32
+      EXPECT_EQ(testsupport::read_file(pid_file), std::to_string(lock.holder()));
+#endif
+    }
+    child.join();
+    EXPECT_EQ(0u, holder.exit_code) << holder.err;
+  }
 }
 
 TEST_F(NamedLockContract, AThreadThatHoldsNothingReleasesNothing) {

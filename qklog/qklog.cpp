@@ -13,6 +13,7 @@
 // creates one. Changes are made under the block's mutex, and filter entries with the
 // busy word raised. Its own logger writes to standard error only and never touches the
 // installation's block or files.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +40,7 @@ const int exit_ok = 0;
 const int exit_refused = 1;     // the change cannot be made: a full table, no such entry
 const int exit_usage = 2;       // a bad command, option or value
 const int exit_no_block = 3;    // no installation, no key, no block, or its mutex cannot be had
+const int exit_lock_held = 5;   // another process held the block's mutex for the whole wait
 // tail ends with qklog::exit_no_file (4) when there is no current log file.
 
 
@@ -78,7 +80,8 @@ const char general_usage[] =
     "  tail [-n N] [-f]                the last records of the current log file, and follow it\n"
     "\n"
     "'qklog COMMAND --help' tells more. Exit codes: 0 done, 1 refused (table full, no such\n"
-    "entry), 2 bad usage, 3 no installation or no log block, 4 no log file.\n";
+    "entry), 2 bad usage, 3 no installation or no log block, 4 no log file, 5 the log block's\n"
+    "mutex stayed held by another process (named where the system tells it).\n";
 
 const char status_usage[] =
     "usage: qklog status [--json]\n"
@@ -208,52 +211,84 @@ bool parse_number(const std::string& text, long long low, long long high, long l
 class Installation : public qklog::BlockLock {
  public:
   // Finds the block; on failure the message is written and exit_code() tells the code.
-  bool open() {
+  // Looking (read_only) maps the block read only, which a user who may only read the
+  // installation can do too.
+  bool open(bool read_only) {
     const char* key = env_lookup("QK_KEY", 0);
     if (!key) return fail("QK_KEY is not set: the installation has no shared log block");
     key_text_ = key;
     key_ = env_key(1, 0);
-    const MemlgqkAttachResult result = memlgqk_attach_existing(key_, &block_);
+    platform::SystemError why;
+    const MemlgqkAttachResult result = memlgqk_attach_existing(key_, read_only, &block_, &why);
     switch (result) {
       case MEMLGQK_ATTACHED: break;
+      case MEMLGQK_NO_PERMISSION:
+        return fail("the log block for the key " + qklog::printable(key_text_) + " cannot be " +
+                    (read_only ? "read" : "changed") + ": no permission (" + qklog::printable(why.text()) + ")");
       case MEMLGQK_NO_BLOCK:
         return fail("no log block for the key " + qklog::printable(key_text_) +
                     ": no process of the installation has logged yet");
       case MEMLGQK_WRONG_SIZE: return fail("the log block for the key " + qklog::printable(key_text_) + " is too small");
       case MEMLGQK_NOT_ATTACHED:
-        return fail("the log block for the key " + qklog::printable(key_text_) + " cannot be attached");
+        return fail("the log block for the key " + qklog::printable(key_text_) + " cannot be attached" +
+                    (why.failed() ? " (" + qklog::printable(why.text()) + ")" : std::string()));
       case MEMLGQK_NOT_INITIALISED:
         return fail("the log block for the key " + qklog::printable(key_text_) + " was never initialised");
     }
-    mutex_.reset(new platform::NamedLock(memlgqk_mutex_name(key_), platform::NamedLock::everyone, shm_directory()));
+    mutex_name_ = memlgqk_mutex_name(key_);
+    mutex_.reset(new platform::NamedLock(mutex_name_, platform::NamedLock::everyone, shm_directory()));
     return true;
   }
 
+  // Waits as long as the framework's writers do (MEMLGQK_MUTEX_WAIT_MS): a holder that
+  // stopped (SIGSTOP, a debugger) is named rather than waited for without end.
   bool lock() override {
-    if (!mutex_ || !mutex_->ok()) return false;
-    // Without time limit, as the framework's writers wait: a bounded wait polls, and the
-    // writers of a busy installation, queued in the kernel, would always come first.
-    const platform::LockWait waited = mutex_->wait(platform::NamedLock::forever);
+    if (!mutex_ || !mutex_->ok()) {
+      held_elsewhere_ = false;
+      return false;
+    }
+    const platform::LockWait waited = mutex_->wait(MEMLGQK_MUTEX_WAIT_MS);
+    held_elsewhere_ = waited == platform::LockWait::timed_out;
+    if (held_elsewhere_) holder_ = mutex_->holder();
     return waited == platform::LockWait::acquired || waited == platform::LockWait::abandoned;
   }
   void unlock() override { mutex_->release(); }
   // Why lock() answered false.
-  std::string lock_failure() const { return mutex_ ? mutex_->failure().text() : std::string("no mutex"); }
+  std::string lock_failure() const {
+    if (held_elsewhere_)
+      return "another process has held it for " + std::to_string(MEMLGQK_MUTEX_WAIT_MS / 1000) + " seconds: " +
+             (holder_ ? "process " + std::to_string(holder_) : std::string("the system does not tell which"));
+    return mutex_ ? mutex_->failure().text() : std::string("no mutex");
+  }
+  // The exit code of a command that needed the mutex and did not get it.
+  int lock_exit_code() const { return held_elsewhere_ ? exit_lock_held : exit_no_block; }
+  // tail reads on without a mutex that the system refuses, not past a holder that stays.
+  int failure_exit_code() const override { return held_elsewhere_ ? exit_lock_held : 0; }
+  std::string failure() const override { return lock_failure(); }
 
-  // A copy of the block, taken under the mutex when it can be had (else as it is).
-  MEMORY_LGQK snapshot() {
+  // A copy of the block, taken under the mutex when it can be had (else as it is; *code
+  // is then set to lock_exit_code()).
+  MEMORY_LGQK snapshot(int* code) {
     MEMORY_LGQK copy;
     const bool locked = lock();
     std::memcpy(&copy, block_, sizeof copy);
     if (locked) {
       unlock();
+    } else if (!held_elsewhere_ && mutex_ && !mutex_->ok() &&
+               (mutex_->error() == EACCES || mutex_->error() == EPERM)) {
+      // A user who may only read the installation may not take its mutex either.
+      std::fprintf(stderr, "qklog: this user may not take the log block's mutex %s; showing the block as it is\n",
+                   mutex_name_.c_str());
     } else {
-      std::fprintf(stderr, "qklog: the log block's mutex cannot be had (%s); showing it as it is\n",
-                   lock_failure().c_str());
+      std::fprintf(stderr, "qklog: the log block's mutex %s cannot be had (%s); showing it as it is\n",
+                   mutex_name_.c_str(), lock_failure().c_str());
+      if (held_elsewhere_) *code = lock_exit_code();
     }
     return copy;
   }
+  const std::string& mutex_name() const { return mutex_name_; }
 
+  // Read and write unless opened for looking.
   MEMORY_LGQK* block() const { return block_; }
   int exit_code() const { return exit_code_; }
   qklog::StatusContext context() const {
@@ -274,6 +309,9 @@ class Installation : public qklog::BlockLock {
   int key_ = -1;
   MEMORY_LGQK* block_ = nullptr;
   std::unique_ptr<platform::NamedLock> mutex_;
+  std::string mutex_name_;
+  bool held_elsewhere_ = false;  // the last lock() timed out
+  unsigned long holder_ = 0;     // then the holder's process id, where the system tells it
   int exit_code_ = exit_ok;
 };
 
@@ -281,9 +319,9 @@ class Installation : public qklog::BlockLock {
 template <typename Change>
 int under_mutex(Installation& installation, Change change) {
   if (!installation.lock()) {
-    std::fprintf(stderr, "qklog: the log block's mutex cannot be had (%s); nothing changed\n",
-                 installation.lock_failure().c_str());
-    return exit_no_block;
+    std::fprintf(stderr, "qklog: the log block's mutex %s cannot be had (%s); nothing changed\n",
+                 installation.mutex_name().c_str(), installation.lock_failure().c_str());
+    return installation.lock_exit_code();
   }
   const int code = change(installation.block());
   installation.unlock();
@@ -298,12 +336,13 @@ int status_command(const std::vector<std::string>& words) {
   if (args.has("help")) return std::fputs(status_usage, stdout), exit_ok;
   if (!args.operands.empty()) return usage_error("status takes no operand", status_usage);
   Installation installation;
-  if (!installation.open()) return installation.exit_code();
-  const MEMORY_LGQK copy = installation.snapshot();
+  if (!installation.open(true)) return installation.exit_code();
+  int code = exit_ok;
+  const MEMORY_LGQK copy = installation.snapshot(&code);
   const std::string text =
       args.has("json") ? qklog::status_json(copy, installation.context()) : qklog::status_text(copy, installation.context());
   std::fputs(text.c_str(), stdout);
-  return exit_ok;
+  return code;
 }
 
 // The selector of --pid, --process or --source; false (with the message) when there is
@@ -378,11 +417,12 @@ int filter_command(const std::vector<std::string>& words) {
   }
 
   Installation installation;
-  if (!installation.open()) return installation.exit_code();
+  if (!installation.open(action == "list")) return installation.exit_code();
   if (action == "list") {
-    const MEMORY_LGQK copy = installation.snapshot();
+    int code = exit_ok;
+    const MEMORY_LGQK copy = installation.snapshot(&code);
     std::fputs(args.has("json") ? (qklog::filters_json(copy) + "\n").c_str() : qklog::filters_text(copy).c_str(), stdout);
-    return exit_ok;
+    return code;
   }
   return under_mutex(installation, [&](MEMORY_LGQK* block) {
     if (action == "clear") {
@@ -431,12 +471,13 @@ int offset_command(const std::vector<std::string>& words) {
   if (!clear && set && !qklog::parse_offset(args.operands[0], &seconds, &milliseconds))
     return usage_error("'" + qklog::printable(args.operands[0]) + "' is not SECONDS[.MILLIS]", offset_usage);
   Installation installation;
-  if (!installation.open()) return installation.exit_code();
+  if (!installation.open(!set)) return installation.exit_code();
   if (!set) {
-    const MEMORY_LGQK copy = installation.snapshot();
+    int code = exit_ok;
+    const MEMORY_LGQK copy = installation.snapshot(&code);
     std::printf("%d s %d ms\n", static_cast<int>(copy.time_offset_seconds),
                 static_cast<int>(copy.time_offset_milliseconds));
-    return exit_ok;
+    return code;
   }
   return under_mutex(installation, [&](MEMORY_LGQK* block) {
     block->time_offset_seconds = seconds;
@@ -467,7 +508,7 @@ int tail_command(const std::vector<std::string>& words) {
     options.idle_seconds = s + ms / 1000.0;
   }
   Installation installation;
-  if (!installation.open()) return installation.exit_code();
+  if (!installation.open(true)) return installation.exit_code();
   return qklog::tail(installation.block(), installation, options, stdout, stderr);
 }
 

@@ -13,10 +13,22 @@
 #include <sstream>
 #include <thread>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/internal/user_testing.h"
+#endif
+
 #include "env/env.h"
+#include "env/shmem.h"
 #include "log/logger.h"
 #include "log/memlgqk.h"
 #include "platform/environment.h"
+#include "platform/named_lock.h"
 #include "platform/process.h"
 #include "qklog/view.h"
 #include "tests/support/test_child.h"
@@ -402,6 +414,236 @@ TEST_F(Qklog, TailWithoutALogFileAndOfAGarbageBlockEndsCleanly) {
   EXPECT_EQ(qklog({"filter", "clear"}).exit_code, 0u);
   EXPECT_EQ(snapshot().filter_busy, 0u);
 }
+
+#ifndef _WIN32
+
+// --- Stalls: processes started and stopped by hand, each waited for with a deadline ------------
+
+// A program started with its standard output and error going to the descriptors (or files).
+class Started {
+ public:
+  Started(const std::vector<std::string>& argv, int out_fd, const std::string& err_path) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int in = open("/dev/null", O_RDONLY);
+      dup2(in, 0);
+      dup2(out_fd, 1);
+      dup2(err, 2);
+      execv(args[0], args.data());
+      _exit(127);
+    }
+  }
+  ~Started() {
+    if (!ended_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  Started(const Started&) = delete;
+  Started& operator=(const Started&) = delete;
+
+  pid_t pid() const { return pid_; }
+  // Waits up to the seconds; true with its exit code when it ended.
+  bool ended_within(double seconds, int* code) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        ended_ = true;
+        *code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return true;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      platform::sleep_ms(10);
+    }
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool ended_ = false;
+};
+
+class QklogStalls : public Qklog {
+ protected:
+  // Runs the program to its end, at most the seconds (then it is killed and the test
+  // fails); its exit code (-1 when it did not end) and standard error.
+  struct Ended {
+    int code = -1;
+    double seconds = 0;
+    std::string out, err;
+  };
+  Ended run_within(const std::vector<std::string>& argv, double seconds) {
+    static std::atomic<int> counter{0};
+    const std::string name = dir_ / ("run" + std::to_string(counter++));
+    const int out = open((name + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const auto started_at = std::chrono::steady_clock::now();
+    Ended e;
+    {
+      Started started(argv, out, name + ".err");
+      close(out);
+      if (!started.ended_within(seconds, &e.code)) ADD_FAILURE() << argv[0] << " " << argv[1] << " still runs after " << seconds << " s";
+    }
+    e.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_at).count();
+    e.out = testsupport::read_file(name + ".out");
+    e.err = testsupport::read_file(name + ".err");
+    return e;
+  }
+  static std::vector<std::string> qklog_command(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {testsupport::sibling_program("qklog")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+  }
+  static std::vector<std::string> writer_command(int id, int count) {
+    return testsupport::child_command(
+        "QklogWriter", {"--writer=" + std::to_string(id) + "," + std::to_string(count) + "," + std::to_string(ERROR)});
+  }
+  static int count_of(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+  }
+  int records_of(int id) {
+    int n = 0;
+    for (const std::string& line : log_lines())
+      if (record_text(line).rfind("writer " + std::to_string(id) + " record ", 0) == 0) ++n;
+    return n;
+  }
+};
+
+// Takes the block's mutex, says its process id on standard output, and stops itself.
+TEST(DISABLED_ChildScenario, QklogMutexHolderStops) {
+  platform::NamedLock lock(memlgqk_mutex_name(env_key(1, 1)), platform::NamedLock::everyone, shm_directory());
+  ASSERT_TRUE(lock.ok());
+  ASSERT_EQ(lock.wait(platform::NamedLock::forever), platform::LockWait::acquired);
+  std::printf("%ld\n", static_cast<long>(getpid()));
+  std::fflush(stdout);
+  raise(SIGSTOP);
+  for (;;) platform::sleep_ms(1000);
+}
+
+TEST_F(QklogStalls, AStoppedHolderOfTheMutexHoldsNoProcessUpForLong) {
+  ASSERT_EQ(writer(0, 1, ERROR).exit_code, 0u);
+  set("FAKEJAVA_EXIT", "3");
+  const std::string pid_file = dir_ / "holder.pid";
+  const int pid_fd = open(pid_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  Started holder(testsupport::child_command("QklogMutexHolderStops"), pid_fd, dir_ / "holder.err");
+  close(pid_fd);
+  for (int i = 0; i < 1000 && testsupport::read_file(pid_file).empty(); ++i) platform::sleep_ms(10);
+  const std::string holder_pid = std::to_string(holder.pid());
+  ASSERT_EQ(testsupport::read_file(pid_file), holder_pid + "\n") << testsupport::read_file(dir_ / "holder.err");
+
+  // All at once, each bounded by the 5-second wait (and at most 60 seconds here).
+  Ended status, add, writing, launcher;
+  std::vector<std::thread> runs;
+  runs.emplace_back([&] { status = run_within(qklog_command({"status"}), 60); });
+  runs.emplace_back([&] { add = run_within(qklog_command({"filter", "add", "--pid", "1", "--level", "ERROR"}), 60); });
+  runs.emplace_back([&] { writing = run_within(writer_command(1, 3), 60); });
+  runs.emplace_back([&] { launcher = run_within({testsupport::sibling_program("Brimvale"), "a"}, 60); });
+  for (auto& t : runs) t.join();
+
+  const std::string named = "another process has held it for 5 seconds: process " + holder_pid;
+  EXPECT_EQ(status.code, 5) << status.err;
+  EXPECT_NE(status.err.find(named), std::string::npos) << status.err;
+  EXPECT_NE(status.out.find("log directory"), std::string::npos) << "the block is shown as it is";
+  EXPECT_EQ(add.code, 5) << add.err;
+  EXPECT_NE(add.err.find(named + "); nothing changed"), std::string::npos) << add.err;
+
+  // The writer tells the outage once, with the holder, and keeps every record on standard
+  // error (it could not claim its file's entry without the mutex); it waits the bound once,
+  // not once per record.
+  EXPECT_EQ(writing.code, 0) << writing.err;
+  EXPECT_EQ(count_of(writing.err, "cannot be had: another process has held it for 5 seconds (process " +
+                                      holder_pid + ")"), 1) << writing.err;
+  for (int j = 0; j < 3; ++j)
+    EXPECT_EQ(count_of(writing.err, "writer 1 record " + std::to_string(j) + "\n"), 1) << writing.err;
+  EXPECT_LT(writing.seconds, 9.0);
+  EXPECT_EQ(launcher.code, 3) << launcher.err;
+  EXPECT_LT(launcher.seconds, 15.0);
+  EXPECT_EQ(records_of(1), 0);
+
+  // Once the holder is gone, records reach the file again.
+  kill(holder.pid(), SIGKILL);
+  const Ended after = run_within(writer_command(2, 2), 60);
+  EXPECT_EQ(after.code, 0);
+  EXPECT_EQ(after.err, "");
+  EXPECT_EQ(records_of(2), 2);
+}
+
+// A reader whose output is not read (a pager left open) beside writers: the tail copies
+// under the mutex and prints after releasing it, so that its blocked output stops only
+// itself.
+TEST_F(QklogStalls, ATailWhoseOutputIsNotReadHoldsNoWriterUp) {
+  set("QK_LOGFILE_LIMIT", "2000");
+  ASSERT_EQ(writer(0, 1, ERROR).exit_code, 0u);
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  // Full before the tail writes its first byte, so that every write of it blocks.
+  fcntl(pipe_fds[1], F_SETFL, O_NONBLOCK);
+  const std::string filler(4096, 'f');
+  while (write(pipe_fds[1], filler.data(), filler.size()) > 0) {
+  }
+  fcntl(pipe_fds[1], F_SETFL, 0);
+
+  Started tail(qklog_command({"tail", "-n", "0", "-f"}), pipe_fds[1], dir_ / "tail.err");
+  platform::sleep_ms(1000);  // it has found its place and follows
+  // Stopped while the writers go more than half the ring of files on, the tail catches up
+  // under the mutex when it goes on.
+  kill(tail.pid(), SIGSTOP);
+  const Ended ahead = run_within(writer_command(1, 150), 60);
+  ASSERT_EQ(ahead.code, 0) << ahead.err;
+  ASSERT_GE(snapshot().files[0].file_number, 6);
+  kill(tail.pid(), SIGCONT);
+  platform::sleep_ms(500);
+
+  const Ended beside = run_within(writer_command(2, 20), 60);
+  EXPECT_EQ(beside.code, 0);
+  EXPECT_EQ(beside.err, "") << "the writer waited for the mutex";
+  EXPECT_LT(beside.seconds, 4.0);
+  EXPECT_EQ(records_of(2), 20);
+  close(pipe_fds[0]);
+  close(pipe_fds[1]);
+}
+
+// A user who may read the installation but not write it (the usual umask 022): looking
+// works, changing is refused for want of permission, and neither says that nothing has
+// logged.
+TEST_F(Qklog, AnotherUserWhoMayOnlyReadTheInstallationCanLook) {
+  ASSERT_EQ(writer(0, 1, ERROR).exit_code, 0u);
+  for (const std::string& folder : {dir_.path(), root_, root_ + "/site", root_ + "/site/shm", log_dir()})
+    ASSERT_EQ(chmod(folder.c_str(), 0755), 0) << folder;
+  auto as_other = [&](const std::vector<std::string>& args, platform::testing::OtherUserRun* run) {
+    std::vector<std::string> argv = {testsupport::sibling_program("qklog")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return platform::testing::run_as_other_user(argv, run);
+  };
+  platform::testing::OtherUserRun status;
+  if (!as_other({"status"}, &status)) GTEST_SKIP() << "only root may run a program as another user";
+  EXPECT_EQ(status.exit_code, 0) << status.err;
+  EXPECT_EQ(status.err, "qklog: this user may not take the log block's mutex " + memlgqk_mutex_name(key_ + 1) +
+                            "; showing the block as it is\n");
+  platform::testing::OtherUserRun list, offset, tail, add;
+  ASSERT_TRUE(as_other({"filter", "list"}, &list));
+  EXPECT_EQ(list.exit_code, 0) << list.err;
+  ASSERT_TRUE(as_other({"offset"}, &offset));
+  EXPECT_EQ(offset.exit_code, 0) << offset.err;
+  ASSERT_TRUE(as_other({"tail", "-n", "1"}, &tail));
+  EXPECT_EQ(tail.exit_code, 0) << tail.err;
+  const MEMORY_LGQK before = snapshot();
+  ASSERT_TRUE(as_other({"filter", "add", "--source", "x", "--level", "ERROR"}, &add));
+  EXPECT_EQ(add.exit_code, 3);
+  EXPECT_NE(add.err.find("qklog: the log block for the key " + std::to_string(key_) +
+                         " cannot be changed: no permission ("),
+            std::string::npos)
+      << add.err;
+  const MEMORY_LGQK after = snapshot();
+  EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+}
+
+#endif
 
 // A writer: "--writer=ID,COUNT,LEVEL" on its command line.
 TEST(DISABLED_ChildScenario, QklogWriter) {

@@ -112,10 +112,19 @@ std::string offset_text(const MEMORY_LGQK& block) {
 }
 
 // The busy word and the entries are written in order, each store seen before the next.
-void raise_busy(MEMORY_LGQK* block) {
-  __atomic_add_fetch(&block->filter_busy, 1u, __ATOMIC_SEQ_CST);
+// A word that another party left at its highest value stays there (still set, so every
+// message passes during the change): raising it would wrap it to 0 and run the change
+// unsignalled. False when it was not raised, and then it must not be lowered.
+bool raise_busy(MEMORY_LGQK* block) {
+  std::uint32_t busy = __atomic_load_n(&block->filter_busy, __ATOMIC_SEQ_CST);
+  do {
+    if (busy == UINT32_MAX) return false;
+  } while (!__atomic_compare_exchange_n(&block->filter_busy, &busy, busy + 1, false, __ATOMIC_SEQ_CST,
+                                        __ATOMIC_SEQ_CST));
+  return true;
 }
-void lower_busy(MEMORY_LGQK* block) {
+void lower_busy(MEMORY_LGQK* block, bool raised) {
+  if (!raised) return;
   std::atomic_thread_fence(std::memory_order_seq_cst);
   std::uint32_t busy = __atomic_load_n(&block->filter_busy, __ATOMIC_SEQ_CST);
   // Another party may have set it to 1 and back to 0 meanwhile: never wrap below 0.
@@ -376,44 +385,44 @@ FilterChange add_filter(MEMORY_LGQK* block, const FilterSelector& selector, std:
       continue;
     }
     if (!selects(entry, selector)) continue;
-    raise_busy(block);
+    const bool raised = raise_busy(block);
     __atomic_store_n(&entry.level, level, __ATOMIC_SEQ_CST);
-    lower_busy(block);
+    lower_busy(block, raised);
     *index = i;
     return FilterChange::updated;
   }
   if (free_slot < 0) return FilterChange::table_full;
   LogFilterEntry& entry = block->filters[free_slot];
-  raise_busy(block);
+  const bool raised = raise_busy(block);
   entry.level = level;
   entry.process_id = selector.kind == LOG_FILTER_PROCESS_ID ? selector.process_id : 0;
   std::memset(entry.name, 0, sizeof entry.name);
   if (selector.kind != LOG_FILTER_PROCESS_ID)
     std::memcpy(entry.name, selector.name.data(), std::min(selector.name.size(), kFilterNameMax));
   store_kind(&entry, selector.kind);
-  lower_busy(block);
+  lower_busy(block, raised);
   *index = free_slot;
   return FilterChange::added;
 }
 
 FilterChange remove_filters(MEMORY_LGQK* block, const FilterSelector& selector, int* count) {
   *count = 0;
-  raise_busy(block);
+  const bool raised = raise_busy(block);
   for (LogFilterEntry& entry : block->filters) {
     if (entry.kind == LOG_FILTER_FREE || !selects(entry, selector)) continue;
     free_entry(&entry);
     ++*count;
   }
-  lower_busy(block);
+  lower_busy(block, raised);
   return *count > 0 ? FilterChange::removed : FilterChange::not_found;
 }
 
 FilterChange remove_filter_at(MEMORY_LGQK* block, int index) {
   if (index < 0 || index >= LOG_FILTER_ENTRIES || block->filters[index].kind == LOG_FILTER_FREE)
     return FilterChange::not_found;
-  raise_busy(block);
+  const bool raised = raise_busy(block);
   free_entry(&block->filters[index]);
-  lower_busy(block);
+  lower_busy(block, raised);
   return FilterChange::removed;
 }
 

@@ -140,6 +140,25 @@ TEST(QklogFilters, AddUpdatesRemovesAndClears) {
   for (const LogFilterEntry& e : block->filters) EXPECT_EQ(e.kind, 0u);
 }
 
+// A word left at its highest value must neither wrap to 0 while the change runs nor be
+// lowered by a change that could not raise it; one below it is raised and put back.
+TEST(QklogFilters, ABusyWordAtItsHighestValueStaysSetThroughEveryChange) {
+  for (const std::uint32_t left : {0xFFFFFFFFu, 0xFFFFFFFEu, 7u}) {
+    auto block = zero_block();
+    block->filter_busy = left;
+    int index = 0, count = 0;
+    ASSERT_EQ(qklog::add_filter(block.get(), source("Brimvale"), 91, &index), FilterChange::added);
+    EXPECT_EQ(block->filter_busy, left);
+    ASSERT_EQ(qklog::add_filter(block.get(), source("Brimvale"), 81, &index), FilterChange::updated);
+    EXPECT_EQ(block->filter_busy, left);
+    ASSERT_EQ(qklog::remove_filters(block.get(), source("Brimvale"), &count), FilterChange::removed);
+    EXPECT_EQ(block->filter_busy, left);
+    ASSERT_EQ(qklog::add_filter(block.get(), source("x"), 91, &index), FilterChange::added);
+    ASSERT_EQ(qklog::remove_filter_at(block.get(), index), FilterChange::removed);
+    EXPECT_EQ(block->filter_busy, left);
+  }
+}
+
 TEST(QklogFilters, DuplicateEntriesFromAnotherProducerAreAllRemoved) {
   auto block = zero_block();
   for (int i : {3, 7}) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and tests everything: native (g++), native under AddressSanitizer and
-# UndefinedBehaviorSanitizer (clang), Windows x86_64 with its tests under Wine, and the
+# UndefinedBehaviorSanitizer (clang), a short run of every fuzz target (clang, libFuzzer),
+# Windows x86_64 with its tests under Wine, and the
 # shipped Windows i686 program (compiled and linked only). Ends with a summary line and
 # a non-zero exit code when anything failed.
 set -uo pipefail
@@ -52,6 +53,63 @@ stage sanitize -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COM
 if [[ ! " ${broken[*]-} " =~ "sanitize:" ]]; then
   ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest sanitize
 fi
+
+# --- Fuzz smoke: every libFuzzer target for a short while, each in an installation of its own.
+
+# The targets, one a line: name, longest input, extra options. The block targets take a
+# whole shared log block and text after it, seeded with a real block.
+fuzz_targets() {
+  cat <<'TARGETS'
+memlgqk_fuzz 11264
+qklog_fuzz 11264
+shared_folder_fuzz 4096
+qkenv_fuzz 4096
+qkos_fuzz 4096
+utf8_fuzz 4096 -close_fd_mask=2
+regexp_fuzz 4096
+memdebug_fuzz 4096
+TARGETS
+}
+
+# block_seed BUILD-DIR FILE: the shared log block that Brimvale leaves in a new
+# installation, with a filter and a time offset set by qklog, then a source name.
+block_seed() {
+  local bin=$1/bin scratch
+  scratch=$(mktemp -d)
+  (
+    export QK_ROOT=$scratch QK_LOCAL=$scratch QK_KEY=4242 QK_JRE_INSTALL_DIR=$scratch ASAN_OPTIONS=detect_leaks=0
+    "$bin/Brimvale" -V >/dev/null 2>&1
+    "$bin/qklog" filter add --source Brimvale --level MILESTONE >/dev/null
+    "$bin/qklog" filter add --pid 4711 --level VERBOSE >/dev/null
+    "$bin/qklog" offset 12.34 >/dev/null
+  )
+  { cat "$scratch"/site/shm/00001093; printf 'Brimvale\0'; } >"$2"
+  rm -rf "$scratch"
+  [ "$(wc -c <"$2")" -eq 10785 ]
+}
+
+fuzz_smoke() {
+  local dir=$out/fuzz seconds=${QK_FUZZ_SECONDS:-25} name max_len options scratch
+  echo "=== fuzz: ${seconds} s per target"
+  if ! block_seed "$dir" "$dir.block-seed"; then broken+=("fuzz: no block seed"); return; fi
+  while read -r name max_len options; do
+    mkdir -p "$dir/corpus/$name"
+    case $name in memlgqk_fuzz | qklog_fuzz) cp "$dir.block-seed" "$dir/corpus/$name/real-block" ;; esac
+    scratch=$(mktemp -d)
+    # shellcheck disable=SC2086
+    if ! (cd "$scratch" && QK_ROOT=$scratch QK_LOCAL=$scratch QK_LOG_NOKEY=1 QK_KEY= \
+          ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 \
+          "$dir/bin/$name" -max_total_time="$seconds" -max_len="$max_len" $options "$dir/corpus/$name") \
+          >"$dir.$name.log" 2>&1; then
+      tail -n 30 "$dir.$name.log"; broken+=("fuzz: $name")
+    fi
+    rm -rf "$scratch"
+  done < <(fuzz_targets)
+}
+
+stage fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQK_FUZZ=ON -DQK_SANITIZE=address,undefined \
+  -DQK_TESTS=OFF
+[[ ! " ${broken[*]-} " =~ "fuzz:" ]] && fuzz_smoke
 
 export WINEDEBUG=-all WINEPREFIX=$out/win64/wineprefix
 stage win64 -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-mingw-x86_64.cmake" \

@@ -16,6 +16,8 @@ LockHandle* open_named_lock(const std::string& name, NamedLock::Access access, c
 LockWait wait_named_lock(LockHandle* lock, unsigned long timeout_ms, SystemError* failure);
 void release_named_lock(LockHandle* lock);
 void close_named_lock(LockHandle* lock);
+// The process id of the lock's holder where the system tells it; 0 when it does not.
+unsigned long named_lock_holder(LockHandle* lock);
 
 }  // namespace platform
 
