@@ -136,9 +136,9 @@ struct DbgHelp {
 };
 
 DbgHelp dbghelp;
-// At process exit the symbol handler is cleaned up with its last user.
+// Cleans up after a start that could not list the modules. The handler of a successful
+// start is never cleaned up: a trace may come from a destructor that runs at exit.
 void end_symbol_handler();
-internal::SymbolEngineUse engine(end_symbol_handler);
 bool nt_family = true;
 
 bool is_nt_family() {
@@ -250,7 +250,7 @@ void end_symbol_handler() {
 }
 
 bool engine_ready(StackProblemSink problem) {
-  return engine.ready([problem] { return start_engine(problem); });
+  return internal::SymbolEngineUse::instance().ready([problem] { return start_engine(problem); });
 }
 
 // Reads the walked thread's stack and code. The memory is this process's own, so it is
@@ -269,7 +269,7 @@ BOOL CALLBACK read_own_memory(HANDLE, WalkAddress address, PVOID buffer, DWORD s
 
 // Walks a context (which the walk changes), leaving out the first own_frames frames.
 int walk(CONTEXT& context, StackAddress* frames, int max, int own_frames, StackProblemSink problem) {
-  std::lock_guard<std::mutex> lock(engine.mutex());
+  std::lock_guard<std::mutex> lock(internal::SymbolEngineUse::instance().mutex());
   if (!engine_ready(problem)) return -1;
   STACKFRAME frame;
   std::memset(&frame, 0, sizeof frame);
@@ -366,7 +366,7 @@ int capture_stack_from_context(const void* context, StackAddress* frames, int ma
 
 bool lookup_symbols(const StackAddress& frame, std::vector<SymbolFrame>& out,
                     StackProblemSink problem) {
-  std::lock_guard<std::mutex> lock(engine.mutex());
+  std::lock_guard<std::mutex> lock(internal::SymbolEngineUse::instance().mutex());
   if (!engine_ready(problem)) return false;
   const HANDLE process = symbol_process();
   // A return address is looked up from the call instruction's last byte.
