@@ -12,7 +12,7 @@
 //
 // Any other "%c" is copied as it stands. A frame without line data has the file " " and
 // line 0. A call that the compiler inlined is a frame of its own, ahead of the function it
-// was inlined into (on Windows, as far as the symbol library tells). Frames of source
+// was inlined into (on Windows, where the symbol library tells them). Frames of source
 // files whose names begin with "stacktrace" are left out, and a frame in
 // "port_service.cpp" ends the trace with "...". A trace is at most 2047 characters, cut at
 // a whole piece. The walk goes on until the text is full or the stack ends; it stops after

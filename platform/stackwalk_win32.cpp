@@ -136,6 +136,30 @@ struct DbgHelp {
 };
 
 DbgHelp dbghelp;
+
+// Inlined calls, where the library tells them (dbghelp 6.2 and later, and Wine's): found
+// at the start, and left alone where missing, so that an older library shows the function
+// alone.
+struct InlineCalls {
+  typedef DWORD(WINAPI* IncludeFunction)(HANDLE, DWORD64);
+  typedef BOOL(WINAPI* QueryFunction)(HANDLE, DWORD64, DWORD, DWORD64, DWORD64, LPDWORD, LPDWORD);
+  typedef BOOL(WINAPI* SymbolFunction)(HANDLE, DWORD64, ULONG, PDWORD64, PSYMBOL_INFO);
+  typedef BOOL(WINAPI* LineFunction)(HANDLE, DWORD64, ULONG, DWORD64, PDWORD, PIMAGEHLP_LINE64);
+  IncludeFunction include = nullptr;
+  QueryFunction query = nullptr;
+  SymbolFunction symbol = nullptr;
+  LineFunction line = nullptr;
+  bool present = false;
+
+  void load(const char* file_name) {
+    HMODULE library = GetModuleHandleA(file_name);
+    present = resolve(library, "SymAddrIncludeInlineTrace", include) &&
+              resolve(library, "SymQueryInlineTrace", query) &&
+              resolve(library, "SymFromInlineContext", symbol) &&
+              resolve(library, "SymGetLineFromInlineContext", line);
+  }
+};
+InlineCalls inline_calls;
 // Cleans up after a start that could not list the modules. The handler of a successful
 // start is never cleaned up: a trace may come from a destructor that runs at exit.
 void end_symbol_handler();
@@ -232,6 +256,7 @@ bool start_engine(StackProblemSink problem) {
     report(problem, std::string("Failed to load library, ") + library);
     return false;
   }
+  inline_calls.load(library);
   dbghelp.set_options(dbghelp.get_options() | SYMOPT_DEFERRED_LOADS | SYMOPT_LOAD_LINES);
   if (!dbghelp.initialize(symbol_process(), nullptr, TRUE)) {
     report(problem, "The function, SymInitialize(), failed");
@@ -299,6 +324,43 @@ int walk(CONTEXT& context, StackAddress* frames, int max, int own_frames, StackP
     ++count;
   }
   return count;
+}
+
+// The inlined calls at an address, innermost first, ahead of the function that holds them
+// (function, which then stands at the line of the outermost call).
+void add_inlined_calls(HANDLE process, WalkAddress address, long step_back, SymbolFrame& function,
+                       std::vector<SymbolFrame>& out) {
+  if (!inline_calls.present) return;
+  const DWORD64 at = static_cast<DWORD64>(address);
+  const DWORD count = inline_calls.include(process, at);
+  DWORD context = 0;
+  DWORD index = 0;
+  if (count == 0 || !inline_calls.query(process, at, 0, at, at, &context, &index)) return;
+  // Each inlined call, then the function, has a context of its own, one after the other.
+  for (DWORD i = 0; i <= count; ++i) {
+    SymbolFrame& frame = i < count ? *out.insert(out.end(), function) : function;
+    IMAGEHLP_LINE64 line;
+    std::memset(&line, 0, sizeof line);
+    line.SizeOfStruct = sizeof line;
+    DWORD line_displacement = 0;
+    if (inline_calls.line(process, at, context + i, 0, &line_displacement, &line)) {
+      frame.file = line.FileName ? line.FileName : "";
+      frame.line = static_cast<int>(line.LineNumber);
+      frame.line_displacement = static_cast<long>(line_displacement) + step_back;
+    }
+    if (i == count) break;
+    union {
+      SYMBOL_INFO record;
+      char bytes[sizeof(SYMBOL_INFO) + 488];
+    } symbol;
+    std::memset(&symbol, 0, sizeof symbol);
+    symbol.record.SizeOfStruct = sizeof(SYMBOL_INFO);
+    symbol.record.MaxNameLen = 488;
+    DWORD64 displacement = 0;
+    frame.function = inline_calls.symbol(process, at, context + i, &displacement, &symbol.record)
+                         ? symbol.record.Name
+                         : "";
+  }
 }
 
 }  // namespace
@@ -415,6 +477,7 @@ bool lookup_symbols(const StackAddress& frame, std::vector<SymbolFrame>& out,
     if (GetModuleFileNameA(reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(base)), name, sizeof name - 1))
       symbols.module = name;
   }
+  add_inlined_calls(process, address, step_back, symbols, out);
   out.push_back(symbols);
   return true;
 }
