@@ -26,7 +26,9 @@
 // Threads, signals and exit: any number of threads may trace at once. A trace that starts
 // while the same thread is tracing (from a signal handler that interrupted a trace, say)
 // gives the empty text at once: it never waits for the trace it interrupted, and leaves that
-// trace's text alone. The engine is never taken down, so destructors that run at exit
+// trace's text alone. Any other trace allocates memory and takes the engine's locks, so a
+// signal handler's trace is safe only where the code it interrupted holds no lock of the C
+// library's allocator. The engine is never taken down, so destructors that run at exit
 // trace as main does.
 #ifndef QK_DIAG_STACKTRACE_H
 #define QK_DIAG_STACKTRACE_H

@@ -1,6 +1,5 @@
 // The stack-trace engine: capture, the walk over the platform's frames and the formatter.
 #include <atomic>
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -227,23 +226,19 @@ Progress add_frames(TraceText& text, const platform::StackAddress* frames, int c
   return Progress::more;
 }
 
-// The stack of the calling thread (context null) or of a context. Kept a frame of its own,
-// so that every walk of one trace starts at the same frame.
-__attribute__((noinline)) int capture(const void* context, platform::StackAddress* frames,
-                                      int max) {
-  const int count = context ? platform::capture_stack_from_context(context, frames, max, report_problem)
-                            : platform::capture_stack(frames, max, report_problem);
-  __asm__ __volatile__("" ::: "memory");  // the call stays a call, not a jump
-  return count;
+// The stack of the calling thread (context null) or of a context.
+__attribute__((always_inline)) inline int capture(const void* context, platform::StackAddress* frames,
+                                                  int max) {
+  return context ? platform::capture_stack_from_context(context, frames, max, report_problem)
+                 : platform::capture_stack(frames, max, report_problem);
 }
 
 // The trace text. A stack deeper than the first walk's room is walked again with more, and
-// the text goes on from the first frame that it has not seen. A walk of the calling thread
-// starts in capture and build_trace; the frame counted first is the trace function's.
-__attribute__((noinline)) const char* build_trace(const void* context, const char* format, int skip) {
-  constexpr int kOwnFrames = 2;
-  if (skip < 0) skip = 0;
-  if (!context) skip = skip > INT_MAX - kOwnFrames ? INT_MAX : skip + kOwnFrames;
+// the text goes on from the first frame that it has not seen. This code is part of the
+// trace function's own frame (the frame counted first), so that every walk of one trace
+// starts there and adds no frame to unwind.
+__attribute__((always_inline)) inline const char* build_trace(const void* context, const char* format,
+                                                              int skip) {
   platform::StackAddress first[kFramesAtFirst];
   std::vector<platform::StackAddress> more;
   platform::StackAddress* frames = first;
