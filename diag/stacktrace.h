@@ -11,13 +11,25 @@
 //   %m   the module's base name, or "?.?"   %%   "%"
 //
 // Any other "%c" is copied as it stands. A frame without line data has the file " " and
-// line 0. Frames of source files whose names begin with "stacktrace" are left out, and a
-// frame in "port_service.cpp" ends the trace with "...". A trace is at most 2047
-// characters, cut at a whole piece.
+// line 0. A call that the compiler inlined is a frame of its own, ahead of the function it
+// was inlined into (on Windows, where the symbol library tells them). Frames of source
+// files whose names begin with "stacktrace" are left out, and a frame in
+// "port_service.cpp" ends the trace with "...". A trace is at most 2047 characters, cut at
+// a whole piece. The walk goes on until the text is full or the stack ends; it stops after
+// 8,192 frames (the engine's own among them), and the text of a stack that goes on
+// further ends with "...".
 //
 // The text lives in a buffer of the calling thread that its next trace overwrites: copy it
 // to keep it. Failures are logged at ERROR under "sym_engine" and give the empty text; a
 // symbol engine that could not start once gives the empty text for good.
+//
+// Threads, signals and exit: any number of threads may trace at once. A trace that starts
+// while the same thread is tracing (from a signal handler that interrupted a trace, say)
+// gives the empty text at once: it never waits for the trace it interrupted, and leaves that
+// trace's text alone. Any other trace allocates memory and takes the engine's locks, so a
+// signal handler's trace is safe only where the code it interrupted holds no lock of the C
+// library's allocator. The engine is never taken down, so destructors that run at exit
+// trace as main does.
 #ifndef QK_DIAG_STACKTRACE_H
 #define QK_DIAG_STACKTRACE_H
 

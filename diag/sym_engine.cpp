@@ -1,4 +1,5 @@
 // The stack-trace engine: capture, the walk over the platform's frames and the formatter.
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -17,8 +18,12 @@ LoggerGuard logger_guard;
 
 // A trace and the terminating NUL fit in 2048 bytes.
 constexpr std::size_t kTraceBuffer = 2048;
-// Frames read per trace; a format that prints little could otherwise run far.
-constexpr int kMaxFrames = 256;
+// Frames read by the first walk of a trace, on the stack; a deeper stack is walked again
+// with room for four times as many, up to the limit below.
+constexpr int kFramesAtFirst = 256;
+// A stack deeper than this (whose frames print too little to fill the text) ends with
+// "...".
+constexpr int kMaxFrames = 8192;
 // Code addresses whose symbols are kept; the cache starts over when it is full.
 constexpr std::size_t kCacheLimit = 8192;
 // A frame in this source file ends the trace with "...".
@@ -27,25 +32,55 @@ constexpr const char* kEndingFile = "port_service.cpp";
 // One per thread, so that two threads tracing at once never mix their texts.
 thread_local char trace_buffer[kTraceBuffer];
 
+// Set while the thread traces. A trace that starts inside another on the same thread (a
+// signal handler's, or one asked for by the logging of a problem) gives the empty text at
+// once: it must neither wait for the locks its own thread holds nor write into the text
+// being built.
+thread_local bool tracing = false;
+
+class TracingScope {
+ public:
+  TracingScope() {
+    tracing = true;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+  }
+  ~TracingScope() {
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    tracing = false;
+  }
+  TracingScope(const TracingScope&) = delete;
+  TracingScope& operator=(const TracingScope&) = delete;
+};
+
 void report_problem(const char* message) {
   QK_LOG(ERROR) << message;
 }
 
 // ---- symbol cache: what the symbol data says about each code address met so far
 
-std::mutex cache_mutex;
-std::unordered_map<std::uintptr_t, std::vector<platform::SymbolFrame>> symbol_cache;
+struct SymbolCache {
+  std::mutex mutex;
+  std::unordered_map<std::uintptr_t, std::vector<platform::SymbolFrame>> frames;
+};
+
+// Made by the first trace and never destroyed: a destructor that runs at exit, after this
+// file's module-level objects are gone, still traces.
+SymbolCache& symbol_cache() {
+  static SymbolCache* const cache = new SymbolCache;
+  return *cache;
+}
 
 // The frames an address stands for, or nullptr when the symbol engine cannot start.
-// Holds cache_mutex.
-const std::vector<platform::SymbolFrame>* symbols_for(const platform::StackAddress& frame) {
+// Holds the cache's mutex.
+const std::vector<platform::SymbolFrame>* symbols_for(SymbolCache& cache,
+                                                      const platform::StackAddress& frame) {
   const std::uintptr_t key = frame.address * 2 + (frame.return_address ? 1 : 0);
-  auto found = symbol_cache.find(key);
-  if (found != symbol_cache.end()) return &found->second;
+  auto found = cache.frames.find(key);
+  if (found != cache.frames.end()) return &found->second;
   std::vector<platform::SymbolFrame> symbols;
   if (!platform::lookup_symbols(frame, symbols, report_problem)) return nullptr;
-  if (symbol_cache.size() >= kCacheLimit) symbol_cache.clear();
-  return &symbol_cache.emplace(key, std::move(symbols)).first->second;
+  if (cache.frames.size() >= kCacheLimit) cache.frames.clear();
+  return &cache.frames.emplace(key, std::move(symbols)).first->second;
 }
 
 // ---- the text being built
@@ -162,46 +197,84 @@ bool expand(TraceText& text, const char* format, const platform::SymbolFrame& fr
   return true;
 }
 
-// The trace text of captured frames: skipped frames are passed over before any lookup.
-const char* build_trace(const platform::StackAddress* frames, int count, const char* format,
-                        int skip) {
-  TraceText text;
-  std::lock_guard<std::mutex> lock(cache_mutex);
+// Where a trace stands after some frames.
+enum class Progress { more, ended, failed };
+
+// Adds captured frames to the text: skipped frames are passed over before any lookup.
+Progress add_frames(TraceText& text, const platform::StackAddress* frames, int count,
+                    const char* format, int& skip) {
+  SymbolCache& cache = symbol_cache();
+  std::lock_guard<std::mutex> lock(cache.mutex);
   for (int i = 0; i < count; ++i) {
     if (skip > 0) {
       --skip;
       continue;
     }
-    const std::vector<platform::SymbolFrame>* symbols = symbols_for(frames[i]);
-    if (!symbols) return "";
+    const std::vector<platform::SymbolFrame>* symbols = symbols_for(cache, frames[i]);
+    if (!symbols) return Progress::failed;
     for (const platform::SymbolFrame& frame : *symbols) {
       const char* file = frame.file.empty() ? " " : frame.file.c_str();
       const char* file_base = base_name(file);
       if (std::strncmp(file_base, "stacktrace", 10) == 0) continue;
       if (std::strcmp(file_base, kEndingFile) == 0) {
         text.close_with_dots();
-        return trace_buffer;
+        return Progress::ended;
       }
-      if (!expand(text, format, frame, file, file_base)) return trace_buffer;
+      if (!expand(text, format, frame, file, file_base)) return Progress::ended;
     }
   }
-  return trace_buffer;
+  return Progress::more;
+}
+
+// The stack of the calling thread (context null) or of a context.
+__attribute__((always_inline)) inline int capture(const void* context, platform::StackAddress* frames,
+                                                  int max) {
+  return context ? platform::capture_stack_from_context(context, frames, max, report_problem)
+                 : platform::capture_stack(frames, max, report_problem);
+}
+
+// The trace text. A stack deeper than the first walk's room is walked again with more, and
+// the text goes on from the first frame that it has not seen. This code is part of the
+// trace function's own frame (the frame counted first), so that every walk of one trace
+// starts there and adds no frame to unwind.
+__attribute__((always_inline)) inline const char* build_trace(const void* context, const char* format,
+                                                              int skip) {
+  platform::StackAddress first[kFramesAtFirst];
+  std::vector<platform::StackAddress> more;
+  platform::StackAddress* frames = first;
+  int room = kFramesAtFirst;
+  int seen = 0;
+  TraceText text;
+  for (;;) {
+    const int count = capture(context, frames, room);
+    if (count < 0) return seen == 0 ? "" : trace_buffer;
+    if (count > seen) {
+      const Progress progress = add_frames(text, frames + seen, count - seen, format, skip);
+      if (progress == Progress::failed) return "";
+      if (progress == Progress::ended) return trace_buffer;
+    }
+    if (count < room) return trace_buffer;  // the whole stack
+    if (room >= kMaxFrames) {
+      text.close_with_dots();
+      return trace_buffer;
+    }
+    seen = count;
+    room = room * 4 < kMaxFrames ? room * 4 : kMaxFrames;
+    more.resize(static_cast<std::size_t>(room));
+    frames = more.data();
+  }
 }
 
 }  // namespace
 
 const char* stacktrace(const char* format, int skip) {
-  if (!format) return "";
-  platform::StackAddress frames[kMaxFrames];
-  const int count = platform::capture_stack(frames, kMaxFrames, report_problem);
-  if (count < 0) return "";
-  return build_trace(frames, count, format, skip);
+  if (!format || tracing) return "";
+  TracingScope scope;
+  return build_trace(nullptr, format, skip);
 }
 
 const char* stacktrace_from_context(const void* context, const char* format, int skip) {
-  if (!format) return "";
-  platform::StackAddress frames[kMaxFrames];
-  const int count = platform::capture_stack_from_context(context, frames, kMaxFrames, report_problem);
-  if (count < 0) return "";
-  return build_trace(frames, count, format, skip);
+  if (!format || tracing) return "";
+  TracingScope scope;
+  return build_trace(context, format, skip);
 }

@@ -1,20 +1,32 @@
 // The stack-trace engine on a chain of known functions: frames, lines and names in order,
 // the skip count, the frames the engine leaves out or stops at, the format language and
-// its limit, and traces taken by many threads at once.
+// its limit, inlined calls, deep stacks, traces taken by many threads at once, from a
+// signal handler inside a trace, and from destructors that run at exit.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+#endif
+
 #include "diag/stacktrace.h"
 #include "diag/testdata/trace_helpers.h"
 #include "log/internal/block.h"
 #include "log/logfile.h"
 #include "log/logger.h"
+#include "memory/allocator.h"
 #include "platform/internal/stackwalk_testing.h"
 #include "platform/stacktrace_seam.h"
 #include "tests/support/scoped_override.h"
@@ -55,8 +67,59 @@ NOINLINE std::string named_callback() {
   std::string text = stacktrace("%f:%l:%s;");
   return text;
 }
+NOINLINE std::string function_callback() {
+  std::string text = stacktrace("%s;");
+  return text;
+}
+
+// depth frames of its own below the caller, the trace taken in the deepest.
+NOINLINE std::string recurse(int depth, const char* format) {
+  std::string text = depth <= 1 ? stacktrace(format) : recurse(depth - 1, format);
+  text += "";
+  return text;
+}
 
 }  // namespace chain
+
+// Traces from the destructor of an object that is made before the engine's own
+// module-level objects (this file comes first in the test program) and so is destroyed
+// after them, at exit. The child scenario names what the destructor does.
+namespace at_exit {
+
+enum class Use { nothing, direct, severe_record, allocator_report };
+
+struct TracesAtExit {
+  LoggerGuard guard;  // stdlog lives as long as this object
+  Use use = Use::nothing;
+  ~TracesAtExit() {
+    switch (use) {
+      case Use::nothing:
+        break;
+      case Use::direct: {
+        const std::string text = chain::level1("%f:%l;", -1);
+        std::printf("[%s]\n", text.c_str());
+        std::fflush(stdout);
+        break;
+      }
+      case Use::severe_record:
+        QK_LOG_AT("String", 77, SEVERE_ERROR) << "bad handle at exit";
+        break;
+      case Use::allocator_report: {
+        ALLOCATOR_QK pool(48, 4, "AtExit48");
+        void* p = pool.alloc();
+        pool.free(p);
+        pool.free(p);
+        break;
+      }
+    }
+    if (use != Use::nothing) {
+      std::printf("destroyed\n");
+      std::fflush(stdout);
+    }
+  }
+} traces_at_exit;
+
+}  // namespace at_exit
 
 namespace {
 
@@ -202,6 +265,154 @@ TEST(StackTrace, TheSeamGivesTheEngineToTheLowerModules) {
   const std::string text = platform::stack_text("%f:%l;");
   EXPECT_TRUE(starts_with(text, at(line))) << text;
 }
+
+TEST(StackTrace, WalksEveryFrameOfADeepStack) {
+  // 300 frames of the recursion, each "%l;" a few characters: the whole stack fits.
+  const std::string text = chain::recurse(300, "%l;");
+  EXPECT_GT(count_of(text, ';'), 300) << text;
+  EXPECT_NE("...", text.substr(text.size() - 3)) << text;
+}
+
+TEST(StackTrace, AStackTooDeepToWalkEndsWithDots) {
+  // The frames of the "stacktrace" file print nothing, so the text never fills up; the
+  // walk stops at its frame limit and marks the frames it left out.
+  const std::string text = call_deep_in_stacktrace_file(10000, chain::callback);
+  EXPECT_EQ(at(chain::kCallbackLine) + "...", text);
+}
+
+TEST(StackTrace, AnInlinedCallIsAFrameOfItsOwn) {
+  const std::string text = inlined_outer(chain::function_callback);
+  EXPECT_TRUE(starts_with(text, "chain::function_callback();inlined_leaf();inlined_middle();inlined_outer();"))
+      << text;
+  const std::string lines = inlined_outer(chain::callback);
+  EXPECT_TRUE(starts_with(lines, at(chain::kCallbackLine) + "inlined_calls.cpp:6;inlined_calls.cpp:11;inlined_calls.cpp:1"))
+      << lines;
+  // The function that holds the inlined call stands at the line of the call. (Wine's
+  // 32-bit symbol library names the function's first line instead.)
+#if !defined(_WIN32) || defined(_WIN64)
+  EXPECT_TRUE(starts_with(lines, at(chain::kCallbackLine) + "inlined_calls.cpp:6;inlined_calls.cpp:11;inlined_calls.cpp:17;"))
+      << lines;
+#endif
+}
+
+// Traces from the destructor of an object that outlives the engine's module-level
+// objects: after a first trace (which fills the engine's caches), the destructor traces
+// directly, through a SEVERE_ERROR record and through an allocator's misuse report.
+TEST(DISABLED_ChildScenario, TraceAtExit) {
+  const std::string use = testsupport::child_arguments().at(0);
+  ASSERT_NE("", chain::level1("%f:%l;", -1));
+  at_exit::traces_at_exit.use = use == "direct"   ? at_exit::Use::direct
+                                : use == "severe" ? at_exit::Use::severe_record
+                                                  : at_exit::Use::allocator_report;
+}
+
+std::string record_line(const std::string& log, const std::string& part) {
+  const std::size_t found = log.find(part);
+  if (found == std::string::npos) return std::string();
+  const std::size_t start = log.rfind('\n', found);
+  const std::size_t end = log.find('\n', found);
+  return log.substr(start == std::string::npos ? 0 : start + 1,
+                    end == std::string::npos ? std::string::npos : end - (start == std::string::npos ? 0 : start + 1));
+}
+
+TEST(StackTrace, ADestructorThatRunsAtExitTraces) {
+  const testsupport::Run direct = testsupport::run_child("TraceAtExit", testsupport::ChildOptions().argument("direct"));
+  EXPECT_EQ(0u, direct.exit_code) << direct.err;
+  // (The destructor's own frame follows; the 32-bit Windows build's line data may name
+  // another line of it.)
+  EXPECT_TRUE(starts_with(direct.out, "[" + chain_prefix() + "sym_engine_test.cpp:")) << direct.out << direct.err;
+  EXPECT_NE(std::string::npos, direct.out.find("]\ndestroyed\n")) << direct.out;
+
+  for (const char* use : {"severe", "allocator"}) {
+    const testsupport::Run r = testsupport::run_child("TraceAtExit", testsupport::ChildOptions().argument(use));
+    EXPECT_EQ(0u, r.exit_code) << use << "\n" << r.err;
+    EXPECT_EQ("destroyed\n", r.out) << use << "\n" << r.err;
+    const std::string err = testsupport::unix_lines(r.err);
+    const std::string record = record_line(err, std::string(use) == "severe" ? "bad handle at exit"
+                                                                             : "Attempt to free Allocator AtExit48");
+    EXPECT_NE("", record) << use << "\n" << err;
+    // The call stack stands in the SIGNIFICANT record before it.
+    const std::string stack = record_line(err, "SIGNIFICANT");
+    EXPECT_NE(std::string::npos, stack.find(";sym_engine_test.cpp:")) << use << "\n" << err;
+  }
+}
+
+#ifndef _WIN32
+// A SIGPROF handler traces the context it interrupted, while the thread it interrupted
+// is itself tracing: the inner trace gives the empty text at once, and nothing waits.
+namespace in_handler {
+
+std::atomic<int> in_trace{0};
+std::atomic<int> empty{0};
+std::atomic<int> whole{0};  // traces of the handler's own, which overwrite the thread's text
+
+void trace_interrupted(int, siginfo_t*, void* context) {
+  const int saved_errno = errno;
+  const bool inside = in_trace.load() != 0;
+  const char* text = stacktrace_from_context(context, "%f:%l;", 0);
+  if (inside && !*text) ++empty;
+  if (*text) ++whole;
+  errno = saved_errno;
+}
+
+}  // namespace in_handler
+
+TEST(DISABLED_ChildScenario, TraceFromASignalHandlerInsideATrace) {
+  alarm(30);  // a trace that waits on itself ends the child here
+  struct sigaction action = {};
+  action.sa_sigaction = in_handler::trace_interrupted;
+  action.sa_flags = SA_SIGINFO | SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(0, sigaction(SIGPROF, &action, nullptr));
+  // The signal arrives only while the thread traces, so the handler never interrupts the
+  // C library's allocator outside a trace.
+  sigset_t prof;
+  sigemptyset(&prof);
+  sigaddset(&prof, SIGPROF);
+  pthread_sigmask(SIG_BLOCK, &prof, nullptr);
+  const pthread_t tracer = pthread_self();
+  std::atomic<bool> stop{false};
+  std::thread sender([&] {
+    while (!stop.load()) {
+      pthread_kill(tracer, SIGPROF);
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+  });
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  int traces = 0;
+  while ((in_handler::empty.load() < 50 || traces < 200) && std::chrono::steady_clock::now() < until) {
+    // Nothing but the trace runs while the signal may come (no allocation of this loop's).
+    const int whole_before = in_handler::whole.load();
+    in_handler::in_trace = 1;
+    pthread_sigmask(SIG_UNBLOCK, &prof, nullptr);
+    const int line = __LINE__ + 1;
+    const char* trace = stacktrace("%f:%l;");
+    pthread_sigmask(SIG_BLOCK, &prof, nullptr);
+    in_handler::in_trace = 0;
+    const std::string text = trace;
+    // (A handler that ran just before or after the trace wrote a text of its own.)
+    if (in_handler::whole.load() == whole_before) {
+      ASSERT_TRUE(starts_with(text, at(line))) << text;
+    }
+    ++traces;
+  }
+  stop = true;
+  sender.join();
+  std::printf("%s\n", in_handler::empty.load() >= 50 ? "interrupted traces seen" : "too few interrupted traces");
+}
+
+TEST(StackTrace, ATraceInsideATraceOnTheSameThreadNeverWaits) {
+  // The handler's traces that interrupt no trace allocate, which ThreadSanitizer reports
+  // for any signal handler; here the signal comes only while the thread holds no lock of
+  // the allocator's.
+  const char* tsan = std::getenv("TSAN_OPTIONS");
+  const std::string options = std::string(tsan ? tsan : "") + " report_signal_unsafe=0";
+  const testsupport::Run r = testsupport::run_child("TraceFromASignalHandlerInsideATrace",
+                                                    testsupport::ChildOptions().set("TSAN_OPTIONS", options));
+  EXPECT_EQ(0u, r.exit_code) << r.err;
+  EXPECT_EQ("interrupted traces seen\n", r.out) << r.err;
+}
+#endif
 
 // Records go to a log file of a block of the test's own.
 class StackTraceLog : public ::testing::Test {

@@ -4,9 +4,10 @@
 // source file, line and module come from the DWARF data through libdw.
 //
 // Inlined code: an address inside an inlined call gives one frame per inlined call,
-// innermost first, as GCC's libbacktrace reports them. Each frame names the function its
-// line belongs to; the frame of the function that the call was inlined into carries the
-// line of the call.
+// innermost first, then the function that holds the code, as addr2line -i reports them.
+// Each frame names the function its line belongs to; the frame of the function (or inlined
+// call) that a call was inlined into carries the line of the call. The callers come from
+// the enclosing scopes of the inlined call's own DIE in the code that holds it.
 #include "platform/stackwalk.h"
 
 #include <cxxabi.h>
@@ -124,7 +125,6 @@ void end_session() {
   session = nullptr;
 }
 
-internal::SymbolEngineUse engine(end_session);
 char* debuginfo_path = nullptr;
 
 // Separate debugging files (/usr/lib/debug) are not read: a module's own DWARF data names
@@ -171,7 +171,7 @@ bool start_engine(StackProblemSink problem) {
 }
 
 bool engine_ready(StackProblemSink problem) {
-  return engine.ready([problem] { return start_engine(problem); });
+  return internal::SymbolEngineUse::instance().ready([problem] { return start_engine(problem); });
 }
 
 // ---- names
@@ -263,6 +263,23 @@ std::string die_function_name(Dwarf_Die* die) {
   return qualified_name(die);
 }
 
+// The file and line of the call that an inlined call's DIE records, for the frame of the
+// code it was inlined into.
+void call_site(Dwarf_Die* inlined, Dwarf_Files* files, std::size_t file_count, SymbolFrame& caller) {
+  Dwarf_Attribute attr;
+  Dwarf_Word value = 0;
+  caller.file.clear();
+  caller.line = 0;
+  caller.line_displacement = 0;
+  if (files && libdw.dwarf_formudata(libdw.dwarf_attr(inlined, DW_AT_call_file, &attr), &value) == 0 &&
+      value < file_count) {
+    const char* source = libdw.dwarf_filesrc(files, value, nullptr, nullptr);
+    if (source) caller.file = source;
+  }
+  if (libdw.dwarf_formudata(libdw.dwarf_attr(inlined, DW_AT_call_line, &attr), &value) == 0)
+    caller.line = static_cast<int>(value);
+}
+
 // ---- walking a context the caller holds
 
 struct ContextWalk {
@@ -272,7 +289,7 @@ struct ContextWalk {
   int max = 0;
   int count = 0;
 };
-ContextWalk context_walk;  // under engine.mutex()
+ContextWalk context_walk;  // under the engine's mutex
 bool context_attached = false;
 
 pid_t walk_next_thread(Dwfl*, void* arg, void** thread_arg) {
@@ -339,7 +356,7 @@ __attribute__((noinline)) int capture_stack(StackAddress* frames, int max, Stack
 int capture_stack_from_context(const void* context, StackAddress* frames, int max,
                                StackProblemSink problem) {
   if (!context || !frames || max <= 0) return -1;
-  std::lock_guard<std::mutex> lock(engine.mutex());
+  std::lock_guard<std::mutex> lock(internal::SymbolEngineUse::instance().mutex());
   if (!engine_ready(problem)) return -1;
   context_walk.context = static_cast<const ucontext_t*>(context);
   context_walk.thread = gettid();
@@ -360,7 +377,7 @@ int capture_stack_from_context(const void* context, StackAddress* frames, int ma
 
 bool lookup_symbols(const StackAddress& frame, std::vector<SymbolFrame>& out,
                     StackProblemSink problem) {
-  std::lock_guard<std::mutex> lock(engine.mutex());
+  std::lock_guard<std::mutex> lock(internal::SymbolEngineUse::instance().mutex());
   if (!engine_ready(problem)) return false;
   const Dwarf_Addr step_back = frame.return_address ? 1 : 0;
   const Dwarf_Addr address = frame.address - step_back;
@@ -416,44 +433,68 @@ bool lookup_symbols(const StackAddress& frame, std::vector<SymbolFrame>& out,
   std::size_t file_count = 0;
   if (libdw.dwarf_getsrcfiles(unit, &files, &file_count) != 0) files = nullptr;
 
+  // The innermost function instance at the address: an inlined call, or the function.
   Dwarf_Die* scopes = nullptr;
   const int scope_count = libdw.dwarf_getscopes(unit, address - bias, &scopes);
-  bool any = false;
-  for (int i = 0; i < scope_count; ++i) {
+  Dwarf_Die innermost = {};
+  bool found = false;
+  for (int i = 0; i < scope_count && !found; ++i) {
     const int tag = libdw.dwarf_tag(&scopes[i]);
-    if (tag != DW_TAG_subprogram && tag != DW_TAG_inlined_subroutine) continue;
-    SymbolFrame f;
-    f.module = outer.module;
-    f.symbol_displacement = outer.symbol_displacement;
-    f.function = die_function_name(&scopes[i]);
-    if (f.function.empty()) f.function = outer.function;
-    f.file = file;
-    f.line = line;
-    f.line_displacement = line_displacement;
-    out.push_back(f);
-    any = true;
-    if (tag == DW_TAG_subprogram) break;
-    // The function this call was inlined into stands at the line of the call.
-    Dwarf_Attribute attr;
-    Dwarf_Word value = 0;
-    file.clear();
-    line = 0;
-    line_displacement = 0;
-    if (files && libdw.dwarf_formudata(libdw.dwarf_attr(&scopes[i], DW_AT_call_file, &attr), &value) == 0 &&
-        value < file_count) {
-      const char* source = libdw.dwarf_filesrc(files, value, nullptr, nullptr);
-      if (source) file = source;
+    if (tag == DW_TAG_subprogram || tag == DW_TAG_inlined_subroutine) {
+      innermost = scopes[i];
+      found = true;
     }
-    if (libdw.dwarf_formudata(libdw.dwarf_attr(&scopes[i], DW_AT_call_line, &attr), &value) == 0)
-      line = static_cast<int>(value);
   }
+  // (Past an inlined call, those scopes are the inlined function's own definition, not the
+  // code it was inlined into.)
   std::free(scopes);
-  if (!any) {
+  if (!found) {
     outer.file = file;
     outer.line = line;
     outer.line_displacement = line_displacement;
     out.push_back(outer);
+    return true;
   }
+
+  SymbolFrame own = outer;
+  own.file = file;
+  own.line = line;
+  own.line_displacement = line_displacement;
+  const std::string name = die_function_name(&innermost);
+  if (!name.empty()) own.function = name;
+  if (libdw.dwarf_tag(&innermost) == DW_TAG_subprogram) {
+    out.push_back(own);
+    return true;
+  }
+  if (name.empty()) own.function.clear();
+  out.push_back(own);
+
+  // The callers of an inlined call are its enclosing instances in the code that holds it:
+  // each further inlined call, then the function itself. Each stands at the line of the
+  // call made from it.
+  Dwarf_Die* chain = nullptr;
+  const int chain_count = libdw.dwarf_getscopes_die(&innermost, &chain);
+  Dwarf_Die* call = &innermost;
+  bool reached_function = false;
+  for (int i = 1; i < chain_count && !reached_function; ++i) {
+    const int tag = libdw.dwarf_tag(&chain[i]);
+    if (tag != DW_TAG_subprogram && tag != DW_TAG_inlined_subroutine) continue;
+    SymbolFrame caller = outer;
+    call_site(call, files, file_count, caller);
+    caller.function = die_function_name(&chain[i]);
+    reached_function = tag == DW_TAG_subprogram;
+    if (caller.function.empty() && reached_function) caller.function = outer.function;
+    out.push_back(caller);
+    call = &chain[i];
+  }
+  if (!reached_function) {
+    // The enclosing scopes could not be read: the function that holds the code, as the
+    // symbol table names it, at the line of the outermost call known.
+    SymbolFrame caller = outer;
+    call_site(call, files, file_count, caller);
+    out.push_back(caller);
+  }
+  std::free(chain);
   return true;
 }
 

@@ -136,9 +136,33 @@ struct DbgHelp {
 };
 
 DbgHelp dbghelp;
-// At process exit the symbol handler is cleaned up with its last user.
+
+// Inlined calls, where the library tells them (dbghelp 6.2 and later, and Wine's): found
+// at the start, and left alone where missing, so that an older library shows the function
+// alone.
+struct InlineCalls {
+  typedef DWORD(WINAPI* IncludeFunction)(HANDLE, DWORD64);
+  typedef BOOL(WINAPI* QueryFunction)(HANDLE, DWORD64, DWORD, DWORD64, DWORD64, LPDWORD, LPDWORD);
+  typedef BOOL(WINAPI* SymbolFunction)(HANDLE, DWORD64, ULONG, PDWORD64, PSYMBOL_INFO);
+  typedef BOOL(WINAPI* LineFunction)(HANDLE, DWORD64, ULONG, DWORD64, PDWORD, PIMAGEHLP_LINE64);
+  IncludeFunction include = nullptr;
+  QueryFunction query = nullptr;
+  SymbolFunction symbol = nullptr;
+  LineFunction line = nullptr;
+  bool present = false;
+
+  void load(const char* file_name) {
+    HMODULE library = GetModuleHandleA(file_name);
+    present = resolve(library, "SymAddrIncludeInlineTrace", include) &&
+              resolve(library, "SymQueryInlineTrace", query) &&
+              resolve(library, "SymFromInlineContext", symbol) &&
+              resolve(library, "SymGetLineFromInlineContext", line);
+  }
+};
+InlineCalls inline_calls;
+// Cleans up after a start that could not list the modules. The handler of a successful
+// start is never cleaned up: a trace may come from a destructor that runs at exit.
 void end_symbol_handler();
-internal::SymbolEngineUse engine(end_symbol_handler);
 bool nt_family = true;
 
 bool is_nt_family() {
@@ -232,6 +256,7 @@ bool start_engine(StackProblemSink problem) {
     report(problem, std::string("Failed to load library, ") + library);
     return false;
   }
+  inline_calls.load(library);
   dbghelp.set_options(dbghelp.get_options() | SYMOPT_DEFERRED_LOADS | SYMOPT_LOAD_LINES);
   if (!dbghelp.initialize(symbol_process(), nullptr, TRUE)) {
     report(problem, "The function, SymInitialize(), failed");
@@ -250,7 +275,7 @@ void end_symbol_handler() {
 }
 
 bool engine_ready(StackProblemSink problem) {
-  return engine.ready([problem] { return start_engine(problem); });
+  return internal::SymbolEngineUse::instance().ready([problem] { return start_engine(problem); });
 }
 
 // Reads the walked thread's stack and code. The memory is this process's own, so it is
@@ -269,7 +294,7 @@ BOOL CALLBACK read_own_memory(HANDLE, WalkAddress address, PVOID buffer, DWORD s
 
 // Walks a context (which the walk changes), leaving out the first own_frames frames.
 int walk(CONTEXT& context, StackAddress* frames, int max, int own_frames, StackProblemSink problem) {
-  std::lock_guard<std::mutex> lock(engine.mutex());
+  std::lock_guard<std::mutex> lock(internal::SymbolEngineUse::instance().mutex());
   if (!engine_ready(problem)) return -1;
   STACKFRAME frame;
   std::memset(&frame, 0, sizeof frame);
@@ -299,6 +324,43 @@ int walk(CONTEXT& context, StackAddress* frames, int max, int own_frames, StackP
     ++count;
   }
   return count;
+}
+
+// The inlined calls at an address, innermost first, ahead of the function that holds them
+// (function, which then stands at the line of the outermost call).
+void add_inlined_calls(HANDLE process, WalkAddress address, long step_back, SymbolFrame& function,
+                       std::vector<SymbolFrame>& out) {
+  if (!inline_calls.present) return;
+  const DWORD64 at = static_cast<DWORD64>(address);
+  const DWORD count = inline_calls.include(process, at);
+  DWORD context = 0;
+  DWORD index = 0;
+  if (count == 0 || !inline_calls.query(process, at, 0, at, at, &context, &index)) return;
+  // Each inlined call, then the function, has a context of its own, one after the other.
+  for (DWORD i = 0; i <= count; ++i) {
+    SymbolFrame& frame = i < count ? *out.insert(out.end(), function) : function;
+    IMAGEHLP_LINE64 line;
+    std::memset(&line, 0, sizeof line);
+    line.SizeOfStruct = sizeof line;
+    DWORD line_displacement = 0;
+    if (inline_calls.line(process, at, context + i, 0, &line_displacement, &line)) {
+      frame.file = line.FileName ? line.FileName : "";
+      frame.line = static_cast<int>(line.LineNumber);
+      frame.line_displacement = static_cast<long>(line_displacement) + step_back;
+    }
+    if (i == count) break;
+    union {
+      SYMBOL_INFO record;
+      char bytes[sizeof(SYMBOL_INFO) + 488];
+    } symbol;
+    std::memset(&symbol, 0, sizeof symbol);
+    symbol.record.SizeOfStruct = sizeof(SYMBOL_INFO);
+    symbol.record.MaxNameLen = 488;
+    DWORD64 displacement = 0;
+    frame.function = inline_calls.symbol(process, at, context + i, &displacement, &symbol.record)
+                         ? symbol.record.Name
+                         : "";
+  }
 }
 
 }  // namespace
@@ -366,7 +428,7 @@ int capture_stack_from_context(const void* context, StackAddress* frames, int ma
 
 bool lookup_symbols(const StackAddress& frame, std::vector<SymbolFrame>& out,
                     StackProblemSink problem) {
-  std::lock_guard<std::mutex> lock(engine.mutex());
+  std::lock_guard<std::mutex> lock(internal::SymbolEngineUse::instance().mutex());
   if (!engine_ready(problem)) return false;
   const HANDLE process = symbol_process();
   // A return address is looked up from the call instruction's last byte.
@@ -415,6 +477,7 @@ bool lookup_symbols(const StackAddress& frame, std::vector<SymbolFrame>& out,
     if (GetModuleFileNameA(reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(base)), name, sizeof name - 1))
       symbols.module = name;
   }
+  add_inlined_calls(process, address, step_back, symbols, out);
   out.push_back(symbols);
   return true;
 }

@@ -5,3 +5,9 @@ __attribute__((noinline)) std::string call_through_stacktrace_file(std::string (
   std::string text = callback();
   return text;
 }
+
+__attribute__((noinline)) std::string call_deep_in_stacktrace_file(int depth, std::string (*callback)()) {
+  std::string text = depth <= 1 ? callback() : call_deep_in_stacktrace_file(depth - 1, callback);
+  text += "";  // keeps the call a call
+  return text;
+}

@@ -1,6 +1,10 @@
 // The process's one symbol engine, as both stack walkers keep it: started by the first
-// trace that needs symbols, for good or (after a failed start) never again, and ended with
-// its last user when the process exits. Every use of the engine holds mutex().
+// trace that needs symbols, for good or (after a failed start) never again. Every use of
+// the engine holds mutex().
+//
+// The engine is never ended: a destructor that runs at exit may trace after every
+// module-level object is gone, and the system frees the engine with the process. Get it
+// with SymbolEngineUse::instance(), which makes it on first use and never destroys it.
 #ifndef QK_PLATFORM_INTERNAL_SYMBOL_ENGINE_USE_H
 #define QK_PLATFORM_INTERNAL_SYMBOL_ENGINE_USE_H
 
@@ -11,11 +15,9 @@ namespace internal {
 
 class SymbolEngineUse {
  public:
-  // end releases what a successful start made; it runs under the mutex at process exit.
-  explicit SymbolEngineUse(void (*end)()) : end_(end) {}
-  ~SymbolEngineUse() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (users_ >= 1 && --users_ == 0) end_();
+  static SymbolEngineUse& instance() {
+    static SymbolEngineUse* const engine = new SymbolEngineUse;
+    return *engine;
   }
   SymbolEngineUse(const SymbolEngineUse&) = delete;
   SymbolEngineUse& operator=(const SymbolEngineUse&) = delete;
@@ -26,18 +28,19 @@ class SymbolEngineUse {
   // a callable answering whether the start succeeded; later calls answer the same.
   template <typename Start>
   bool ready(Start start) {
-    if (users_ != 0) return users_ != -1;
-    users_ = -1;
+    if (state_ != 0) return state_ == 1;
+    state_ = -1;
     if (!start()) return false;
-    users_ = 1;
+    state_ = 1;
     return true;
   }
 
  private:
+  SymbolEngineUse() = default;
+
   std::mutex mutex_;
-  // 0: not started, -1: the start failed (for good), 1 or more: ready.
-  int users_ = 0;
-  void (*end_)();
+  // 0: not started, -1: the start failed (for good), 1: ready.
+  int state_ = 0;
 };
 
 }  // namespace internal
