@@ -162,6 +162,33 @@ TEST(Allocator, OtherSizesComeFromTheHeap) {
   EXPECT_EQ(1u, records.all().size());
 }
 
+TEST(Allocator, SizesWithoutAWholeObjectIn32BitsMakeNoHunk) {
+  NEEDS_POOLING();
+  allocatorTracker();  // made, with its visitor, before the records are counted
+  Records records;
+  const std::uint32_t largest = UINT32_MAX - (static_cast<std::uint32_t>(sizeof(void*)) - 1);
+  ALLOCATOR_QK fits(largest, 4, "Fits");  // one object to a hunk, never made here
+  EXPECT_EQ(largest, fits.objectSize());
+  EXPECT_EQ(largest, fits.hunkLength());
+  EXPECT_EQ(0, records.count("allocator", ""));
+
+  for (const std::uint32_t size : {largest + 1, UINT32_MAX}) {
+    records.clear();
+    ALLOCATOR_QK huge(size, 4, "Huge");
+    EXPECT_EQ(0u, huge.hunkLength());
+    EXPECT_EQ(1, records.count("allocator", "ALLOCATOR Huge (" + std::to_string(size) +
+                                                ") object size too large for a hunk: every request goes to the heap"));
+    if (sizeof(void*) == 4) continue;  // no such heap block in a 32-bit process
+    void* p = huge.alloc();
+    ASSERT_NE(nullptr, p);
+    static_cast<char*>(p)[size - 1] = 'x';  // the whole requested size is there
+    EXPECT_EQ(0u, huge.hunkCount());
+    EXPECT_EQ(0u, huge.objectsInUse());
+    EXPECT_EQ(0u, huge.free(p));
+    EXPECT_EQ(0u, huge.freeObjects());
+  }
+}
+
 TEST(AllocatorRegistry, AllocatorsAreEnteredAndRemoved) {
   const std::size_t before = registered().size();
   auto* first = new ALLOCATOR_QK(32, 4, "RegFirst");

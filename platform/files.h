@@ -105,8 +105,10 @@ int open_append(const char* path);
 // Creates the file, which must not exist yet, empty, as open_append does (code 17 when
 // something is there already). Never truncates.
 bool create_new_file(const char* path);
-// Makes the file empty, creating it as open_append does.
-bool create_empty_file(const char* path);
+// Makes the file empty, creating it as open_append does, with the permission bits given
+// less the file-creation mask (Windows, which has no group and other bits, makes every
+// new file readable and writable).
+bool create_empty_file(const char* path, int permissions = 0666);
 
 // Writes the bytes to the descriptor in one call; the count written, or -1.
 long write_fd(int fd, const void* data, std::size_t size);
