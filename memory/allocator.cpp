@@ -47,6 +47,13 @@ enum FastMemory { UNDETERMINED, DECIDING, FAST_ON, FAST_OFF };
 FastMemory fast_memory = UNDETERMINED;
 
 AllocatorTrackerQK* registry = nullptr;
+VisitorFactory visitor_factory = nullptr;
+
+// A visitor made by the report's factory, for a registry that has none.
+void give_visitor(AllocatorTrackerQK* tracker) {
+  if (!visitor_factory || tracker->visitor()) return;
+  if (Visitor* visitor = visitor_factory()) tracker->setVisitor(visitor);
+}
 
 // QK_FATAL_ALLOCATOR_ERROR, read by each check at its first need: -1 not read yet.
 int thread_alloc_break = -1;
@@ -171,10 +178,16 @@ AllocatorTrackerQK* allocatorTracker() {
       return nullptr;
     }
     tracker->setHolder(holder);
-    // The registry's visitor is the allocator report's, given to it by the report module.
+    // Set before the visitor is made, which may itself allocate.
     registry = tracker;
+    give_visitor(registry);
   }
   return registry;
+}
+
+void setAllocatorVisitorFactory(VisitorFactory factory) {
+  visitor_factory = factory;
+  if (registry) give_visitor(registry);
 }
 
 void bindAllToCurrentThread() {
@@ -204,11 +217,18 @@ ALLOCATOR_QK::ALLOCATOR_QK(std::uint32_t object_size, std::uint32_t objects_per_
       creating_thread_(bound_thread_) {
   if (AllocatorTrackerQK* tracker = allocatorTracker()) tracker->enter(this);
   // Room for the link and the free mark in every object, objects aligned for a pointer,
-  // and a hunk length that fits.
+  // and a hunk length that fits. A size that has no such multiple within 32 bits makes no
+  // hunk at all (hunk length 0): every request of that allocator goes to the heap.
   if (object_size_ < min_object_size) object_size_ = min_object_size;
-  if (object_size_ % pointer_size) object_size_ += pointer_size - object_size_ % pointer_size;
-  if (objects_per_hunk_ > UINT32_MAX / object_size_) objects_per_hunk_ = UINT32_MAX / object_size_;
-  hunk_length_ = object_size_ * objects_per_hunk_;
+  if (object_size_ > UINT32_MAX - (pointer_size - 1)) {
+    QK_LOG(error_level(skipped_request_level))
+        << "ALLOCATOR " << Trackable::name() << " (" << requested_size_
+        << ") object size too large for a hunk: every request goes to the heap";
+  } else {
+    if (object_size_ % pointer_size) object_size_ += pointer_size - object_size_ % pointer_size;
+    if (objects_per_hunk_ > UINT32_MAX / object_size_) objects_per_hunk_ = UINT32_MAX / object_size_;
+    hunk_length_ = object_size_ * objects_per_hunk_;
+  }
   setDebugOptions();
 }
 
@@ -347,7 +367,10 @@ void* ALLOCATOR_QK::alloc() {
     if (fast_memory == UNDETERMINED) decide_fast_memory();
     if (fast_memory == FAST_OFF) return ::operator new(requested_size_);
   }
-  if (QK_UNLIKELY(!free_head_)) make_hunk();
+  if (QK_UNLIKELY(!free_head_)) {
+    if (hunk_length_ == 0) return ::operator new(requested_size_);
+    make_hunk();
+  }
   char* object = free_head_;
   unpoison(object, object_size_);
   if (QK_UNLIKELY(!has_free_mark(object))) return alloc_slow();
@@ -384,6 +407,10 @@ std::uint32_t ALLOCATOR_QK::free(void* address) {
       ::operator delete(address);
       return 0;
     }
+  }
+  if (QK_UNLIKELY(hunk_length_ == 0)) {  // no hunk: the object came from the heap
+    ::operator delete(address);
+    return 0;
   }
   if (QK_UNLIKELY(debug_flags_ != 0) && !free_checks(object)) return 0;
   const bool was_poisoned = is_poisoned(object, header_size);

@@ -141,6 +141,13 @@ class ALLOCATOR_QK : public Trackable {
 // ALLOCATOR_QK is entered at construction and removed at destruction, in that order.
 AllocatorTrackerQK* allocatorTracker();
 
+// The registry's visitor is the allocator report's (AllocatorVisitorQK), which sits above
+// this module; linking the report installs the function that makes one. The registry
+// gets its visitor from it when it is made, or at the installation if it was made before
+// without one. nullptr removes the function (the visitor given stays).
+using VisitorFactory = Visitor* (*)();
+void setAllocatorVisitorFactory(VisitorFactory factory);
+
 // Binds every registered allocator to the calling thread (each change is logged).
 void bindAllToCurrentThread();
 

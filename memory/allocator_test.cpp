@@ -21,6 +21,10 @@ namespace {
 
 using memtest::Records;
 
+// The registry, with the report's visitor (whose making may log that QK_LOG is not set),
+// is made before any test counts the records of its own allocators.
+const bool registry_made = allocatorTracker() != nullptr;
+
 // An address as the allocator's messages print it.
 std::string hex(const void* p) {
   char text[2 * sizeof(void*) + 1];
@@ -160,6 +164,33 @@ TEST(Allocator, OtherSizesComeFromTheHeap) {
   pool.free(exact);
   EXPECT_EQ(1, records.count("allocator", "32 allocator skipped for request for 100"));
   EXPECT_EQ(1u, records.all().size());
+}
+
+TEST(Allocator, SizesWithoutAWholeObjectIn32BitsMakeNoHunk) {
+  NEEDS_POOLING();
+  ASSERT_TRUE(registry_made);
+  Records records;
+  const std::uint32_t largest = UINT32_MAX - (static_cast<std::uint32_t>(sizeof(void*)) - 1);
+  ALLOCATOR_QK fits(largest, 4, "Fits");  // one object to a hunk, never made here
+  EXPECT_EQ(largest, fits.objectSize());
+  EXPECT_EQ(largest, fits.hunkLength());
+  EXPECT_EQ(0, records.count("allocator", ""));
+
+  for (const std::uint32_t size : {largest + 1, UINT32_MAX}) {
+    records.clear();
+    ALLOCATOR_QK huge(size, 4, "Huge");
+    EXPECT_EQ(0u, huge.hunkLength());
+    EXPECT_EQ(1, records.count("allocator", "ALLOCATOR Huge (" + std::to_string(size) +
+                                                ") object size too large for a hunk: every request goes to the heap"));
+    if (sizeof(void*) == 4) continue;  // no such heap block in a 32-bit process
+    void* p = huge.alloc();
+    ASSERT_NE(nullptr, p);
+    static_cast<char*>(p)[size - 1] = 'x';  // the whole requested size is there
+    EXPECT_EQ(0u, huge.hunkCount());
+    EXPECT_EQ(0u, huge.objectsInUse());
+    EXPECT_EQ(0u, huge.free(p));
+    EXPECT_EQ(0u, huge.freeObjects());
+  }
 }
 
 TEST(AllocatorRegistry, AllocatorsAreEnteredAndRemoved) {

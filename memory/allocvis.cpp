@@ -8,12 +8,15 @@
 #include <ctime>
 #include <iostream>
 #include <new>
+#include <sstream>
 #include <streambuf>
 #include <string>
+#include <vector>
 
 #include "env/env.h"
 #include "log/logger.h"
 #include "platform/clock.h"
+#include "platform/file_calls.h"
 #include "platform/files.h"
 #include "string/String.h"
 
@@ -23,12 +26,15 @@ namespace {
 
 LoggerGuard logger_guard;
 
-// An output stream appending to a file descriptor through the platform's log-file calls
-// (regular files only, no symbolic links, shared with other writers). Bytes are gathered
-// and written in runs; a failed write or close puts the stream in its failed state.
+// An output stream appending to a file descriptor through the platform's file calls
+// (regular files only, no symbolic links, shared with other writers). A failed write or
+// close puts the stream in its failed state. Streamed, the bytes are written in runs of
+// the buffer's size; whole, they are all kept and written at close() in one appending
+// write, so that reports that processes append at the same moment never run into each
+// other.
 class FdBuf : public std::streambuf {
  public:
-  explicit FdBuf(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
+  FdBuf(int fd, bool whole) : fd_(fd), whole_(whole), buffer_(8192) { restart(); }
   ~FdBuf() override { close(); }
   bool close() {
     if (fd_ < 0) return ok_;
@@ -40,23 +46,31 @@ class FdBuf : public std::streambuf {
 
  protected:
   int_type overflow(int_type c) override {
-    if (!drain()) return traits_type::eof();
+    if (whole_) {
+      const std::size_t used = static_cast<std::size_t>(pptr() - pbase());
+      buffer_.resize(buffer_.size() * 2);
+      restart();
+      pbump(static_cast<int>(used));
+    } else if (!drain()) {
+      return traits_type::eof();
+    }
     if (!traits_type::eq_int_type(c, traits_type::eof())) {
       *pptr() = traits_type::to_char_type(c);
       pbump(1);
     }
     return traits_type::not_eof(c);
   }
-  int sync() override { return drain() ? 0 : -1; }
+  int sync() override { return whole_ || drain() ? 0 : -1; }
 
  private:
+  void restart() { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
   bool drain() {
     const char* from = pbase();
     std::size_t left = static_cast<std::size_t>(pptr() - pbase());
-    setp(buffer_, buffer_ + sizeof buffer_);
+    restart();
     if (fd_ < 0) return left == 0;
     while (left > 0) {
-      const long n = platform::write_fd(fd_, from, left);
+      const long n = platform::file_calls().write(fd_, from, left);
       if (n <= 0) {
         ok_ = false;
         return false;
@@ -68,13 +82,14 @@ class FdBuf : public std::streambuf {
   }
 
   int fd_;
+  bool whole_;
   bool ok_ = true;
-  char buffer_[8192];
+  std::vector<char> buffer_;
 };
 
 class FdStream : public std::ostream {
  public:
-  explicit FdStream(int fd) : std::ostream(nullptr), buf_(fd) { rdbuf(&buf_); }
+  FdStream(int fd, bool whole) : std::ostream(nullptr), buf_(fd, whole) { rdbuf(&buf_); }
   // Flushes and closes; false (and the failed state) when that went wrong.
   bool close() {
     const bool ok = buf_.close();
@@ -104,6 +119,7 @@ std::uint32_t word_at(const char* p) {
 AllocatorVisitorQK::AllocatorVisitorQK(std::ostream* out) : Visitor(out) {
   report_path_[0] = '\0';
   const char* log_dir = env_lookup("QK_LOG", 0);
+  if (log_dir && !log_dir[0]) log_dir = nullptr;  // an empty value names no folder
   if (log_dir && std::strlen(log_dir) + 15 < sizeof report_path_) {
     std::snprintf(report_path_, sizeof report_path_, "%s%callocstat", log_dir, platform::path_separator());
   } else if (log_dir) {
@@ -138,7 +154,7 @@ std::ostream* AllocatorVisitorQK::begin(std::ostream* out, const char* /*options
       QK_LOG(ERROR) << "Cannot open " << report_path_ << " for allocator diagnostics";
       return previous;
     }
-    own_stream_ = new (std::nothrow) FdStream(fd);
+    own_stream_ = new (std::nothrow) FdStream(fd, true);
     if (!own_stream_) {
       platform::close_fd(fd);
       QK_LOG(ERROR) << "Cannot open " << report_path_ << " for allocator diagnostics";
@@ -171,13 +187,13 @@ int AllocatorVisitorQK::visit(Trackable* object, const char* options) {
   }
   ALLOCATOR_QK* allocator = dynamic_cast<ALLOCATOR_QK*>(object);
   if (!allocator) return -1;
-  const std::uint32_t size = allocator->requestedObjectSize();
-  const std::uint32_t per_hunk = allocator->objectsPerHunk();
-  const std::uint32_t hunks = allocator->hunkCount();
-  const std::uint32_t free_objects = allocator->freeObjects();
-  const std::uint32_t in_use = allocator->objectsInUse();
-  const std::uint32_t avail = hunks * size * per_hunk;
-  const std::uint32_t real = hunks * allocator->hunkLength();
+  const Total size = allocator->requestedObjectSize();
+  const Total per_hunk = allocator->objectsPerHunk();
+  const Total hunks = allocator->hunkCount();
+  const Total free_objects = allocator->freeObjects();
+  const Total in_use = allocator->objectsInUse();
+  const Total avail = hunks * size * per_hunk;
+  const Total real = hunks * allocator->hunkLength();
   total_hunks_ += hunks;
   total_real_bytes_ += real;
   total_bytes_avail_ += avail;
@@ -233,53 +249,20 @@ int AllocatorVisitorQK::end(const char* /*options*/) {
   return result;
 }
 
-void AllocatorVisitorQK::detail(ALLOCATOR_QK& allocator, const char* options) {
-  if (!fastMemoryInUse() || std::strncmp(allocator.name(), "String", 6) != 0) return;
-  const char* root = env_lookup("QK_ROOT", 0);
+namespace {
 
-  if (std::strncmp(options, "-d ", 3) == 0) {
-    const char* text = options + 3;
-    QK_LOG(SIGNIFICANT) << "Allocator debugging options for " << allocator.name() << " set to \"" << text
-                        << "\"";
-    allocator.setDebugOptions(text);
-    return;
-  }
-
-  std::string selection(options);
-  bool extended = false;
-  const std::string::size_type x = selection.find("-x ");
-  if (x != std::string::npos) {
-    extended = true;
-    selection.erase(x, 3);
-  }
-  {
-    const std::string wanted = upper(selection.c_str());
-    const std::string name = upper(allocator.name());
-    if (wanted.find(name) == std::string::npos && wanted != "*" && wanted != "ALL") return;
-  }
-
-  // Without QK_ROOT the file goes to the log folder under the current directory.
-  if (!root) root = ".";
-  const platform::CalendarTime t = platform::local_calendar(std::time(nullptr));
-  const char kSeparator[2] = {platform::path_separator(), '\0'};
-  char tail[200];
-  std::snprintf(tail, sizeof tail, "%slog%svexdiag_%s_%d%02d%02d%02d%02d%02d.txt", kSeparator, kSeparator,
-                allocator.name(), t.year, t.month, t.day, t.hour, t.minute, t.second);
-  for (char* p = tail; *p; ++p)
-    if (*p == ':') *p = '#';
-  const std::string path = std::string(root) + tail;
-
-  if (out_) *out_ << "Detail report for (" << allocator.name() << ") written to file (" << path << ")\n" << std::endl;
-
+// The detail file's lines, one per String representation in use; false, after logging,
+// when the file could not be made or written whole.
+bool write_detail_file(const ALLOCATOR_QK& allocator, const std::string& path, bool extended) {
   // Created (or emptied) first, then written through an appending descriptor: both calls
   // refuse symbolic links and anything but a regular file. The permission bits are those
-  // the file-creation mask leaves of read and write for everyone.
-  const int fd = platform::create_empty_file(path.c_str()) ? platform::open_append(path.c_str()) : -1;
+  // the file-creation mask leaves of read and write for owner and group, read for others.
+  const int fd = platform::create_empty_file(path.c_str(), 0664) ? platform::open_append(path.c_str()) : -1;
   if (fd < 0) {
     QK_LOG(ERROR) << "Can't write vex_diag trace - can't open file " << path;
-    return;
+    return false;
   }
-  FdStream file(fd);
+  FdStream file(fd, false);
   const std::uint32_t size = allocator.requestedObjectSize();
   const std::uint32_t step = allocator.objectSize();
   const std::uint32_t length = allocator.hunkLength();
@@ -321,10 +304,65 @@ void AllocatorVisitorQK::detail(ALLOCATOR_QK& allocator, const char* options) {
   }
   if (!file.close()) {
     QK_LOG(ERROR) << "Can't write vex_diag trace - write to file " << path << " failed";
-    return;
+    return false;
   }
   QK_LOG(SIGNIFICANT) << "Vex_diag trace written to file " << path;
+  return true;
 }
+
+}  // namespace
+
+void AllocatorVisitorQK::detail(ALLOCATOR_QK& allocator, const char* options) {
+  if (!fastMemoryInUse() || std::strncmp(allocator.name(), "String", 6) != 0) return;
+  const char* root = env_lookup("QK_ROOT", 0);
+
+  if (std::strncmp(options, "-d ", 3) == 0) {
+    const char* text = options + 3;
+    QK_LOG(SIGNIFICANT) << "Allocator debugging options for " << allocator.name() << " set to \"" << text
+                        << "\"";
+    allocator.setDebugOptions(text);
+    return;
+  }
+
+  std::string selection(options);
+  bool extended = false;
+  const std::string::size_type x = selection.find("-x ");
+  if (x != std::string::npos) {
+    extended = true;
+    selection.erase(x, 3);
+  }
+  {
+    const std::string wanted = upper(selection.c_str());
+    const std::string name = upper(allocator.name());
+    if (wanted.find(name) == std::string::npos && wanted != "*" && wanted != "ALL") return;
+  }
+
+  // Without QK_ROOT the file goes to the log folder under the current directory.
+  if (!root) root = ".";
+  // The name is one file name: separators in it would lead out of the log folder.
+  std::string file_name(allocator.name());
+  for (char& c : file_name)
+    if (c == '/' || c == '\\') c = '_';
+  const platform::CalendarTime t = platform::local_calendar(std::time(nullptr));
+  const char kSeparator[2] = {platform::path_separator(), '\0'};
+  char tail[200];
+  std::snprintf(tail, sizeof tail, "%slog%svexdiag_%s_%d%02d%02d%02d%02d%02d.txt", kSeparator, kSeparator,
+                file_name.c_str(), t.year, t.month, t.day, t.hour, t.minute, t.second);
+  for (char* p = tail; *p; ++p)
+    if (*p == ':') *p = '#';
+  const std::string path = std::string(root) + tail;
+
+  const bool written = write_detail_file(allocator, path, extended);
+  if (out_)
+    *out_ << "Detail report for (" << allocator.name() << (written ? ") written to file (" : ") failed to write file (")
+          << path << ")\n" << std::endl;
+}
+
+namespace {
+
+Visitor* make_report_visitor() { return new (std::nothrow) AllocatorVisitorQK; }
+
+}  // namespace
 
 bool install_allocator_report() {
   AllocatorTrackerQK* tracker = allocatorTracker();
@@ -353,7 +391,12 @@ void report_at_exit() {
   if (!where) return;
   const char* options = env_lookup("QK_ALLOCSTAT_OPTIONS", 0);
   if (std::strcmp(where, "stderr") == 0) {
-    allocator_report(std::cerr, options);
+    // Made whole first and written in one piece, as processes that end together share
+    // the one standard error.
+    std::ostringstream report;
+    allocator_report(report, options);
+    const std::string text = report.str();
+    std::cerr.write(text.data(), static_cast<std::streamsize>(text.size()));
     std::cerr.flush();
   } else {
     allocator_report_to_file(options);
@@ -370,9 +413,9 @@ void install_allocator_report_at_exit() {
 }
 
 // Linking the library is enough: the link names this object (see memory/CMakeLists.txt),
-// and its start-up registers the report at exit after the logger guard above, so that the
-// report runs while the logger still lives.
+// and its start-up gives the registry its visitor and registers the report at exit after
+// the logger guard above, so that the report runs while the logger still lives.
 extern "C" {
 extern int qk_allocvis_anchor;
-int qk_allocvis_anchor = (install_allocator_report_at_exit(), 1);
+int qk_allocvis_anchor = (setAllocatorVisitorFactory(make_report_visitor), install_allocator_report_at_exit(), 1);
 }

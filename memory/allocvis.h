@@ -16,6 +16,7 @@
 #ifndef QK_MEMORY_ALLOCVIS_H
 #define QK_MEMORY_ALLOCVIS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 
@@ -37,27 +38,31 @@ class AllocatorVisitorQK : public Visitor {
   // The totals, and the report file closed; 0, or -1 when the report had no stream.
   int end(const char* options) override;
 
+  // The totals and each block's figures are sums of products of the allocators' 32-bit
+  // counters: 64 bits wide where the build's addresses are, 32 bits on a 32-bit build.
+  typedef std::size_t Total;
+
   const char* reportFilePath() const { return report_path_; }
-  std::uint32_t totalHunks() const { return total_hunks_; }
-  std::uint32_t totalRealBytes() const { return total_real_bytes_; }
-  std::uint32_t totalBytesAvail() const { return total_bytes_avail_; }
-  std::uint32_t totalFreeObjects() const { return total_free_objects_; }
-  std::uint32_t freeBytes() const { return free_bytes_; }
-  std::uint32_t totalObjectsInUse() const { return total_objects_in_use_; }
-  std::uint32_t totalBytesInUse() const { return total_bytes_in_use_; }
+  Total totalHunks() const { return total_hunks_; }
+  Total totalRealBytes() const { return total_real_bytes_; }
+  Total totalBytesAvail() const { return total_bytes_avail_; }
+  Total totalFreeObjects() const { return total_free_objects_; }
+  Total freeBytes() const { return free_bytes_; }
+  Total totalObjectsInUse() const { return total_objects_in_use_; }
+  Total totalBytesInUse() const { return total_bytes_in_use_; }
   bool disabled() const { return disabled_; }
 
  private:
   void detail(ALLOCATOR_QK& allocator, const char* options);
   void close_own_stream();
 
-  std::uint32_t total_hunks_ = 0;
-  std::uint32_t total_real_bytes_ = 0;
-  std::uint32_t total_bytes_avail_ = 0;
-  std::uint32_t total_free_objects_ = 0;
-  std::uint32_t free_bytes_ = 0;
-  std::uint32_t total_objects_in_use_ = 0;
-  std::uint32_t total_bytes_in_use_ = 0;
+  Total total_hunks_ = 0;
+  Total total_real_bytes_ = 0;
+  Total total_bytes_avail_ = 0;
+  Total total_free_objects_ = 0;
+  Total free_bytes_ = 0;
+  Total total_objects_in_use_ = 0;
+  Total total_bytes_in_use_ = 0;
   bool disabled_ = false;
   char report_path_[100];
   std::ostream* own_stream_ = nullptr;  // the report file while a report writes to it

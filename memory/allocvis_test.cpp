@@ -4,14 +4,20 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "env/env.h"
 #include "memory/lsthldr.h"
+#include "platform/file_calls.h"
 #include "platform/files.h"
 #include "tests/support/memory_test_support.h"
 #include "tests/support/test_child.h"
@@ -157,6 +163,42 @@ TEST(AllocVis, ReportOfTheProcessRegistryListsLiveAllocators) {
 
 TEST(DISABLED_ChildScenario, ReportOfLiveAllocators) { report_lists_live_allocators(); }
 
+// Nothing of the report is named: linking it gave the registry its visitor.
+TEST(DISABLED_ChildScenario, RegistryVisitedWithoutInstalling) {
+  ALLOCATOR_QK mine(48, 2, "Unasked48");
+  mine.free(mine.alloc());
+  std::ostringstream out;
+  EXPECT_EQ(0, allocatorTracker()->visit(&out, nullptr));
+  EXPECT_NE(std::string::npos, out.str().find("Allocator: Unasked48\n")) << out.str();
+}
+
+TEST(AllocVis, TheRegistryHasItsVisitorFromItsFirstUse) {
+  if (!pooling_on()) GTEST_SKIP() << "QK_NOFASTMEM is set";
+  const testsupport::Run r = testsupport::run_child("RegistryVisitedWithoutInstalling");
+  EXPECT_EQ(0u, r.exit_code) << r.err;
+  EXPECT_EQ(std::string::npos, r.err.find("Visit called with null holder or vistor.")) << r.err;
+}
+
+TEST(AllocVis, TotalsPast4GiBDoNotWrap) {
+  if (!pooling_on()) GTEST_SKIP() << "QK_NOFASTMEM is set";
+  if (sizeof(void*) == 4) GTEST_SKIP() << "a 32-bit report counts in 32 bits";
+  if (freeObjectsPoisoned()) GTEST_SKIP() << "poisoning 4 GiB of hunks";
+  // Two hunks of 2 GiB each, of which only the pages of the objects' links are touched.
+  const std::uint32_t object = 1u << 26;
+  ALLOCATOR_QK first(object, 32, "Big1");
+  ALLOCATOR_QK second(object, 32, "Big2");
+  void* a = first.alloc();
+  void* b = second.alloc();
+  Registry registry{&first, &second};
+  const std::string text = registry.report();
+  const std::string four_gib = std::to_string(1ull << 32);
+  EXPECT_NE(std::string::npos, text.find("         Total real bytes used     : " + four_gib + "\n")) << text;
+  EXPECT_NE(std::string::npos, text.find("         Total bytes avail         : " + four_gib + "\n")) << text;
+  EXPECT_NE(std::string::npos, text.find("Hunks            : 1          Bytes: " + std::to_string(1ull << 31)));
+  first.free(a);
+  second.free(b);
+}
+
 // QK_NOFASTMEM is decided at the first alloc() of a process: the disabled report runs in a
 // child of its own.
 TEST(DISABLED_ChildScenario, ReportWithPoolingOff) {
@@ -232,6 +274,34 @@ TEST(AllocVis, ReportFileIsAppendedAndItsFailuresAreLogged) {
     EXPECT_EQ(1, records.count("allocvis", "QK_LOG path not set"));
   }
 }
+
+// An empty QK_LOG names no folder (not the root of the file system).
+TEST(DISABLED_ChildScenario, ReportWithEmptyLogFolder) {
+  ASSERT_STREQ("", env_lookup("QK_LOG", 0));
+  Records records;
+  AllocatorVisitorQK visitor;
+  EXPECT_STREQ("", visitor.reportFilePath());
+  EXPECT_EQ(1, records.count("allocvis", "QK_LOG path not set"));
+  EXPECT_EQ(nullptr, visitor.begin(nullptr, nullptr));
+  EXPECT_EQ(1, records.count("allocvis", "Cannot open  for allocator diagnostics"));
+  EXPECT_EQ(-1, visitor.end(nullptr));
+}
+
+#ifndef _WIN32
+// The environment of a POSIX process can hold an empty value (setting one through the
+// framework removes the variable, as on Windows): env(1) gives the child one.
+TEST(AllocVis, AnEmptyLogFolderIsNone) {
+  const std::string at_root = "/allocstat";
+  const bool there_before = testsupport::file_exists(at_root);
+  std::string command = "/usr/bin/env QK_LOG=";
+  for (const std::string& arg : testsupport::child_command("ReportWithEmptyLogFolder"))
+    command += " " + testsupport::quote_arg(arg);
+  const testsupport::Run r = testsupport::run(command);
+  EXPECT_EQ(0u, r.exit_code) << r.err;
+  EXPECT_EQ(there_before, testsupport::file_exists(at_root));
+  if (!there_before) std::filesystem::remove(at_root);
+}
+#endif
 
 // Two String size classes and an allocator of another kind, with a log folder under QK_ROOT.
 struct StringClasses {
@@ -378,10 +448,175 @@ TEST(AllocVis, UnwritableDetailFileIsLoggedAndTheReportGoesOn) {
   Registry registry{&pool};
   Records records;
   const std::string text = registry.report("-x String64");
-  const std::string path = between(text, "written to file (", ")\n\n");
+  const std::string path = between(text, "Detail report for (String64) failed to write file (", ")\n\n");
   ASSERT_FALSE(path.empty()) << text;
   EXPECT_EQ(1, records.count("allocvis", "Can't write vex_diag trace - can't open file " + path));
   EXPECT_NE(std::string::npos, text.find("         Free bytes                : 0\n")) << text;
+}
+
+TEST(AllocVis, DetailFilesStayInTheLogFolder) {
+  if (!pooling_on()) GTEST_SKIP() << "QK_NOFASTMEM is set";
+  testsupport::TempDir root;
+  testsupport::make_dirs(root / "log");
+  testsupport::make_dirs(root / "log/vexdiag_String");
+  testsupport::ScopedEnv env("QK_ROOT", root.path().c_str());
+  ALLOCATOR_QK slash(64, 4, "String/../../x");
+  ALLOCATOR_QK backslash(64, 4, "String\\..\\..\\y");
+  Registry registry{&slash, &backslash};
+  const std::string text = registry.report("*");
+  const std::string sep(1, platform::path_separator());
+  const std::string folder = root.path() + sep + "log" + sep;
+  for (const char* name : {"String/../../x", "String\\..\\..\\y"}) {
+    const std::string path = between(text, std::string("Detail report for (") + name + ") written to file (", ")\n\n");
+    ASSERT_EQ(0u, path.find(folder)) << text;
+    EXPECT_EQ(std::string::npos, path.find_first_of("/\\", folder.size())) << path;
+    EXPECT_TRUE(testsupport::file_exists(path)) << path;
+  }
+}
+
+#ifndef _WIN32
+TEST(DISABLED_ChildScenario, DetailFileMode) {
+  namespace fs = std::filesystem;
+  testsupport::TempDir root;
+  testsupport::make_dirs(root / "log");
+  testsupport::ScopedEnv env("QK_ROOT", root.path().c_str());
+  // A file made for everyone shows what the file-creation mask leaves.
+  testsupport::write_file(root / "everyone", "");
+  const fs::perms masked = fs::status(root / "everyone").permissions();
+  ASSERT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::group_write |
+                fs::perms::others_read | fs::perms::others_write,
+            masked);
+  ALLOCATOR_QK pool(64, 4, "String64");
+  pool.free(pool.alloc());
+  Registry registry{&pool};
+  const std::string text = registry.report("String64");
+  const std::string path = between(text, "written to file (", ")\n\n");
+  ASSERT_FALSE(path.empty()) << text;
+  const fs::perms group_writable = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                   fs::perms::group_write | fs::perms::others_read;
+  EXPECT_EQ(group_writable, fs::status(path).permissions() & fs::perms::all);
+}
+
+// Under a mask that takes nothing away, the detail file is 0664.
+TEST(AllocVis, DetailFilesAreNotWritableByOthers) {
+  if (!pooling_on()) GTEST_SKIP() << "QK_NOFASTMEM is set";
+  std::string child;
+  for (const std::string& arg : testsupport::child_command("DetailFileMode")) child += " " + testsupport::quote_arg(arg);
+  const testsupport::Run r = testsupport::run("/bin/sh -c " + testsupport::quote_arg("umask 000; exec" + child));
+  EXPECT_EQ(0u, r.exit_code) << r.err;
+}
+#endif
+
+// Writes to the detail file (the one whose first bytes begin a listed text) stop with a
+// full disk in the middle of its first line.
+int detail_fd = -1;
+long (*real_write)(int, const void*, std::size_t) = nullptr;
+long write_until_full(int fd, const void* data, std::size_t size) {
+  if (detail_fd < 0 && size > 3 && static_cast<const char*>(data)[0] == '"') {
+    detail_fd = fd;
+    return real_write(fd, data, 3);
+  }
+  if (fd != detail_fd) return real_write(fd, data, size);
+  errno = ENOSPC;
+  return -1;
+}
+
+TEST(AllocVis, AFullDiskMakesTheDetailStepFail) {
+  if (!pooling_on()) GTEST_SKIP() << "QK_NOFASTMEM is set";
+  testsupport::TempDir root;
+  testsupport::make_dirs(root / "log");
+  testsupport::ScopedEnv env("QK_ROOT", root.path().c_str());
+  ALLOCATOR_QK pool(64, 4, "String64");
+  void* rep = pool.alloc();
+  fake_rep(rep, 64, "a listed text", 1);
+  Registry registry{&pool};
+  Records records;
+  std::string text;
+  {
+    platform::ScopedSystemCalls faults;
+    real_write = faults.original().files.write;
+    detail_fd = -1;
+    faults.files().write = write_until_full;
+    text = registry.report("String64");
+  }
+  ASSERT_GE(detail_fd, 0) << text;
+  const std::string path = between(text, "Detail report for (String64) failed to write file (", ")\n\n");
+  ASSERT_FALSE(path.empty()) << text;
+  EXPECT_EQ("\"a ", testsupport::read_file(path));
+  EXPECT_EQ(1, records.count("allocvis", "Can't write vex_diag trace - write to file " + path + " failed"));
+  EXPECT_EQ(0, records.count("allocvis", "Vex_diag trace written"));
+  EXPECT_EQ(std::string::npos, text.find("written to file")) << text;
+  pool.free(rep);
+}
+
+// A child with twenty allocators in use that tells it is ready and ends when told to, so
+// that many end at the same moment.
+TEST(DISABLED_ChildScenario, ReportAtExitTogether) {
+  for (int i = 0; i < 20; ++i) (new ALLOCATOR_QK(32, 2, ("Together" + std::to_string(i)).c_str()))->alloc();
+  const std::string folder = env_lookup("QK_LOG", 0);
+  const std::vector<std::string> args = testsupport::child_arguments();
+  ASSERT_EQ(1u, args.size());
+  testsupport::write_file(folder + "/ready." + args[0], "");
+  for (int waited = 0; !testsupport::file_exists(folder + "/go") && waited < 60000; ++waited)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+TEST(AllocVis, ReportsAtExitOfManyProcessesStayWhole) {
+  if (!pooling_on()) GTEST_SKIP() << "QK_NOFASTMEM is set";
+#ifdef _WIN32
+  const int children = 16;  // process starts are slow there
+#else
+  const int children = 64;
+#endif
+  testsupport::TempDir dir;
+  std::string text;
+  {
+    // Set here, so that the children, which have no variables of their own, run at once.
+    testsupport::ScopedEnv log("QK_LOG", dir.path().c_str());
+    testsupport::ScopedEnv at_exit("QK_ALLOCSTAT_AT_EXIT", "1");
+    std::vector<std::thread> threads;
+    std::vector<testsupport::Run> runs(children);
+    for (int i = 0; i < children; ++i)
+      threads.emplace_back([&runs, i] {
+        runs[static_cast<std::size_t>(i)] =
+            testsupport::run_child("ReportAtExitTogether", testsupport::ChildOptions().argument(std::to_string(i)));
+      });
+    for (int waited = 0; waited < 120000; ++waited) {
+      int ready = 0;
+      for (int i = 0; i < children; ++i) ready += testsupport::file_exists(dir / ("ready." + std::to_string(i)));
+      if (ready == children) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    testsupport::write_file(dir / "go", "");
+    for (std::thread& t : threads) t.join();
+    for (const testsupport::Run& r : runs) EXPECT_EQ(0u, r.exit_code) << r.err;
+    text = testsupport::read_file(dir / "allocstat");
+  }
+  // Each report: two ends of line, its header, its blocks and its totals, the last line
+  // "Free bytes"; the next report begins right after it.
+  const std::string last = "         Free bytes                : ";
+  int reports = 0;
+  for (std::size_t at = 0; at < text.size(); ++reports) {
+    ASSERT_EQ(at, text.find("\n\n", at)) << text.substr(at, 400);
+    const std::size_t header = text.find(" -- Allocators -- ", at);
+    ASSERT_NE(std::string::npos, header) << text.substr(at, 400);
+    const std::size_t end = text.find(last, at);
+    ASSERT_NE(std::string::npos, end) << text.substr(at, 400);
+    const std::size_t next_header = text.find(" -- Allocators -- ", header + 1);
+    EXPECT_TRUE(next_header == std::string::npos || next_header > end) << text.substr(at, end - at);
+    EXPECT_EQ(20, occurrences(text.substr(at, end - at), "Allocator: Together")) << text.substr(at, end - at);
+    at = text.find('\n', end);
+    ASSERT_NE(std::string::npos, at);
+    ++at;
+  }
+#ifdef _WIN32
+  // The C runtime appends by moving to the end and then writing, so two processes may
+  // write at the same place and one report replace another; none is cut into another.
+  EXPECT_LE(reports, children);
+  EXPECT_GT(reports, 0);
+#else
+  EXPECT_EQ(children, reports);
+#endif
 }
 
 // A program asks for the report at its exit by QK_ALLOCSTAT_AT_EXIT alone.

@@ -109,8 +109,10 @@ int open_append(const char* path);
 // Creates the file, which must not exist yet, empty, as open_append does (code 17 when
 // something is there already). Never truncates.
 bool create_new_file(const char* path);
-// Makes the file empty, creating it as open_append does.
-bool create_empty_file(const char* path);
+// Makes the file empty, creating it as open_append does, with the permission bits given
+// less the file-creation mask (Windows, which has no group and other bits, makes every
+// new file readable and writable).
+bool create_empty_file(const char* path, int permissions = 0666);
 
 // Opens a log file for reading only, with the care open_append takes: on POSIX relative
 // to its checked folder, never through a symbolic link, without waiting on a FIFO, and

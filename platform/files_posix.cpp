@@ -113,7 +113,7 @@ bool folder_part_is(const char* path, const char* slash, const std::string& text
 // Opens the file in its folder; the folder is opened again when the path now names another
 // folder (or none: a removed folder is then reported as missing). The folder is compared
 // without building its text, as the log writer opens a file for every record.
-int open_log_file(const char* path, int flags) {
+int open_log_file(const char* path, int flags, int permissions = 0666) {
   const char* slash = std::strrchr(path, '/');
   std::lock_guard<std::mutex> g(folder_mutex);
   posix::Folder& log_folder = last_folder();
@@ -127,7 +127,7 @@ int open_log_file(const char* path, int flags) {
     posix::close_folder(&log_folder);
     if (!posix::open_folder(folder_path, &log_folder, &files::failure_to_fill())) return -1;
   }
-  return posix::open_in_folder(log_folder, slash ? slash + 1 : path, flags, 0666, &files::failure_to_fill());
+  return posix::open_in_folder(log_folder, slash ? slash + 1 : path, flags, permissions, &files::failure_to_fill());
 }
 
 }  // namespace
@@ -146,9 +146,9 @@ bool create_new_file(const char* path) {
   return true;
 }
 
-bool create_empty_file(const char* path) {
+bool create_empty_file(const char* path, int permissions) {
   // Emptied only once it is known to be a file that may be emptied.
-  const int fd = open_log_file(path, O_WRONLY | O_CREAT);
+  const int fd = open_log_file(path, O_WRONLY | O_CREAT, permissions);
   if (fd < 0) return false;
   const bool emptied = ::ftruncate(fd, 0) == 0 || path_failed(errno, "ftruncate", path);
   ::close(fd);

@@ -125,7 +125,7 @@ bool create_new_file(const char* path) {
   return true;
 }
 
-bool create_empty_file(const char* path) {
+bool create_empty_file(const char* path, int /*permissions*/) {
   const int fd = open_file(path, _O_WRONLY | _O_TRUNC | _O_CREAT);
   if (fd < 0) return false;
   _close(fd);

@@ -66,21 +66,29 @@ regexp* Regex::program() const {
 }
 
 int Regex::search(const char* text, int len, int& matchlen, int startpos) const {
-  matchlen = 0;
-  if (len < 0) return -1;
-  if (startpos >= 0) return forward(text, len, startpos, matchlen);
-  const long long last = static_cast<long long>(len) + startpos;
-  if (last < 0) return -1;
-  return backward(text, len, static_cast<int>(last), matchlen);
+  return find(text, len, matchlen, startpos, nullptr);
 }
 
-int Regex::forward(const char* text, int len, int start, int& matchlen) const {
+int Regex::search(const char* text, int len, int& matchlen, int startpos, long long& steps) const {
+  return find(text, len, matchlen, startpos, &steps);
+}
+
+int Regex::find(const char* text, int len, int& matchlen, int startpos, long long* steps) const {
+  matchlen = 0;
+  if (len < 0) return -1;
+  if (startpos >= 0) return forward(text, len, startpos, matchlen, steps);
+  const long long last = static_cast<long long>(len) + startpos;
+  if (last < 0) return -1;
+  return backward(text, len, static_cast<int>(last), matchlen, steps);
+}
+
+int Regex::forward(const char* text, int len, int start, int& matchlen, long long* steps) const {
   if (start > len || (start == len && start != 0)) return -1;
   regexp* prog = program();
   if (!prog) return -1;
   int end = 0;
-  long long steps = regexp_step_budget(len - start);
-  const int m = regexp_exec(prog, text, start, len, &end, &steps);
+  long long own_steps = regexp_step_budget(len - start);
+  const int m = regexp_exec(prog, text, start, len, &end, steps ? steps : &own_steps);
   if (m < 0) return -1;
   const int c = correct_start(text, start, len, m);
   if (c != m) regexp_set_match_start(prog, c);
@@ -91,11 +99,12 @@ int Regex::forward(const char* text, int len, int start, int& matchlen) const {
 // Successive matches from the beginning of text[0, last], each searched from where the one
 // before ended; the last of them is the result. The steps of the whole succession come
 // from one budget.
-int Regex::backward(const char* text, int len, int last, int& matchlen) const {
+int Regex::backward(const char* text, int len, int last, int& matchlen, long long* budget) const {
   regexp* prog = program();
   if (!prog) return -1;
   const int limit = last + 1 < len ? last + 1 : len;
-  long long steps = regexp_step_budget(limit);
+  long long own_steps = regexp_step_budget(limit);
+  long long& steps = budget ? *budget : own_steps;
   int found = -1, found_end = 0, found_from = 0;
   int starts[regexp_groups], ends[regexp_groups];
   const unsigned char* s = reinterpret_cast<const unsigned char*>(text);

@@ -37,6 +37,11 @@ class Regex {
   // A match that would begin inside a UTF-8 character begins at the character instead,
   // when the character lies in the searched text; matchlen then counts from there.
   int search(const char* text, int len, int& matchlen, int startpos = 0) const;
+  // The same search, drawing its steps from steps, a budget that the searches of one
+  // operation share (start it at regexp_step_budget of the text's length): an operation
+  // that searches again and again stops when the budget runs out, as one search does
+  // ("match step limit exceeded" in the log, no match found).
+  int search(const char* text, int len, int& matchlen, int startpos, long long& steps) const;
   // The length of the match that search finds, or -1 when there is none.
   int match_length(const char* text, int len, int startpos = 0) const;
   // Position and length of group n (0: the whole match, 1 to 19) of the last search;
@@ -48,8 +53,10 @@ class Regex {
  private:
   // The program, compiled now if it is not yet (nullptr after logging why not).
   regexp* program() const;
-  int forward(const char* text, int len, int start, int& matchlen) const;
-  int backward(const char* text, int len, int last, int& matchlen) const;
+  // steps: the budget to draw on, or nullptr for one of the search's own.
+  int find(const char* text, int len, int& matchlen, int startpos, long long* steps) const;
+  int forward(const char* text, int len, int start, int& matchlen, long long* steps) const;
+  int backward(const char* text, int len, int last, int& matchlen, long long* steps) const;
 
   struct Record;
   Record* record_;

@@ -7,6 +7,7 @@
 #include "string/String.h"
 #include "string/internal/regexp_internal.h"
 #include "string/internal/string_internal.h"
+#include "string/regexp.h"
 
 namespace {
 
@@ -31,9 +32,12 @@ int String::gsub(const Regex& r, const String& repl) {
   rep_ = StringRep::make_private(rep_);
   int count = 0;
   int pos = 0;
+  // One budget for all the searches: a pattern that is slow on this text stops the
+  // substitution as it would stop a single search.
+  long long steps = regexp_step_budget(rep_->length);
   while (pos < rep_->length) {
     int matchlen;
-    const int p = r.search(rep_->text(), rep_->length, matchlen, pos);
+    const int p = r.search(rep_->text(), rep_->length, matchlen, pos, steps);
     if (p < 0) break;
     const int expected = rep_->length - matchlen + n;
     rep_ = StringRep::splice(rep_, p, matchlen, bytes, n);

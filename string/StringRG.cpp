@@ -4,6 +4,7 @@
 #include "string/String.h"
 #include "string/internal/regexp_internal.h"
 #include "string/internal/string_internal.h"
+#include "string/regexp.h"
 
 namespace {
 
@@ -96,12 +97,13 @@ int split(const String& x, String res[], int maxn, const Regex& sep) {
   const int n = copy.rep()->length;
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
   int pos = 0, i = 0;
+  long long steps = regexp_step_budget(n);  // shared by every search of the split
   while (i < maxn && pos < n) {
     int matchlen;
-    int m = sep.search(text, n, matchlen, pos);
+    int m = sep.search(text, n, matchlen, pos, steps);
     if (m == pos && matchlen == 0) {
       const int k = string_internal::utf8_sequence_length(bytes + pos, bytes + n);
-      m = sep.search(text, n, matchlen, pos + (k > 0 ? k : 1));
+      m = sep.search(text, n, matchlen, pos + (k > 0 ? k : 1), steps);
     }
     if (m < 0) {
       m = n;

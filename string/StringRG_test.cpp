@@ -2,6 +2,7 @@
 // the predefined patterns, the backward search and the UTF-8 correction of a match start.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,48 @@ TEST(StringPatterns, GsubWithEmptyMatchesEnds) {
   String accent("\xc3\xa9t\xc3\xa9");  // an empty match steps over whole characters
   EXPECT_EQ(3, accent.gsub(Regex("x*"), "|"));
   EXPECT_STREQ("|\xc3\xa9|t|\xc3\xa9", accent);
+}
+
+// Segments on which each search of the pattern below takes millions of steps, but fewer
+// than one search may take.
+String slow_segments() {
+  std::string text;
+  for (int i = 0; i < 200; ++i) text += std::string(19, 'a') + "b";
+  return String(text.c_str());
+}
+const char* const slow_pattern = "\\(a+\\)+c\\|b";
+
+TEST(StringPatterns, RepeatedSearchesShareOneStepBudget) {
+  {
+    Messages m;
+    String s = slow_segments();
+    const int replaced = s.gsub(Regex(slow_pattern), "B");
+    EXPECT_LT(replaced, 200);
+    EXPECT_EQ(std::vector<std::string>{"match step limit exceeded"}, m.all());
+    const std::string after(s);
+    EXPECT_EQ(replaced, std::count(after.begin(), after.end(), 'B'));  // what was replaced stays so
+  }
+  {
+    Messages m;
+    String fields[300];
+    const int n = split(slow_segments(), fields, 300, Regex(slow_pattern));
+    EXPECT_LT(n, 200);
+    EXPECT_EQ(std::vector<std::string>{"match step limit exceeded"}, m.all());
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(std::string(19, 'a'), std::string(fields[0]));
+    EXPECT_EQ(4000 - (n - 1) * 20, fields[n - 1].length());  // the rest is the last field
+  }
+  {
+    // Many cheap searches of the largest String stay well within the budget.
+    Messages m;
+    std::string text;
+    while (text.size() + 2 <= 1048562) text += "7,";
+    String s(text.c_str());
+    EXPECT_EQ(524281, s.gsub(Regex("[0-9]+"), "x"));
+    String fields[8];
+    EXPECT_EQ(8, split(s, fields, 8, Regex(",")));
+    EXPECT_TRUE(m.all().empty());
+  }
 }
 
 TEST(StringPatterns, PlainGsubInAllItsForms) {

@@ -555,9 +555,10 @@ void find_first_bytes(regexp* r) {
   // node to the first settles every set.
   bool loops = false;
   for (const Node& n : r->nodes) loops = loops || n.kind == BACK;
+  // With loops, the sets grow round by round until a round changes none of them.
   bool settled = false;
   for (int round = 0; round < 64 && !settled; ++round) {
-    settled = !loops;
+    bool changed = false;
     for (int i = count - 1; i >= 0; --i) {
       const Node& n = r->nodes[static_cast<std::size_t>(i)];
       FirstSet v{};
@@ -588,9 +589,10 @@ void find_first_bytes(regexp* r) {
       }
       if (v != f[static_cast<std::size_t>(i)]) {
         f[static_cast<std::size_t>(i)] = v;
-        settled = settled && !loops;
+        changed = true;
       }
     }
+    settled = !loops || !changed;
   }
   if (!settled) return;
   r->starts = std::move(f);
@@ -602,6 +604,48 @@ void find_first_bytes(regexp* r) {
   if (r->first_count == 1)
     for (int c = 1; c < 256; ++c)
       if (r->first[static_cast<std::size_t>(c)]) r->first_only = c;
+}
+
+// Which nodes begin a rest of the program that cannot fail (Node::sure): the end, what
+// leads to it without taking a byte, and an alternation with such an alternative. Worked
+// out from "none" upwards, so that a loop on its own never counts as sure.
+void find_sure_nodes(regexp* r) {
+  std::vector<Node>& nodes = r->nodes;
+  auto sure = [&](int i) { return i >= 0 && nodes[static_cast<std::size_t>(i)].sure; };
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (std::size_t i = nodes.size(); i-- > 0;) {
+      Node& n = nodes[i];
+      if (n.sure) continue;
+      bool v = false;
+      switch (n.kind) {
+        case END:
+          v = true;
+          break;
+        case NOTHING:
+        case BACK:
+        case OPEN:
+        case CLOSE:
+          v = sure(n.next);
+          break;
+        case EXACTLY:
+          v = n.length == 0 && sure(n.next);
+          break;
+        case BRANCH:
+          v = sure(n.operand) || (n.next >= 0 && nodes[static_cast<std::size_t>(n.next)].kind == BRANCH && sure(n.next));
+          break;
+        case STAR:
+          v = n.follow < 0 && sure(n.next);
+          break;
+        default:  // a byte to take, or a place to be at
+          break;
+      }
+      if (v) {
+        n.sure = true;
+        changed = true;
+      }
+    }
+  }
 }
 
 // The three aids of a program with exactly one top-level alternative.
@@ -641,7 +685,10 @@ regexp* make_program(std::vector<unsigned char> program, int flags) {
   r->decode_error = nullptr;
   r->decoded = decode(r);
   set_aids(r, flags);
-  if (r->decoded) find_first_bytes(r);
+  if (r->decoded) {
+    find_first_bytes(r);
+    find_sure_nodes(r);
+  }
   return r;
 }
 
@@ -685,6 +732,14 @@ class Matcher {
     stack.push_back(Frame{kind, node, pos, count});
     return true;
   }
+  // A choice point. When the rest of the match cannot fail once the matcher comes back to
+  // it, no earlier choice is ever taken again, nor are group positions restored past it:
+  // their frames go, so that a repetition before such a rest keeps no state per round.
+  bool push_choice(int kind, int node, int pos, int count, bool sure) {
+    if (sure) r_->stack.clear();
+    return push(kind, node, pos, count);
+  }
+  bool sure(int n) const { return n >= 0 && nodes_[n].sure; }
   // Whether a match from node n can begin at pos.
   bool can_begin(int n, int pos) const {
     if (starts_ == nullptr) return true;
@@ -798,7 +853,7 @@ int Matcher::run(int pos, int* match_end) {
             break;
           }
           const int later = viable_after(b, pos);
-          if (later >= 0 && !push(ALTERNATIVE, later, pos, 0)) return -2;
+          if (later >= 0 && !push_choice(ALTERNATIVE, later, pos, 0, sure(later))) return -2;
           n = nodes_[b].operand;
           continue;
         }
@@ -811,7 +866,7 @@ int Matcher::run(int pos, int* match_end) {
             failed = true;
             break;
           }
-          if (count > node.min && !push(REPEAT, n, pos, count)) return -2;
+          if (count > node.min && !push_choice(REPEAT, n, pos, count, sure(node.next))) return -2;
           pos += count;
           break;
         }
@@ -841,10 +896,15 @@ int Matcher::run(int pos, int* match_end) {
         const Node& b = nodes_[f.node];
         pos = f.pos;
         const int later = viable_after(f.node, pos);
-        if (later >= 0)
-          f.node = later;  // the alternative after this one, from the same position
-        else
+        if (later < 0) {
           stack.pop_back();
+        } else {
+          f.node = later;  // the alternative after this one, from the same position
+          if (sure(later) && stack.size() > 1) {
+            const Frame kept = f;
+            stack.assign(1, kept);
+          }
+        }
         n = b.operand;
         break;
       } else {

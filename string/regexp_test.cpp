@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -181,6 +182,38 @@ TEST(RegexpAids, FirstByteAnchorAndMustHaveText) {
   regexp_free(prog);
 }
 
+// The steps a search of pattern over text takes, or -1 when it finds nothing.
+long long steps_of(const char* pattern, const std::string& text) {
+  regexp* prog = regexp_compile(pattern);
+  const int n = static_cast<int>(text.size());
+  const long long budget = regexp_step_budget(n);
+  long long steps = budget;
+  int end = 0;
+  const int at = regexp_exec(prog, text.data(), 0, n, &end, &steps);
+  regexp_free(prog);
+  return at < 0 ? -1 : budget - steps;
+}
+
+TEST(RegexpAids, APatternThatBeginsWithALoopTriesOnlyWhereItsBytesAre) {
+  const std::string xs(100000, 'x');
+  const long long optional = steps_of("\\(ab\\)?c", xs + "abc");
+  const long long loop = steps_of("\\(ab\\)*c", xs + "abc");
+  ASSERT_GT(optional, 0);
+  EXPECT_LT(loop, 100) << "optional group: " << optional;
+
+  // Three loops over 23 alternatives each: trying every x would run out of steps.
+  std::string group = "\\(a";
+  for (char c = 'b'; c <= 'w'; ++c) group += std::string("\\|") + c;
+  group += "\\)*";
+  const std::string pattern = group + group + group + "z";
+  EXPECT_EQ("1048000:1", find(pattern.c_str(), std::string(1048000, 'x') + "z"));
+  EXPECT_EQ("2:3", find(pattern.c_str(), "xxabz"));
+
+  // A loop that may match nothing leaves every position open.
+  EXPECT_EQ("0:0", find("\\(ab\\)*", "xxab"));
+  EXPECT_EQ("0:4", find("\\(ab\\)*", "abab"));
+}
+
 TEST(RegexpAids, MustHaveTextRejectsWithoutTrying) {
   EXPECT_EQ("none", find("x*abc", std::string(1000, 'x') + "ab"));
   EXPECT_EQ("0:5", find("x*abc", "xxabc"));
@@ -234,17 +267,109 @@ TEST(RegexpLimits, ACatastrophicSearchStopsAtItsStepBudget) {
   EXPECT_EQ("0:31", find("\\(a+\\)+b", std::string(30, 'a') + "b"));
 }
 
+TEST(RegexpLimits, ARepetitionWithASureRestKeepsNoRoomToBackOff) {
+  Messages m;
+  // Five frames a round (the choice and four group ends) would pass the limit well before
+  // the end of the largest String.
+  const std::string text(1048562, 'a');
+  EXPECT_EQ("0:1048562", find("\\(\\(a\\)\\)*", text));
+  EXPECT_EQ("0:1048562", find("\\(\\(\\(a\\)\\)\\|b\\)*\\(x*\\)", text));
+  EXPECT_TRUE(m.all().empty()) << m.all()[0];
+  regexp* prog = regexp_compile("\\(\\(a\\)b\\)*");
+  int end = 0;
+  ASSERT_EQ(0, regexp_exec(prog, "ababa", 0, 5, &end, nullptr));
+  EXPECT_EQ(4, end);
+  int s = 0, e = 0;
+  ASSERT_TRUE(regexp_group(prog, 2, &s, &e));  // the last round's group, after backing off
+  EXPECT_EQ(2, s);
+  EXPECT_EQ(3, e);
+  regexp_free(prog);
+}
+
+// Random patterns of groups, alternatives and repetitions over the bytes a, b and c.
+class PatternMaker {
+ public:
+  explicit PatternMaker(unsigned seed) : random_(seed) {}
+  std::string pattern(int depth = 2) {
+    std::string p;
+    const int alternatives = pick(3) == 0 ? 2 : 1;
+    for (int i = 0; i < alternatives; ++i) {
+      if (i) p += "\\|";
+      for (int k = 1 + pick(3); k > 0; --k) p += piece(depth);
+    }
+    return p;
+  }
+  std::string text() {
+    std::string t;
+    for (int n = pick(12); n > 0; --n) t += "abc"[pick(3)];
+    return t;
+  }
+
+ private:
+  int pick(int n) { return static_cast<int>(random_() % static_cast<unsigned>(n)); }
+  std::string piece(int depth) {
+    static const char* const atoms[] = {"a", "b", "c", ".", "[ab]", "[^a]"};
+    std::string atom = depth > 0 && pick(3) == 0 ? "\\(" + pattern(depth - 1) + "\\)" : atoms[pick(6)];
+    switch (pick(5)) {
+      case 0: return atom + "*";
+      case 1: return atom + "+";
+      case 2: return atom + "?";
+      default: return atom;
+    }
+  }
+  std::mt19937 random_;
+};
+
+// The search's answer with its groups, as text.
+std::string answer(regexp* prog, const std::string& text) {
+  int end = 0;
+  const int at = regexp_exec(prog, text.data(), 0, static_cast<int>(text.size()), &end, nullptr);
+  std::string a = std::to_string(at) + ":" + std::to_string(end);
+  for (int g = 1; g < regexp_groups; ++g) {
+    int s = -1, e = -1;
+    regexp_group(prog, g, &s, &e);
+    a += " " + std::to_string(s) + "-" + std::to_string(e);
+  }
+  return a;
+}
+
+TEST(RegexpAids, AidsAndForgottenChoicesChangeNoAnswer) {
+  PatternMaker maker(2718);
+  int compared = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const std::string pattern = maker.pattern();
+    Messages m;  // patterns that do not compile are passed over
+    regexp* aided = regexp_compile(pattern.c_str());
+    regexp* plain = regexp_compile(pattern.c_str());
+    if (aided && plain) {
+      // Every position tried, every choice kept.
+      plain->starts.clear();
+      plain->first_count = 0;
+      for (regexp_internal::Node& n : plain->nodes) n.sure = false;
+      for (int t = 0; t < 6; ++t) {
+        const std::string text = maker.text();
+        ASSERT_EQ(answer(plain, text), answer(aided, text)) << pattern << " on " << text;
+        ++compared;
+      }
+    }
+    regexp_free(aided);
+    regexp_free(plain);
+  }
+  EXPECT_GT(compared, 6000);
+}
+
 TEST(RegexpLimits, BacktrackingStateHasALimit) {
   Messages m;
-  // Each repetition of the group keeps three frames: its choice and the two group ends.
+  // Each repetition of the group keeps three frames: its choice and the two group ends,
+  // all needed, since what follows the loop may send the match back into any round.
   const std::string text(regexp_internal::stack_limit / 3 + 10, 'a');
-  regexp* prog = regexp_compile("\\(a\\|b\\)*");
+  regexp* prog = regexp_compile("\\(a\\|b\\)*a[cd]");
   int end = 0;
   EXPECT_EQ(-2, regexp_exec(prog, text.data(), 0, static_cast<int>(text.size()), &end, nullptr));
   ASSERT_EQ(1u, m.all().size());
   EXPECT_EQ("match stack limit exceeded", m.all()[0]);
-  EXPECT_EQ(0, regexp_exec(prog, "abba", 0, 4, &end, nullptr));  // the next search starts afresh
-  EXPECT_EQ(4, end);
+  EXPECT_EQ(0, regexp_exec(prog, "abbac", 0, 5, &end, nullptr));  // the next search starts afresh
+  EXPECT_EQ(5, end);
   regexp_free(prog);
 }
 

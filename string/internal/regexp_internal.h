@@ -41,6 +41,9 @@ const int program_limit = 32767;
 struct Node {
   unsigned char kind;  // a Kind, or CLASS
   unsigned char group; // OPEN and CLOSE: the group number
+  // A match from this node cannot fail, wherever it begins: the choices made before it
+  // need not be kept once the matcher may come back here.
+  bool sure;
   std::int32_t next;   // index of the next node, -1 for none
   std::int32_t operand;// BRANCH, STAR, PLUS: index of the operand node; CLASS: its table;
                        // EXACTLY: offset of the literal in the program
