@@ -105,6 +105,7 @@ int Parser::raw() {
 
 int Parser::next_char() {
   for (;;) {
+    took_letter_ = false;
     // A value being skipped ends at a line feed, wherever that comes from.
     if (discarding_ && expansion_pos_ < expansion_.size()) {
       expansion_pos_ = expansion_.find('\n', expansion_pos_);
@@ -115,11 +116,12 @@ int Parser::next_char() {
     int c = raw();
     if (c == '\\') {
       int d = raw();
+      took_letter_ = ((d >= 'a' && d <= 'z') || (d >= 'A' && d <= 'Z'));
       switch (d) {
-        case 'b': return 8;
-        case 'n': return '\n';
-        case 't': return '\t';
-        case 'v': return 11;
+        case 'b': took_letter_ = false; return 8;
+        case 'n': took_letter_ = false; return '\n';
+        case 't': took_letter_ = false; return '\t';
+        case 'v': took_letter_ = false; return 11;
         default: return d;
       }
     }
@@ -147,6 +149,7 @@ bool Parser::next(Assignment& out) {
   out.name.clear();
   out.line = 0;
   out.too_long = false;
+  out.letter_escaped = false;
   discarding_ = false;
   size_t value_start = 0;
   int state = 0;
@@ -192,6 +195,7 @@ bool Parser::next(Assignment& out) {
         } else if (!is_blank(c)) {
           value_start = out.token.size();
           out.token.push_back(ch);
+          out.letter_escaped = took_letter_;
           state = 5;
         }
         break;
@@ -202,6 +206,7 @@ bool Parser::next(Assignment& out) {
           break;
         } else if (out.token.size() - value_start < kValueMax) {
           out.token.push_back(ch);
+          out.letter_escaped |= took_letter_;
         } else {
           out.too_long = true;
           discarding_ = true;

@@ -26,6 +26,9 @@ struct Assignment {
   std::string name;       // the name alone
   int line = 0;           // the file's line where the assignment starts (from 1)
   bool too_long = false;  // the value exceeded kValueMax; token holds its beginning only
+  // A backslash in the value took a letter other than b, n, t or v ("C:\Program" gives
+  // "C:Program"): what a Windows path written with single backslashes does.
+  bool letter_escaped = false;
 };
 
 class Parser {
@@ -62,6 +65,7 @@ class Parser {
   int physical_lines_ = 0;  // physical lines read so far
   int line_number_ = 0;     // the first physical line of the current logical line
   bool discarding_ = false;  // the current value is too long: the rest of it is skipped
+  bool took_letter_ = false;  // the last character came from a backslash before a letter (not b n t v)
 };
 
 // The value part of a token: the text after its first "=" (empty without one).
