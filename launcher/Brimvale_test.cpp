@@ -470,6 +470,41 @@ TEST_F(Launcher, LogsInvocationAndCompletionAtMilestone) {
   EXPECT_TRUE(records_with(records, "** LOGGER **").empty());
 }
 
+#ifdef _WIN32
+// A log directory from the root of the current drive ("\\logs\\qk\\") or relative to a
+// drive's current folder ("C:logs") is stored with its drive and folder, so that every
+// process of the installation takes it from the block and its records reach the files.
+// (Wine reads "/srv/log" as the POSIX folder, Z:/srv/log.)
+TEST_F(Launcher, ALogDirectoryWithoutItsDriveGetsIt) {
+  set("QK_LOG_LEVEL", "MILESTONE");
+  std::string full = platform::full_path(dir_.path());
+  for (char& c : full)
+    if (c == '\\') c = '/';
+  ASSERT_EQ(':', full[1]) << full;
+  std::string rooted = full.substr(2) + "/rooted/b/";
+  for (char& c : rooted)
+    if (c == '/') c = '\\';
+  testsupport::make_dirs(full + "/here");
+  testsupport::make_dirs(full + "/rooted");  // the folder is made, not the folders above it
+  const std::string here = platform::current_directory();
+  ASSERT_TRUE(platform::change_directory((full + "/here").c_str()));
+  struct Case {
+    std::string log, stored;
+  };
+  int n = 0;
+  for (const Case& c : {Case{rooted, full + "/rooted/b"}, Case{full.substr(0, 2) + "logs", full + "/here/logs"}}) {
+    set("QK_KEY", std::to_string(710000000 + (testsupport::process_id() % 100000) * 100 + n++).c_str());
+    set("QK_LOG", c.log.c_str());
+    auto r = brimvale({"a"});
+    EXPECT_EQ(r.exit_code, 0u) << r.err;
+    EXPECT_EQ(r.err, "fakejava err\n") << c.log;
+    auto records = log_records("", c.stored);
+    EXPECT_EQ(1u, records_with(records, "Invocation Command Line:").size()) << c.log << " " << r.err;
+  }
+  ASSERT_TRUE(platform::change_directory(here.c_str()));
+}
+#endif
+
 TEST_F(Launcher, KeepsItsProgramNameUnderAnyFileName) {
   // Other programs log under their executable's name; the launcher is "Brimvale" always.
   const std::string renamed = dir_ / "renamed-launcher";

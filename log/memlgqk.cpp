@@ -71,17 +71,11 @@ class DirectoryTrial {
 
   bool attempt(const char* text, const char* subdirectory, bool may_create) {
     if (!text || !*text) return false;
-    std::string path = text;
-    normalise(path);
     // Every process of the installation reads the directory from the block, each in a
-    // working directory of its own: a relative one is stored from where it was given. (A
-    // path from the root, "/x", stays as it is; on Windows it names the current drive's.)
-    if (!platform::is_absolute_path(text) && !platform::is_absolute_path(path) && path[0] != '/') {
-      const std::string here = platform::current_directory();
-      if (here.empty()) return fail("Directory " + path + " is relative, and the current directory is unknown");
-      while (path.compare(0, 2, "./") == 0) path.erase(0, 2);
-      path = path == "." ? here : here + "/" + path;
-    }
+    // working directory (and on Windows with a current drive) of its own: the full path is
+    // stored, taken from where it was given.
+    std::string path = platform::full_path(text);
+    if (path.empty()) return fail("Directory " + std::string(text) + " is relative, and the current directory is unknown");
     normalise(path);
     if (subdirectory) {
       path += "/";
