@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and tests everything: native (g++), native under AddressSanitizer and
 # UndefinedBehaviorSanitizer (clang), Windows x86_64 with its tests under Wine, and the
-# shipped Windows i686 program (compiled and linked only). Ends with a summary line and
+# shipped Windows i686 program with its tests under 32-bit Wine. Ends with a summary line and
 # a non-zero exit code when anything failed.
 set -uo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
@@ -53,16 +53,21 @@ if [[ ! " ${broken[*]-} " =~ "sanitize:" ]]; then
   ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest sanitize
 fi
 
-export WINEDEBUG=-all WINEPREFIX=$out/win64/wineprefix
-stage win64 -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-mingw-x86_64.cmake" \
-  -DCMAKE_CROSSCOMPILING_EMULATOR=wine
-if [[ ! " ${broken[*]-} " =~ "win64:" ]]; then
-  wineboot -i >/dev/null 2>&1 || true
-  run_ctest win64 -j 1
-  wineserver -k >/dev/null 2>&1 || true
-fi
+windows_stage() {  # windows_stage NAME TOOLCHAIN WINEARCH: builds, then runs ctest under Wine
+  local name=$1 toolchain=$2
+  # Each build has a Wine prefix of its own.
+  export WINEDEBUG=-all WINEPREFIX=$out/$name/wineprefix WINEARCH=$3
+  stage "$name" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/$toolchain" -DCMAKE_CROSSCOMPILING_EMULATOR=wine
+  if [[ ! " ${broken[*]-} " =~ "$name:" ]]; then
+    wineboot -i >/dev/null 2>&1 || true
+    run_ctest "$name" -j 1
+    wineserver -k >/dev/null 2>&1 || true
+  fi
+}
 
-stage win32 -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-mingw-i686.cmake" -DQK_TESTS=OFF
+windows_stage win64 toolchain-mingw-x86_64.cmake win64
+# The shipped program: the i686 build and its tests under 32-bit Wine.
+windows_stage win32 toolchain-mingw-i686.cmake win32
 
 echo
 echo "=== summary"
