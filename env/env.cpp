@@ -94,6 +94,13 @@ void apply_assignment(const qkenv::Assignment& a, const std::string& path) {
   // A token without a name ("@=x") cannot be an assignment; skipping it keeps a
   // malformed line from ending the process.
   if (a.name.empty()) return;
+  // A Windows path written with single backslashes loses them; a developer is told where.
+  if (a.letter_escaped && platform::get_env("QK_DEVO")) {
+    const std::string message = "Value of " + a.name + " in " + path + " line " + std::to_string(a.line) +
+                                ": a backslash before a letter gives the letter alone; write "
+                                "paths with / or \\\\\n";
+    report_message(message.c_str(), REPORT_WARNING, 0);
+  }
   // An assignment past a bound is not set, and the rest of the file still counts: no
   // environment holds a longer value, and with a longer name (which could be set) no
   // program could be started any more.

@@ -297,6 +297,38 @@ TEST(EnvLoad, NoFilesWithDevoSetSaysSo) {
   EXPECT_EQ("\nNo QK config files found\n", testing::internal::GetCapturedStderr());
 }
 
+// A backslash escapes the next character, so a Windows path with single backslashes loses
+// them (as stored files expect); with QK_DEVO set each such value is named. The escapes
+// \b \n \t \v, a doubled backslash and escapes outside values are not.
+TEST(EnvLoad, DevoNamesValuesWhereABackslashTookALetter) {
+  Installation inst({"QKT_JRE", "QKT_FINE", "QKT_TWO", "QKT_SLASH", "QKT_TAB", "QKT_NAME"});
+  const std::string file = "QKT_JRE=C:\\Program Files\\Java\n"
+                           "# C:\\Comment\n"
+                           "QKT_FINE=C:/Program Files/Java\n"
+                           "QKT_TWO = \\\\srv\\\\share\\\\x\n"
+                           "QKT_SLASH=a\\$b\\ c\n"
+                           "QKT_TAB=\\t\\b\\vz\n"
+                           "QKT\\_NAME=\\Users\n";
+  write_file(inst.root + "/QK.env", file);
+  const std::string path = inst.root + sep() + "QK.env";
+  const std::string advice = ": a backslash before a letter gives the letter alone; write paths with / or \\\\\n";
+  testing::internal::CaptureStderr();
+  EXPECT_EQ("C:Program FilesJava", value_of("QKT_JRE"));
+  EXPECT_EQ("", testing::internal::GetCapturedStderr()) << "only with QK_DEVO";
+  EXPECT_EQ("\\srv\\share\\x", value_of("QKT_TWO"));
+
+  env_testing_reset();
+  for (const char* name : {"QKT_JRE", "QKT_FINE", "QKT_TWO", "QKT_SLASH", "QKT_TAB", "QKT_NAME"}) set_env(name, nullptr);
+  set_env("QK_DEVO", "1");
+  set_env("QKT_NAME", "set before");  // named also when the environment wins
+  testing::internal::CaptureStderr();
+  EXPECT_EQ("C:Program FilesJava", value_of("QKT_JRE"));
+  EXPECT_EQ("\nValue of QKT_JRE in " + path + " line 1" + advice + "\nValue of QKT_NAME in " + path +
+                " line 7" + advice,
+            testing::internal::GetCapturedStderr());
+  EXPECT_EQ("set before", value_of("QKT_NAME"));
+}
+
 TEST(EnvLoad, MissingRootWithoutLegacyFileIsFatal) {
   Installation inst;
   expect_fatal(testsupport::run_child("EnvLoadWithoutRoot", in_installation(inst)),

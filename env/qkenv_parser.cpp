@@ -121,6 +121,7 @@ int Parser::raw() {
 
 int Parser::next_char() {
   for (;;) {
+    took_letter_ = false;
     // A value being skipped ends at a line feed, wherever that comes from.
     if (discarding_ && expansion_pos_ < expansion_.size()) {
       expansion_pos_ = expansion_.find('\n', expansion_pos_);
@@ -131,11 +132,12 @@ int Parser::next_char() {
     int c = raw();
     if (c == '\\') {
       int d = raw();
+      took_letter_ = ((d >= 'a' && d <= 'z') || (d >= 'A' && d <= 'Z'));
       switch (d) {
-        case 'b': return 8;
-        case 'n': return '\n';
-        case 't': return '\t';
-        case 'v': return 11;
+        case 'b': took_letter_ = false; return 8;
+        case 'n': took_letter_ = false; return '\n';
+        case 't': took_letter_ = false; return '\t';
+        case 'v': took_letter_ = false; return 11;
         default: return d;
       }
     }
@@ -173,6 +175,7 @@ bool Parser::next(Assignment& out) {
   out.line = 0;
   out.too_long = false;
   out.overflow = Overflow::none;
+  out.letter_escaped = false;
   discarding_ = false;
   size_t value_start = 0;
   int state = 0;
@@ -231,6 +234,7 @@ bool Parser::next(Assignment& out) {
         } else if (!is_blank(c)) {
           value_start = out.token.size();
           out.token.push_back(ch);
+          out.letter_escaped = took_letter_;
           state = 5;
         }
         break;
@@ -241,6 +245,7 @@ bool Parser::next(Assignment& out) {
           break;
         } else if (out.token.size() - value_start < kValueMax) {
           out.token.push_back(ch);
+          out.letter_escaped |= took_letter_;
         } else {
           mark_overflow(out, Overflow::value);
           discarding_ = true;

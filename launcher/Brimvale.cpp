@@ -34,12 +34,22 @@ const String class_path_separator(";");
 // A missing variable stands as the empty text; QK_ROOT is looked up afresh each time.
 String setting(const char* name) { return String(env_lookup(name, 0)); }
 
+// The text with the double quote that closes it. The runtime splits its command line by the
+// C runtime's rules, where backslashes right before a double quote escape it, so a run of
+// backslashes that ends the text is doubled: the quote then closes, and the backslashes
+// arrive as given ("C:\qk\" stays C:\qk\ instead of swallowing the rest of the line).
+// Backslashes anywhere else are left as they are.
+String closed_by_quote(const String& text) {
+  String result = text;
+  const char* bytes = static_cast<const char*>(text);
+  for (int i = text.length(); i > 0 && bytes[i - 1] == '\\'; --i) result += "\\";
+  result += "\"";
+  return result;
+}
+
 void append_java_path(String& executable) {
   executable += "\"";
-  executable += setting("QK_JRE_INSTALL_DIR");
-  executable += "/bin/java";
-  executable += ".exe";
-  executable += "\"";
+  executable += closed_by_quote(setting("QK_JRE_INSTALL_DIR") + "/bin/java" + ".exe");
 }
 
 void append_java_options(String& arguments) {
@@ -48,24 +58,20 @@ void append_java_options(String& arguments) {
   arguments += "-cp .";
   arguments += class_path_separator;
   arguments += "\"";
-  arguments += setting("QK_ROOT");
-  arguments += "/java/lib";
-  arguments += "\"";
+  arguments += closed_by_quote(setting("QK_ROOT") + "/java/lib");
   arguments += " ";
 }
 
 void append_jar_option(String& arguments) {
   arguments += "-jar ";
   arguments += "\"";
-  arguments += setting("QK_ROOT");
-  arguments += "/java/lib/";
-  arguments += "Brimvale.jar";
-  arguments += "\"";
+  arguments += closed_by_quote(setting("QK_ROOT") + "/java/lib/" + "Brimvale.jar");
   arguments += " ";
 }
 
 // Appends the caller's arguments up to a "-V", then the root argument; 1 when "-V" was met.
-// Only a space makes an argument quoted; nothing inside it is escaped.
+// Only a space makes an argument quoted; nothing inside it is escaped (only the backslashes
+// that end a quoted argument are doubled, see closed_by_quote).
 int append_user_arguments(String& arguments, char** argv) {
   int print_only = 0;
   for (char** arg = argv + 1; *arg; ++arg) {
@@ -74,13 +80,13 @@ int append_user_arguments(String& arguments, char** argv) {
       break;
     }
     String text(*arg);
-    if (text.contains(" ")) text = "\"" + text + "\"";
+    if (text.contains(" ")) text = "\"" + closed_by_quote(text);
     arguments += text;
     arguments += " ";
   }
   arguments += "-N \"";
-  arguments += setting("QK_ROOT");
-  arguments += "\" ";
+  arguments += closed_by_quote(setting("QK_ROOT"));
+  arguments += " ";
   return print_only;
 }
 

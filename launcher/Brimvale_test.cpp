@@ -193,6 +193,30 @@ TEST_F(Launcher, RunsTheRuntimeWithTheExactArguments) {
   EXPECT_EQ(got.env["QK_ROOT"], root_);
 }
 
+// Backslashes that end a quoted argument or the root would escape the closing quote; they
+// are doubled there, and only there, so every argument reaches the runtime as typed.
+TEST_F(Launcher, BackslashesBeforeItsOwnClosingQuotesArriveIntact) {
+  const std::string root = root_ + "\\";
+  set("QK_ROOT", root.c_str());
+  set("QK_KEY", nullptr);
+  set("QK_LOG_NOKEY", "1");
+  const std::vector<std::string> args = {"C:\\Program Files\\", "next", "a b\\\\\\", "in\\side x",
+                                         "bare\\", "say \"hi there\""};
+  auto printed = brimvale({args[0], args[1], args[2], args[3], args[4], args[5], "-V"});
+  EXPECT_EQ(printed.exit_code, 9u);
+  const std::string root_quoted = root_ + "\\\\";
+  EXPECT_EQ(printed.err,
+            "Invocation Command Line:\n\"" + jre_ + "/bin/java.exe\" -Xmx512M -cp .;\"" + root +
+                "/java/lib\" -jar \"" + root + "/java/lib/Brimvale.jar\" \"C:\\Program Files\\\\\" next "
+                "\"a b\\\\\\\\\\\\\" \"in\\side x\" bare\\ \"say \"hi there\"\" -N \"" + root_quoted + "\" \n");
+  auto r = brimvale({args[0], args[1], args[2], args[3], args[4]});
+  ASSERT_EQ(r.exit_code, 0u) << r.err;
+  std::vector<std::string> want = {"-Xmx512M", "-cp", ".;" + root + "/java/lib", "-jar",
+                                   root + "/java/lib/Brimvale.jar", args[0], args[1], args[2],
+                                   args[3], args[4], "-N", root};
+  EXPECT_EQ(received().args, want);
+}
+
 TEST_F(Launcher, NoCallerArgumentsGiveOnlyTheRootArgument) {
   auto r = brimvale({});
   ASSERT_EQ(r.exit_code, 0u) << r.err;
@@ -446,6 +470,41 @@ TEST_F(Launcher, LogsInvocationAndCompletionAtMilestone) {
   EXPECT_TRUE(records_with(records, "** LOGGER **").empty());
 }
 
+#ifdef _WIN32
+// A log directory from the root of the current drive ("\\logs\\qk\\") or relative to a
+// drive's current folder ("C:logs") is stored with its drive and folder, so that every
+// process of the installation takes it from the block and its records reach the files.
+// (Wine reads "/srv/log" as the POSIX folder, Z:/srv/log.)
+TEST_F(Launcher, ALogDirectoryWithoutItsDriveGetsIt) {
+  set("QK_LOG_LEVEL", "MILESTONE");
+  std::string full = platform::full_path(dir_.path());
+  for (char& c : full)
+    if (c == '\\') c = '/';
+  ASSERT_EQ(':', full[1]) << full;
+  std::string rooted = full.substr(2) + "/rooted/b/";
+  for (char& c : rooted)
+    if (c == '/') c = '\\';
+  testsupport::make_dirs(full + "/here");
+  testsupport::make_dirs(full + "/rooted");  // the folder is made, not the folders above it
+  const std::string here = platform::current_directory();
+  ASSERT_TRUE(platform::change_directory((full + "/here").c_str()));
+  struct Case {
+    std::string log, stored;
+  };
+  int n = 0;
+  for (const Case& c : {Case{rooted, full + "/rooted/b"}, Case{full.substr(0, 2) + "logs", full + "/here/logs"}}) {
+    set("QK_KEY", std::to_string(710000000 + (testsupport::process_id() % 100000) * 100 + n++).c_str());
+    set("QK_LOG", c.log.c_str());
+    auto r = brimvale({"a"});
+    EXPECT_EQ(r.exit_code, 0u) << r.err;
+    EXPECT_EQ(r.err, "fakejava err\n") << c.log;
+    auto records = log_records("", c.stored);
+    EXPECT_EQ(1u, records_with(records, "Invocation Command Line:").size()) << c.log << " " << r.err;
+  }
+  ASSERT_TRUE(platform::change_directory(here.c_str()));
+}
+#endif
+
 TEST_F(Launcher, KeepsItsProgramNameUnderAnyFileName) {
   // Other programs log under their executable's name; the launcher is "Brimvale" always.
   const std::string renamed = dir_ / "renamed-launcher";
@@ -533,6 +592,20 @@ TEST_F(Launcher, RunsTheDemoLoaderOnTheRealJdk) {
   EXPECT_NE(r.out.find("DEMO_GREETING from QK.env: Hello from QK.env, root " QK_TEST_DEMO_ROOT "\n"),
             std::string::npos)
       << r.out;
+}
+
+// The real runtime splits its line as the stand-in does: a quoted argument that ends in a
+// backslash leaves the next argument and the root where they are.
+TEST_F(Launcher, TheRealJdkReceivesAnArgumentThatEndsInABackslash) {
+  set("QK_ROOT", QK_TEST_DEMO_ROOT);
+  set("QK_LOCAL", QK_TEST_DEMO_ROOT);
+  set("QK_JRE_INSTALL_DIR", nullptr);
+  auto r = brimvale({"C:\\Program Files\\", "next"});
+  EXPECT_EQ(r.exit_code, 0u) << r.err;
+  EXPECT_NE(r.out.find("Demo loader: 4 argument(s)\n  arg 0: [C:\\Program Files\\]\n  arg 1: [next]\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Installation root (-N): " QK_TEST_DEMO_ROOT "\n"), std::string::npos) << r.out;
 }
 #endif
 

@@ -75,15 +75,19 @@ TEST(DISABLED_ChildScenario, ExitTable) {
   logAndCommit(RESTART, "restart", 1, "again");
 }
 
+// More than any process can have: a quarter of the address space is only 1 GB on a 32-bit
+// build, which the heap may well give.
+constexpr std::size_t kImpossibleSize = static_cast<std::size_t>(-1) - 0xFFFF;
+
 TEST(DISABLED_ChildScenario, AllocationFailure) {
-  volatile std::size_t huge = static_cast<std::size_t>(-1) / 4;
+  volatile std::size_t huge = kImpossibleSize;
   char* p = new char[huge];
   std::printf("allocated %p\n", static_cast<void*>(p));
 }
 
 TEST(DISABLED_ChildScenario, AllocationFailureWithoutLogger) {
   testsupport::ScopedOverride<LOGGER_QK*> no_logger(stdlog, nullptr);
-  volatile std::size_t huge = static_cast<std::size_t>(-1) / 4;
+  volatile std::size_t huge = kImpossibleSize;
   try {
     char* p = new char[huge];
     std::printf("allocated %p\n", static_cast<void*>(p));

@@ -67,20 +67,16 @@ void normalise(std::string& path) {
   if (path.size() > 1 && path.back() == '/') path.pop_back();
 }
 
-// The folder a setting names, as the block stores it: '/' separators, no trailing '/', a
-// relative one from the current directory, with the subdirectory appended. False (path
-// then as given) when the current directory is needed and unknown.
+// The folder a setting names, as the block stores it: the full path ('/' separators, no
+// trailing '/'), with the subdirectory appended. Every process of the installation reads
+// the directory from the block, each in a working directory (and on Windows with a current
+// drive) of its own, so a relative, rooted or drive-relative one is stored from where it was
+// given. False (path then as given) when the current directory is needed and unknown.
 bool directory_path(const char* text, const char* subdirectory, std::string& path) {
-  path = text;
-  normalise(path);
-  // Every process of the installation reads the directory from the block, each in a
-  // working directory of its own: a relative one is stored from where it was given. (A
-  // path from the root, "/x", stays as it is; on Windows it names the current drive's.)
-  if (!platform::is_absolute_path(text) && !platform::is_absolute_path(path) && path[0] != '/') {
-    const std::string here = platform::current_directory();
-    if (here.empty()) return false;
-    while (path.compare(0, 2, "./") == 0) path.erase(0, 2);
-    path = path == "." ? here : here + "/" + path;
+  path = platform::full_path(text);
+  if (path.empty()) {
+    path = text;
+    return false;
   }
   normalise(path);
   if (subdirectory) {

@@ -1,4 +1,5 @@
-// Windows backend of the clock: _ftime and localtime of the C runtime.
+// Windows backend of the clock: _ftime and localtime of the C runtime, in their 64-bit
+// forms (_ftime64, _localtime64): the i686 build's time_t has 32 bits and ends in 2038.
 #include "platform/clock.h"
 
 #include <sys/timeb.h>
@@ -7,8 +8,8 @@
 namespace platform {
 
 ClockReading clock_now() {
-  struct _timeb tb;
-  _ftime(&tb);
+  struct __timeb64 tb;
+  _ftime64(&tb);
   ClockReading r;
   r.seconds = static_cast<long long>(tb.time);
   r.milliseconds = tb.millitm;
@@ -18,9 +19,9 @@ ClockReading clock_now() {
 }
 
 CalendarTime local_calendar(long long seconds) {
-  time_t t = static_cast<time_t>(seconds);
+  __time64_t t = static_cast<__time64_t>(seconds);
   CalendarTime c;
-  struct tm* local = localtime(&t);
+  struct tm* local = _localtime64(&t);
   if (!local) return c;
   c.year = local->tm_year + 1900;
   c.month = local->tm_mon + 1;

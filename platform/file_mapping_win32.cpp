@@ -16,7 +16,8 @@ void note_failure(const std::string& call) {
   last_failure = SystemError{GetLastError(), call, std::string(), false};
 }
 
-using win32::OpenToEveryone;
+using win32::SharedKind;
+using win32::SharedObjectSecurity;
 
 HANDLE handle_of(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
@@ -33,9 +34,9 @@ Mapping keep(HANDLE h, const std::string& call) {
 }  // namespace
 
 SharedFile open_backing_file(const std::string& path) {
-  OpenToEveryone security;
+  SharedObjectSecurity security(SharedKind::file);
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, &security.sa, OPEN_ALWAYS,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, security.attributes(), OPEN_ALWAYS,
                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_RANDOM_ACCESS, nullptr);
   SharedFile file;
   if (h == INVALID_HANDLE_VALUE) {
@@ -52,11 +53,19 @@ void close_file(SharedFile file) {
 
 Mapping create_mapping(SharedFile file, const std::string& name, std::uint32_t size, bool read_only,
                        bool* already_existed) {
-  OpenToEveryone security;
+  SharedObjectSecurity security(SharedKind::mapping);
   HANDLE backing = file.valid() ? handle_of(file.value) : INVALID_HANDLE_VALUE;
-  HANDLE h = CreateFileMappingA(backing, &security.sa, read_only ? PAGE_READONLY : PAGE_READWRITE,
+  HANDLE h = CreateFileMappingA(backing, security.attributes(), read_only ? PAGE_READONLY : PAGE_READWRITE,
                                 0, size, name.c_str());
-  if (already_existed) *already_existed = h && GetLastError() == ERROR_ALREADY_EXISTS;
+  bool existed = h && GetLastError() == ERROR_ALREADY_EXISTS;
+  // Opening an existing mapping this way asks for the rights to change its access list as
+  // well, which a mapping that another user made does not grant: it is opened for mapping.
+  if (!h && GetLastError() == ERROR_ACCESS_DENIED) {
+    h = OpenFileMappingA(read_only ? FILE_MAP_READ : FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str());
+    existed = h != nullptr;
+    if (!h) SetLastError(ERROR_ACCESS_DENIED);
+  }
+  if (already_existed) *already_existed = existed;
   return keep(h, "CreateFileMappingA " + name);
 }
 

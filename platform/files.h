@@ -89,6 +89,15 @@ std::string resolved_path(const std::string& path);
 // The current directory, or "" when it cannot be had.
 std::string current_directory();
 
+// The path as every process may read it, whatever its current directory: a full path stays
+// as given; a relative one is taken from the current directory ("./" in front dropped).
+// Either separator counts ('\\' stands for '/' on POSIX too, as the framework's path
+// rules have it; the caller turns them into '/'). On Windows a path from the root of the
+// current drive ("\\x") gains that drive, and a drive's relative path ("C:x") that drive's
+// current folder: what GetFullPathNameA makes of it (Wine reads "/x" as the POSIX path).
+// "" when the current directory cannot be had.
+std::string full_path(const std::string& path);
+
 // _chdir: true when the directory became the current one.
 bool change_directory(const char* dir);
 

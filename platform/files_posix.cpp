@@ -85,6 +85,16 @@ std::string current_directory() {
   return buffer.data();
 }
 
+std::string full_path(const std::string& path) {
+  auto separator = [](char c) { return c == '/' || c == '\\'; };
+  if (!path.empty() && separator(path[0])) return path;
+  const std::string here = current_directory();
+  if (here.empty()) return here;
+  std::string rest = path;
+  while (rest.size() >= 2 && rest[0] == '.' && separator(rest[1])) rest.erase(0, 2);
+  return rest.empty() || rest == "." ? here : here + "/" + rest;
+}
+
 bool change_directory(const char* dir) { return ::chdir(dir) == 0 || path_failed(errno, "chdir", dir); }
 
 bool change_drive(char) { return true; }

@@ -73,6 +73,26 @@ std::string current_directory() {
   return path;
 }
 
+std::string full_path(const std::string& path) {
+  auto separator = [](char c) { return c == '\\' || c == '/'; };
+  const bool drive_and_root = path.size() > 2 && path[1] == ':' && separator(path[2]);
+  const bool network = path.size() > 1 && separator(path[0]) && separator(path[1]);
+  if (drive_and_root || network) return path;
+  const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) {
+    path_failed(EINVAL, "GetFullPathNameA", path.c_str());
+    return std::string();
+  }
+  std::string full(needed, '\0');
+  const DWORD written = GetFullPathNameA(path.c_str(), needed, &full[0], nullptr);
+  if (written == 0 || written >= needed) {
+    path_failed(EINVAL, "GetFullPathNameA", path.c_str());
+    return std::string();
+  }
+  full.resize(written);
+  return full;
+}
+
 bool change_directory(const char* dir) { return _chdir(dir) == 0 || path_failed(errno, "_chdir", dir); }
 
 bool change_drive(char letter) {

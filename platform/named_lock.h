@@ -38,7 +38,7 @@ class NamedLock {
 
   enum Access {
     default_access,  // the system's default security
-    everyone,        // a present but empty-of-rules access list: every user may use it
+    everyone,        // every user may open, wait for and release it (no more)
   };
 
   // Opens the lock of that name, creating it when no process has it yet; not held. Where

@@ -16,9 +16,16 @@ struct LockHandle {
 
 LockHandle* open_named_lock(const std::string& name, NamedLock::Access access, const std::string&,
                             SystemError* failure) {
-  win32::OpenToEveryone open_to_everyone;
-  SECURITY_ATTRIBUTES* attributes = access == NamedLock::everyone ? &open_to_everyone.sa : nullptr;
-  HANDLE h = CreateMutexA(attributes, FALSE, name.c_str());
+  // A lock for everyone lets other users open, wait for and release it, no more (see
+  // win32_security.h); CreateMutexExA asks only for those rights, so that it opens the
+  // mutex that another user made. Any other lock has the system's default security.
+  HANDLE h = nullptr;
+  if (access == NamedLock::everyone) {
+    win32::SharedObjectSecurity security(win32::SharedKind::mutex);
+    h = CreateMutexExA(security.attributes(), name.c_str(), 0, win32::shared_rights(win32::SharedKind::mutex));
+  } else {
+    h = CreateMutexA(nullptr, FALSE, name.c_str());
+  }
   if (!h) {
     *failure = SystemError{GetLastError(), "CreateMutexA " + name, std::string(), false};
     return nullptr;

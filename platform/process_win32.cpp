@@ -37,9 +37,9 @@ Child create(const std::string& command_line, const std::string* in, const std::
   std::lock_guard<std::mutex> one_start_at_a_time(start_mutex());
   Child child;
 
-  // The child's process attributes: a descriptor with a present but null access list
-  // (no restriction), and a process handle that is not inherited.
-  win32::OpenToEveryone process_attributes;
+  // The child's process attributes: other users may wait for it and query it, no more
+  // (see win32_security.h), and a process handle that is not inherited.
+  win32::SharedObjectSecurity process_security(win32::SharedKind::process);
 
   STARTUPINFOA si;
   ZeroMemory(&si, sizeof si);
@@ -65,7 +65,7 @@ Child create(const std::string& command_line, const std::string* in, const std::
   PROCESS_INFORMATION pi;
   ZeroMemory(&pi, sizeof pi);
   std::string mutable_line = command_line;  // CreateProcessA may write into it
-  BOOL ok = CreateProcessA(nullptr, &mutable_line[0], &process_attributes.sa, nullptr, TRUE,
+  BOOL ok = CreateProcessA(nullptr, &mutable_line[0], process_security.attributes(), nullptr, TRUE,
                            NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si, &pi);
   if (!ok) {
     child.error = GetLastError();

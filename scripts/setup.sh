@@ -8,9 +8,15 @@ missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# The shipped program is the 32-bit Windows build: its tests run under 32-bit Wine, which
+# needs the i386 architecture.
+dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" || missing+=(wine32:i386)
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
 if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  if [[ " ${missing[*]} " == *" wine32:i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and tests everything: native (g++), native under AddressSanitizer and
 # UndefinedBehaviorSanitizer (clang), a short run of every fuzz target (clang, libFuzzer),
-# Windows x86_64 with its tests under Wine, and the
-# shipped Windows i686 program (compiled and linked only). Ends with a summary line and
+# Windows x86_64 with its tests under Wine, and the shipped Windows i686 program with its
+# tests under 32-bit Wine. Ends with a summary line and
 # a non-zero exit code when anything failed.
 set -uo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
@@ -111,16 +111,21 @@ stage fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQK_FUZZ=ON -D
   -DQK_TESTS=OFF
 [[ ! " ${broken[*]-} " =~ "fuzz:" ]] && fuzz_smoke
 
-export WINEDEBUG=-all WINEPREFIX=$out/win64/wineprefix
-stage win64 -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-mingw-x86_64.cmake" \
-  -DCMAKE_CROSSCOMPILING_EMULATOR=wine
-if [[ ! " ${broken[*]-} " =~ "win64:" ]]; then
-  wineboot -i >/dev/null 2>&1 || true
-  run_ctest win64 -j 1
-  wineserver -k >/dev/null 2>&1 || true
-fi
+windows_stage() {  # windows_stage NAME TOOLCHAIN WINEARCH: builds, then runs ctest under Wine
+  local name=$1 toolchain=$2
+  # Each build has a Wine prefix of its own.
+  export WINEDEBUG=-all WINEPREFIX=$out/$name/wineprefix WINEARCH=$3
+  stage "$name" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/$toolchain" -DCMAKE_CROSSCOMPILING_EMULATOR=wine
+  if [[ ! " ${broken[*]-} " =~ "$name:" ]]; then
+    wineboot -i >/dev/null 2>&1 || true
+    run_ctest "$name" -j 1
+    wineserver -k >/dev/null 2>&1 || true
+  fi
+}
 
-stage win32 -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-mingw-i686.cmake" -DQK_TESTS=OFF
+windows_stage win64 toolchain-mingw-x86_64.cmake win64
+# The shipped program: the i686 build and its tests under 32-bit Wine.
+windows_stage win32 toolchain-mingw-i686.cmake win32
 
 echo
 echo "=== summary"

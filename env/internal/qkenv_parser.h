@@ -39,6 +39,9 @@ struct Assignment {
   int line = 0;           // the file's line where the assignment starts (from 1)
   bool too_long = false;  // a bound was exceeded (overflow says which)
   Overflow overflow = Overflow::none;
+  // A backslash in the value took a letter other than b, n, t or v ("C:\Program" gives
+  // "C:Program"): what a Windows path written with single backslashes does.
+  bool letter_escaped = false;
 };
 
 class Parser {
@@ -78,6 +81,7 @@ class Parser {
   bool discarding_ = false;  // the current value is too long: the rest of it is skipped
   bool line_cut_ = false;    // the current logical line went past kLineMax
   bool cut_line_ended_ = false;  // the line feed of a cut line was just delivered
+  bool took_letter_ = false;  // the last character came from a backslash before a letter (not b n t v)
 };
 
 // The value part of a token: the text after its first "=" (empty without one).

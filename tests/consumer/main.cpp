@@ -23,6 +23,7 @@ int main() {
 #endif
   // The stack-trace engine comes with QK::qk: the first frame is this function.
   std::cout << "trace=" << platform::stack_text("%s;") << std::endl;
+  std::cout << "where=" << platform::stack_text("%f:%l;") << std::endl;
   QK_LOG_AT("consumer", __LINE__, MILESTONE) << "consumer ran";
   return 0;
 }
