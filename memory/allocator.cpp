@@ -292,6 +292,8 @@ void ALLOCATOR_QK::setDebugOptions(const char* options) {
   trace_pattern_ = pattern;
 }
 
+void ALLOCATOR_QK::bindToCurrentThread() { bound_thread_ = current_thread(); }
+
 void ALLOCATOR_QK::dumpHunks() const {
   for (const Hunk* hunk = hunks_; hunk; hunk = hunk->next)
     std::cout << "@" << Address(hunk) << ":  " << Address(hunk->block) << " ";

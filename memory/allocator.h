@@ -72,6 +72,10 @@ class ALLOCATOR_QK : public Trackable {
   // switches from TRACE and NOREF (the last parse of any allocator wins).
   void setDebugOptions(const char* options = nullptr);
 
+  // Binds the allocator to the calling thread, quietly: for an owner that hands its
+  // allocator over to another thread (bindAllToCurrentThread logs each change).
+  void bindToCurrentThread();
+
   // Writes "@hunk:  block " for each hunk, newest first, and an end of line to standard
   // output.
   void dumpHunks() const;
