@@ -141,11 +141,14 @@ class ALLOCATOR_QK : public Trackable {
   std::uint32_t creating_thread_;
 };
 
-// The allocator registry, made at first use (nullptr when it cannot be made). Every
-// ALLOCATOR_QK is entered at construction and removed at destruction, in that order.
+// The allocator registry, made at first use (nullptr when it cannot be made), once, also
+// when several threads ask at the same time. Every ALLOCATOR_QK is entered at construction
+// and removed at destruction, under the registry's lock, so allocators may be made and
+// destroyed on any thread; alloc() and free() never take that lock.
 AllocatorTrackerQK* allocatorTracker();
 
-// Binds every registered allocator to the calling thread (each change is logged).
+// Binds every registered allocator to the calling thread (each change is logged), under
+// the registry's lock.
 void bindAllToCurrentThread();
 
 // The String module's trace and no-sharing switches follow the TRACE and NOREF words each

@@ -272,7 +272,7 @@ inline String::String(const String& other) : rep_(other.rep_) {
 inline String::~String() {
   StringRep* r = rep_;
   // Never the empty representation: it counts 0. Atomic counts take release_slow().
-  if (StringRep::valid(r) && r->references > 1 && string_internal::plain_counts()) {
+  if (StringRep::valid(r) && string_internal::plain_counts() && r->references > 1) {
     --r->references;
     return;
   }
