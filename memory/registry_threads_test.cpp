@@ -10,23 +10,13 @@
 #include "memory/allocator.h"
 #include "memory/lsthldr.h"
 #include "tests/support/test_child.h"
+#include "tests/support/thread_sanitizer.h"
 #include "tests/support/testsupport.h"
 
 namespace {
 
-// ThreadSanitizer sees a race in a few rounds; the rounds that make one likely enough to
-// crash here are too slow under it.
-#if defined(__SANITIZE_THREAD__)
-const int rounds_divisor = 20;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-const int rounds_divisor = 20;
-#else
-const int rounds_divisor = 1;
-#endif
-#else
-const int rounds_divisor = 1;
-#endif
+// Fewer rounds under ThreadSanitizer, which sees a race in a few.
+const int rounds_divisor = testsupport::under_thread_sanitizer ? 20 : 1;
 
 std::uint32_t registered_count() { return allocatorTracker()->holder()->count(); }
 

@@ -16,23 +16,13 @@
 #include "string/String.h"
 #include "string/internal/string_internal.h"
 #include "tests/support/test_child.h"
+#include "tests/support/thread_sanitizer.h"
 #include "tests/support/testsupport.h"
 
 namespace {
 
-// ThreadSanitizer sees a race in a few rounds; the rounds that make one likely enough to
-// crash here are too slow under it.
-#if defined(__SANITIZE_THREAD__)
-const int rounds_divisor = 50;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-const int rounds_divisor = 50;
-#else
-const int rounds_divisor = 1;
-#endif
-#else
-const int rounds_divisor = 1;
-#endif
+// Fewer rounds under ThreadSanitizer, which sees a race in a few.
+const int rounds_divisor = testsupport::under_thread_sanitizer ? 50 : 1;
 
 // Runs body(t) on n threads that start together.
 template <typename Body>
