@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "memory/allocator.h"
+#include "platform/process.h"
 #include "string/String.h"
 #include "string/internal/string_internal.h"
 
@@ -90,6 +91,7 @@ struct PoolSet {
   ALLOCATOR_QK* pools[StringRep::pooled_classes] = {};
   std::atomic<StringRep*> returned[StringRep::pooled_classes] = {};
   std::atomic<bool> left{false};
+  unsigned long owner = 0;  // the owning thread's id (under sets_mutex)
   int number = 0;  // 0 for the first set, whose pools bear the plain names
   PoolSet* next = nullptr;
 };
@@ -102,9 +104,10 @@ std::atomic<int> set_count{0};
 
 thread_local PoolSet* my_set = nullptr;
 
-// Leaves the thread's set when the thread ends.
+// Leaves the thread's set when the thread ends. It finds the set by the thread's id: where
+// thread-local objects are emulated (MinGW), the keeper's own storage may be gone when
+// its destructor runs.
 struct SetKeeper {
-  PoolSet* set = nullptr;
   ~SetKeeper();
 };
 thread_local SetKeeper keeper;
@@ -224,11 +227,13 @@ PoolSet* join_set() {
     for (PoolSet* each = all_sets; each && !set; each = each->next)
       if (each->left.load(std::memory_order_relaxed)) set = each;
     if (set) {
+      set->owner = platform::thread_id();
       set->left.store(false, std::memory_order_relaxed);
       for (ALLOCATOR_QK* pool : set->pools)
         if (pool) pool->bindToCurrentThread();
     } else {
       set = new PoolSet;
+      set->owner = platform::thread_id();
       set->number = set_count.load(std::memory_order_relaxed);
       PoolSet** end = &all_sets;
       while (*end) end = &(*end)->next;
@@ -238,18 +243,23 @@ PoolSet* join_set() {
     }
   }
   my_set = set;
-  keeper.set = set;
+  (void)&keeper;  // made on this thread: its end leaves the set
   take_back_all(set);
   return set;
 }
 
 SetKeeper::~SetKeeper() {
-  if (!set) return;
-  std::lock_guard<std::mutex> hold(sets_mutex);
-  take_back_all(set);
-  set->left.store(true, std::memory_order_release);
+  const unsigned long thread = platform::thread_id();
+  {
+    std::lock_guard<std::mutex> hold(sets_mutex);
+    for (PoolSet* set = all_sets; set; set = set->next) {
+      if (set->left.load(std::memory_order_relaxed) || set->owner != thread) continue;
+      take_back_all(set);
+      set->owner = 0;
+      set->left.store(true, std::memory_order_release);
+    }
+  }
   my_set = nullptr;
-  set = nullptr;
 }
 
 // Returns a representation to its set's pool of class k from a thread that does not own
