@@ -2,9 +2,11 @@
 // the debugging options and the allocator registry.
 #include "memory/allocator.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <mutex>
 #include <new>
 
 #include "env/env.h"
@@ -44,15 +46,20 @@ const char* const trace_everything = "*";
 // DECIDING: the settings lookup that decides is running; it may itself allocate, and
 // those requests are pooled.
 enum FastMemory { UNDETERMINED, DECIDING, FAST_ON, FAST_OFF };
-FastMemory fast_memory = UNDETERMINED;
+// Threads that make their first allocation at once may all decide; they decide alike.
+// Relaxed loads: the common path reads it as a plain word.
+std::atomic<FastMemory> fast_memory{UNDETERMINED};
 
-AllocatorTrackerQK* registry = nullptr;
-VisitorFactory visitor_factory = nullptr;
+// Made once, by the first thread that asks, under registry_creation.
+std::atomic<AllocatorTrackerQK*> registry{nullptr};
+std::mutex registry_creation;
+std::atomic<VisitorFactory> visitor_factory{nullptr};
 
 // A visitor made by the report's factory, for a registry that has none.
 void give_visitor(AllocatorTrackerQK* tracker) {
-  if (!visitor_factory || tracker->visitor()) return;
-  if (Visitor* visitor = visitor_factory()) tracker->setVisitor(visitor);
+  const VisitorFactory factory = visitor_factory.load();
+  if (!factory || tracker->visitor()) return;
+  if (Visitor* visitor = factory()) tracker->setVisitor(visitor);
 }
 
 // QK_FATAL_ALLOCATOR_ERROR, read by each check at its first need: -1 not read yet.
@@ -152,15 +159,17 @@ char* peek_next_free(const char* object) {
 }
 
 void decide_fast_memory() {
-  fast_memory = DECIDING;
-  fast_memory = fastMemoryEnabled() ? FAST_ON : FAST_OFF;
+  fast_memory.store(DECIDING, std::memory_order_relaxed);
+  fast_memory.store(fastMemoryEnabled() ? FAST_ON : FAST_OFF, std::memory_order_relaxed);
 }
+
+FastMemory fast_memory_state() { return fast_memory.load(std::memory_order_relaxed); }
 
 }  // namespace
 
 bool fastMemoryEnabled() { return env_lookup("QK_NOFASTMEM", 0) == nullptr; }
 
-bool fastMemoryInUse() { return fast_memory == FAST_ON; }
+bool fastMemoryInUse() { return fast_memory_state() == FAST_ON; }
 
 #ifdef QK_ASAN
 bool freeObjectsPoisoned() { return true; }
@@ -169,7 +178,9 @@ bool freeObjectsPoisoned() { return false; }
 #endif
 
 AllocatorTrackerQK* allocatorTracker() {
-  if (!registry) {
+  if (AllocatorTrackerQK* made = registry.load(std::memory_order_acquire)) return made;
+  std::lock_guard<std::mutex> hold(registry_creation);
+  if (!registry.load(std::memory_order_relaxed)) {
     AllocatorTrackerQK* tracker = new (std::nothrow) AllocatorTrackerQK;
     ListHolderQK* holder = tracker ? new (std::nothrow) ListHolderQK : nullptr;
     if (!holder) {
@@ -179,21 +190,22 @@ AllocatorTrackerQK* allocatorTracker() {
     }
     tracker->setHolder(holder);
     // Set before the visitor is made, which may itself allocate.
-    registry = tracker;
-    give_visitor(registry);
+    registry.store(tracker, std::memory_order_release);
+    give_visitor(tracker);
   }
-  return registry;
+  return registry.load(std::memory_order_relaxed);
 }
 
 void setAllocatorVisitorFactory(VisitorFactory factory) {
-  visitor_factory = factory;
-  if (registry) give_visitor(registry);
+  visitor_factory.store(factory);
+  if (AllocatorTrackerQK* tracker = registry.load(std::memory_order_acquire)) give_visitor(tracker);
 }
 
 void bindAllToCurrentThread() {
   AllocatorTrackerQK* tracker = allocatorTracker();
   if (!tracker || !tracker->holder()) return;
   const std::uint32_t thread = current_thread();
+  std::lock_guard<AllocatorTrackerQK> hold(*tracker);
   Holder* holder = tracker->holder();
   HolderItr* it = holder->makeIterator();
   for (Trackable* object = it->first(); !it->done(); object = it->next()) {
@@ -245,7 +257,7 @@ ALLOCATOR_QK::~ALLOCATOR_QK() {
     hunks_ = next;
   }
   drop_trace_pattern();
-  if (registry) registry->remove(this);
+  if (AllocatorTrackerQK* tracker = registry.load(std::memory_order_acquire)) tracker->remove(this);
 }
 
 void ALLOCATOR_QK::drop_trace_pattern() {
@@ -300,6 +312,8 @@ void ALLOCATOR_QK::setDebugOptions(const char* options) {
   pattern[pattern_length] = 0;
   trace_pattern_ = pattern;
 }
+
+void ALLOCATOR_QK::bindToCurrentThread() { bound_thread_ = current_thread(); }
 
 void ALLOCATOR_QK::dumpHunks() const {
   for (const Hunk* hunk = hunks_; hunk; hunk = hunk->next)
@@ -363,9 +377,9 @@ void ALLOCATOR_QK::report_thread(int line, const char* operation) {
 
 void* ALLOCATOR_QK::alloc() {
   if (QK_UNLIKELY(debug_flags_ & DEBUG_THREAD) && thread_is_wrong(false)) report_thread(__LINE__, "alloc");
-  if (QK_UNLIKELY(fast_memory != FAST_ON)) {
-    if (fast_memory == UNDETERMINED) decide_fast_memory();
-    if (fast_memory == FAST_OFF) return ::operator new(requested_size_);
+  if (QK_UNLIKELY(fast_memory_state() != FAST_ON)) {
+    if (fast_memory_state() == UNDETERMINED) decide_fast_memory();
+    if (fast_memory_state() == FAST_OFF) return ::operator new(requested_size_);
   }
   if (QK_UNLIKELY(!free_head_)) {
     if (hunk_length_ == 0) return ::operator new(requested_size_);
@@ -399,11 +413,12 @@ std::uint32_t ALLOCATOR_QK::free(void* address) {
   if (QK_UNLIKELY(debug_flags_ & DEBUG_THREAD) && thread_is_wrong(true)) report_thread(__LINE__, "free");
   if (!address) return 0;
   char* object = static_cast<char*>(address);
-  if (QK_UNLIKELY(fast_memory != FAST_ON)) {
-    if (fast_memory == UNDETERMINED)
+  if (QK_UNLIKELY(fast_memory_state() != FAST_ON)) {
+    const FastMemory state = fast_memory_state();
+    if (state == UNDETERMINED)
       QK_LOG(FATAL) << "Free called befor alloc";
     // Objects pooled while the first alloc() was deciding go back to their hunk.
-    if (fast_memory == UNDETERMINED || (fast_memory == FAST_OFF && !is_object(object))) {
+    if (state == UNDETERMINED || (state == FAST_OFF && !is_object(object))) {
       ::operator delete(address);
       return 0;
     }

@@ -72,6 +72,10 @@ class ALLOCATOR_QK : public Trackable {
   // switches from TRACE and NOREF (the last parse of any allocator wins).
   void setDebugOptions(const char* options = nullptr);
 
+  // Binds the allocator to the calling thread, quietly: for an owner that hands its
+  // allocator over to another thread (bindAllToCurrentThread logs each change).
+  void bindToCurrentThread();
+
   // Writes "@hunk:  block " for each hunk, newest first, and an end of line to standard
   // output.
   void dumpHunks() const;
@@ -137,8 +141,10 @@ class ALLOCATOR_QK : public Trackable {
   std::uint32_t creating_thread_;
 };
 
-// The allocator registry, made at first use (nullptr when it cannot be made). Every
-// ALLOCATOR_QK is entered at construction and removed at destruction, in that order.
+// The allocator registry, made at first use (nullptr when it cannot be made), once, also
+// when several threads ask at the same time. Every ALLOCATOR_QK is entered at construction
+// and removed at destruction, under the registry's lock, so allocators may be made and
+// destroyed on any thread; alloc() and free() never take that lock.
 AllocatorTrackerQK* allocatorTracker();
 
 // The registry's visitor is the allocator report's (AllocatorVisitorQK), which sits above
@@ -148,7 +154,8 @@ AllocatorTrackerQK* allocatorTracker();
 using VisitorFactory = Visitor* (*)();
 void setAllocatorVisitorFactory(VisitorFactory factory);
 
-// Binds every registered allocator to the calling thread (each change is logged).
+// Binds every registered allocator to the calling thread (each change is logged), under
+// the registry's lock.
 void bindAllToCurrentThread();
 
 // The String module's trace and no-sharing switches follow the TRACE and NOREF words each

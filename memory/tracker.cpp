@@ -97,3 +97,23 @@ void Tracker::setVisitor(Visitor* visitor) {
 AllocatorTrackerQK::AllocatorTrackerQK() = default;
 
 AllocatorTrackerQK::~AllocatorTrackerQK() = default;
+
+std::int32_t AllocatorTrackerQK::enter(Trackable* object) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  return Tracker::enter(object);
+}
+
+std::int32_t AllocatorTrackerQK::remove(Trackable* object) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  return Tracker::remove(object);
+}
+
+Visitor* AllocatorTrackerQK::exchangeVisitor(Visitor* visitor) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  return Tracker::exchangeVisitor(visitor);
+}
+
+int AllocatorTrackerQK::visit(std::ostream* out, const char* options) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  return Tracker::visit(out, options);
+}

@@ -12,11 +12,13 @@
 //   t.remove(&object);
 //
 // Misuse (no holder, no visitor, an object that is not held) is logged under "tracker"
-// at ERROR and answered with -1; nothing is thrown. None of these classes has a lock.
+// at ERROR and answered with -1; nothing is thrown. Only the allocator registry has a
+// lock: allocators are made and destroyed on any thread.
 #ifndef QK_MEMORY_TRACKER_H
 #define QK_MEMORY_TRACKER_H
 
 #include <cstdint>
+#include <mutex>
 #include <ostream>
 
 class Visitor;
@@ -114,11 +116,27 @@ class Tracker {
   Visitor* visitor_;
 };
 
-// The allocator registry's tracker (see allocatorTracker() in memory/allocator.h).
+// The allocator registry's tracker (see allocatorTracker() in memory/allocator.h). Its
+// changes and visits hold its lock, so that allocators may be made and destroyed on any
+// thread while others report. The lock is recursive: a visitor may make allocators (a
+// String pool, say) on the visiting thread. lock() and unlock() let a caller walk the
+// holder itself; nothing on an allocator's alloc() or free() path takes it.
 class AllocatorTrackerQK : public Tracker {
  public:
   AllocatorTrackerQK();
   ~AllocatorTrackerQK() override;
+
+  std::int32_t enter(Trackable* object) override;
+  std::int32_t remove(Trackable* object) override;
+  Visitor* exchangeVisitor(Visitor* visitor) override;
+  using Tracker::visit;
+  int visit(std::ostream* out, const char* options) override;
+
+  void lock() { mutex_.lock(); }
+  void unlock() { mutex_.unlock(); }
+
+ private:
+  std::recursive_mutex mutex_;
 };
 
 #endif

@@ -135,7 +135,7 @@ void String::share(StringRep* rep) {
     rep_->references = 1;
   } else {
     rep_ = rep;
-    ++rep_->references;
+    rep_->hold();
   }
 }
 

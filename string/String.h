@@ -263,7 +263,7 @@ void string_debug_switches(int trace, int no_sharing);
 inline String::String(const String& other) : rep_(other.rep_) {
   StringRep* r = rep_;
   if (r != StringRep::empty_instance && StringRep::valid(r) && !string_internal::no_sharing_switch) {
-    ++r->references;
+    r->hold();
     return;
   }
   copy_slow(other);
@@ -271,7 +271,8 @@ inline String::String(const String& other) : rep_(other.rep_) {
 
 inline String::~String() {
   StringRep* r = rep_;
-  if (StringRep::valid(r) && r->references > 1) {  // never the empty representation: it counts 0
+  // Never the empty representation: it counts 0. Atomic counts take release_slow().
+  if (StringRep::valid(r) && string_internal::plain_counts() && r->references > 1) {
     --r->references;
     return;
   }
@@ -288,7 +289,7 @@ inline String& String::operator+=(char c) {
     const std::uint32_t block = capacity + StringRep::overhead;
     if (n < capacity && capacity <= static_cast<std::uint32_t>(StringRep::max_capacity) && (block & (block - 1)) == 0 &&
         capacity >= static_cast<std::uint32_t>(StringRep::smallest_block - StringRep::overhead) &&
-        r->references <= 1 && !string_internal::trace_switch) {
+        r->count() <= 1 && !string_internal::trace_switch) {
       char* text = r->text();
       text[n] = c;
       text[n + 1] = 0;

@@ -79,7 +79,7 @@ void dump(const String& s) {
   // A corrupt handle's fields are shown as they are (that is what the dump is for); a null
   // one has none.
   if (rep)
-    std::cout << rep->capacity << "a " << rep->length << "l " << rep->references << "r ";
+    std::cout << rep->capacity << "a " << rep->length << "l " << rep->count() << "r ";
   else
     std::cout << "0a 0l 0r ";
   std::cout << '"' << s << '"';

@@ -50,7 +50,7 @@ std::int64_t Stringstreambuf_QK::room() const {
 Stringstreambuf_QK::int_type Stringstreambuf_QK::overflow(int_type c) {
   // The common case first: one byte into room that a private representation has.
   StringRep* rep = target_ ? target_->rep_ : nullptr;
-  if (!frozen() && StringRep::valid(rep) && rep->references <= 1 && rep->length < rep->capacity &&
+  if (!frozen() && StringRep::valid(rep) && rep->count() <= 1 && rep->length < rep->capacity &&
       (limit_ < 0 || rep->length < limit_) && !traits_type::eq_int_type(c, traits_type::eof()) &&
       rep != StringRep::empty_instance && !string_internal::trace_switch) {
     char* text = rep->text();
@@ -76,7 +76,7 @@ Stringstreambuf_QK::int_type Stringstreambuf_QK::overflow(int_type c) {
 bool Stringstreambuf_QK::append_run(const char* s, int n) {
   StringRep* rep = target_->rep_;
   const int before = rep->length;
-  if (rep->references <= 1 && n <= rep->capacity - before && rep != StringRep::empty_instance &&
+  if (rep->count() <= 1 && n <= rep->capacity - before && rep != StringRep::empty_instance &&
       !string_internal::trace_switch) {
     // Room in a private representation: the bytes go in place, as String::operator+=(char)
     // puts a single byte.
@@ -116,7 +116,7 @@ std::streamsize Stringstreambuf_QK::xsputn(const char* s, std::streamsize n) {
   // The common case first: a short run without 0 bytes into the room of a private
   // representation, with no limit.
   StringRep* rep0 = target_ ? target_->rep_ : nullptr;
-  if (n <= 16 && limit_ < 0 && !frozen() && StringRep::valid(rep0) && rep0->references <= 1 &&
+  if (n <= 16 && limit_ < 0 && !frozen() && StringRep::valid(rep0) && rep0->count() <= 1 &&
       n <= rep0->capacity - rep0->length && rep0 != StringRep::empty_instance && !string_internal::trace_switch) {
     char* text = rep0->text() + rep0->length;
     std::streamsize i = 0;

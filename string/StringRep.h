@@ -10,11 +10,31 @@
 // must hold from then on (the same one or a new, counted one). They never fail: a request
 // for more than max_capacity bytes is reported as "String too big" and leaves the
 // representation as it was. Source texts may overlap the representation being changed.
+//
+// Threads: distinct String handles may be used on different threads at the same time,
+// also when they share a representation, and a representation may be released on another
+// thread than the one that made it. A representation counted once belongs to its one
+// handle, which changes it in place. Each thread takes its blocks from pools of its own
+// (see string_internal::pool).
+//
+// Counts are plain integers while one thread (the one that made the first String of the
+// process) is all that has used strings; from the first count change on any other thread
+// on, every thread changes them atomically. That thread waits a moment before its first
+// change, so that a change the first thread began before it could see the switch is
+// done.
 #ifndef QK_STRING_STRINGREP_H
 #define QK_STRING_STRINGREP_H
 
 #include <cstddef>
 #include <cstdint>
+
+namespace string_internal {
+// True on the thread that made the first String until another thread first changes a
+// count (that thread clears it) or the thread ends.
+extern __thread bool plain_counting;
+
+inline bool plain_counts() { return __builtin_expect(__atomic_load_n(&plain_counting, __ATOMIC_RELAXED), 1); }
+}  // namespace string_internal
 
 #pragma pack(push, 1)
 struct StringRep {
@@ -29,6 +49,18 @@ struct StringRep {
   static const int largest_block = 1 << 20;
   static const int max_capacity = largest_block - overhead;  // 1,048,562
   static const int pooled_classes = 7;                       // 32 to 2048 bytes
+
+  // The count, read so that what the handles released before is seen (acquire).
+  std::int32_t count() const { return __atomic_load_n(count_word(), __ATOMIC_ACQUIRE); }
+  // One handle more.
+  void hold() {
+    if (string_internal::plain_counts())
+      ++*count_word();
+    else
+      hold_atomic();
+  }
+  // One handle less; the count before. A result of 1 leaves the block to the caller.
+  std::int32_t drop() { return string_internal::plain_counts() ? (*count_word())-- : drop_atomic(); }
 
   char* text() { return reinterpret_cast<char*>(this) + header_size; }
   const char* text() const { return reinterpret_cast<const char*>(this) + header_size; }
@@ -70,6 +102,14 @@ struct StringRep {
   static void release(StringRep* rep);
 
   static StringRep* empty_instance;  // made by empty()
+
+ private:
+  // The references field, aligned as every block is.
+  std::int32_t* count_word() const {
+    return reinterpret_cast<std::int32_t*>(const_cast<char*>(reinterpret_cast<const char*>(this)) + 8);
+  }
+  void hold_atomic();
+  std::int32_t drop_atomic();
 };
 #pragma pack(pop)
 

@@ -113,7 +113,7 @@ void clear_trace(void* slot) {
 
 void trace_check(StringRep* rep) {
   if (!rep || rep == StringRep::empty_instance) return;
-  ALLOCATOR_QK* pool = pool_for_capacity(rep->capacity);
+  ALLOCATOR_QK* pool = pool_of(rep);
   if (!pool || !pool->tracePattern()) return;
   const char* pattern = pool->tracePattern();
   const TraceMatch match = trace_pattern_match(pattern, rep->text(), rep->length);

@@ -9,11 +9,18 @@
 
 namespace string_internal {
 
-// The pool of a size class (0: 32 bytes ... 6: 2048 bytes), made on first request.
+// The calling thread's pool of a size class (0: 32 bytes ... 6: 2048 bytes), made on first
+// request. Each thread has a set of pools of its own, made at its first request and left
+// when it ends, for the next thread to take over. The first set's pools bear the names
+// "String32" ... "String2048" ("String556" for 512 bytes); the pools of the n-th set made
+// after it bear "#n" behind that name ("String64#1").
 ALLOCATOR_QK& pool(int size_class);
-// The pool a representation of this capacity came from and goes back to, or nullptr
-// for the C heap (and for pools not made yet).
+// The calling thread's pool for representations of this capacity, or nullptr for the C
+// heap (and for pools not made yet).
 ALLOCATOR_QK* pool_for_capacity(std::int32_t capacity);
+// The pool the representation came from and goes back to (another thread's, perhaps), or
+// nullptr for the C heap.
+ALLOCATOR_QK* pool_of(const StringRep* rep);
 extern const char* const pool_names[StringRep::pooled_classes];
 
 // After every change of a representation while the trace switch is on.
