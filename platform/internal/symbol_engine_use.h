@@ -1,6 +1,8 @@
 // The process's one symbol engine, as both stack walkers keep it: started by the first
 // trace that needs symbols, for good or (after a failed start) never again, and ended with
 // its last user when the process exits. Every use of the engine holds mutex().
+//
+// Threads: any thread may use the engine, one at a time under mutex().
 #ifndef QK_PLATFORM_INTERNAL_SYMBOL_ENGINE_USE_H
 #define QK_PLATFORM_INTERNAL_SYMBOL_ENGINE_USE_H
 

@@ -2,6 +2,8 @@
 // objects (mutexes, mappings, the loader's process): a descriptor with a present but null
 // access list, so that every process of the machine may open them, and handles that are
 // not inherited.
+//
+// Threads: every call may come from any thread at once.
 #ifndef QK_PLATFORM_INTERNAL_WIN32_SECURITY_H
 #define QK_PLATFORM_INTERNAL_WIN32_SECURITY_H
 
