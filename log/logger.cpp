@@ -48,13 +48,9 @@ struct ThreadFramesOwner {
 
 ThreadFrames& threadFrames() {
   if (!thread_frames) {
-    thread_local bool owned = false;
     thread_frames = new ThreadFrames();
-    if (!owned) {
-      owned = true;
-      thread_local ThreadFramesOwner owner;
-      (void)owner;
-    }
+    thread_local ThreadFramesOwner owner;  // made once per thread, at its first frames
+    (void)owner;
   }
   return *thread_frames;
 }
