@@ -25,7 +25,8 @@ function(qk_discover_tests target)
     add_test(NAME ${target} COMMAND ${target})
     set_tests_properties(${target} PROPERTIES TIMEOUT 900)
   else()
+    # Each case carries its program's name as label, so that a stage may run some programs.
     gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES TIMEOUT 300)
+                         PROPERTIES TIMEOUT 300 LABELS ${target})
   endif()
 endfunction()

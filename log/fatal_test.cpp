@@ -134,9 +134,9 @@ TEST(ExitHandling, FiftySlotsInSlotOrderAndNoneAddedWhileRunning) {
   EXPECT_EQ(expected, r.err.substr(r.err.find('\n') + 1));
 }
 
-// AddressSanitizer's operator new reports a failed allocation and aborts itself, before
-// any new-handler could run.
-#ifdef QK_ADDRESS_SANITIZER
+// AddressSanitizer's and ThreadSanitizer's operator new report a failed allocation and
+// abort themselves, before any new-handler could run.
+#if defined(QK_ADDRESS_SANITIZER) || defined(QK_THREAD_SANITIZER)
 #define QK_NEW_HANDLER_UNTESTABLE 1
 #endif
 

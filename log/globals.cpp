@@ -12,6 +12,7 @@
 // ready whatever order the modules start in. (The program name is in program_name.cpp.)
 LogProcessSettings log_process = {};
 LogSink* log_sinks = nullptr;
+std::mutex log_sinks_mutex;
 
 namespace {
 
@@ -34,7 +35,8 @@ const LevelEntry level_table[] = {
 // The threshold names are no message levels and are written as numbers.
 bool isThresholdName(int level) { return level == MINIMUM || level == ABS_MINIMUM; }
 
-char level_number_text[16];
+// Per thread: a level without a name is formatted into every record prefix.
+thread_local char level_number_text[16];
 
 }  // namespace
 

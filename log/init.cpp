@@ -1,7 +1,9 @@
 // The logger's start-up: stdlog from the first LoggerGuard on, the process settings and the
 // default sink on the first level test, and the allocation-failure handler.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -20,8 +22,13 @@ LoggerGuard logger_guard;
 
 int guard_count = 0;
 bool creation_pending = false;  // stdlog is made, its start-up and record are left to startLogger
-LogSink* default_sink = nullptr;
-bool making_default_sink = false;
+// Made once, by the first level test of any thread; the others wait for it.
+std::atomic<LogSink*> default_sink{nullptr};
+std::recursive_mutex& defaultSinkMutex() {
+  static std::recursive_mutex* mutex = new std::recursive_mutex;  // used until the very end
+  return *mutex;
+}
+bool making_default_sink = false;  // under the mutex
 
 char allocation_message[64];
 
@@ -63,25 +70,28 @@ void startLogProcess() {
   s.started = true;
 }
 
-LogSink* existingDefaultSink() { return default_sink; }
+LogSink* existingDefaultSink() { return default_sink.load(std::memory_order_acquire); }
 
 LogSink* defaultLogSink() {
-  if (default_sink) return default_sink;
+  if (LogSink* sink = default_sink.load(std::memory_order_acquire)) return sink;
+  std::lock_guard<std::recursive_mutex> hold(defaultSinkMutex());
+  if (LogSink* sink = default_sink.load(std::memory_order_acquire)) return sink;
   // A module that logs while the start-up runs (the settings lookup, say) finds no sink
   // yet and is refused, rather than starting the start-up again.
   if (making_default_sink) return nullptr;
   making_default_sink = true;
   startLogProcess();
   const char* pattern = log_process.file_override[0] ? log_process.file_override : "stdlog.%1";
-  default_sink = new LogSink(".", pattern, 0x10000);
+  LogSink* sink = new LogSink(".", pattern, 0x10000);
   std::set_new_handler(logNewHandler);
   making_default_sink = false;
+  default_sink.store(sink, std::memory_order_release);
   // A log directory that is not the one this process's settings name is said once.
   const std::string notice = memlgqk_take_directory_notice();
-  if (!notice.empty() && default_sink->wants("memlgqk", kDirectoryNoticeLine, WARNING))
-    writeRecord(default_sink, WARNING, "memlgqk", kDirectoryNoticeLine, notice.c_str(), notice.size(), -1,
+  if (!notice.empty() && sink->wants("memlgqk", kDirectoryNoticeLine, WARNING))
+    writeRecord(sink, WARNING, "memlgqk", kDirectoryNoticeLine, notice.c_str(), notice.size(), -1,
                 nullptr, 0);
-  return default_sink;
+  return sink;
 }
 
 int allocationFailure(std::size_t size) {
@@ -90,8 +100,9 @@ int allocationFailure(std::size_t size) {
   std::fputs(allocation_message, stderr);
   std::fputs("\n", stderr);
   std::fflush(stderr);
-  if (!stdlog || !default_sink) return 0;
-  writeRecord(default_sink, FATAL, "init", 363, allocation_message,
+  LogSink* sink = existingDefaultSink();
+  if (!stdlog || !sink) return 0;
+  writeRecord(sink, FATAL, "init", 363, allocation_message,
               std::strlen(allocation_message), -1, nullptr, 0);
   return 0;
 }

@@ -117,19 +117,23 @@ bool removeSourceFilter(const char* source_file) {
 }  // namespace logimpl
 
 LogSink::LogSink(const char* directory, const char* pattern, int options)
-    : next(log_sinks),
+    : next(nullptr),
       file(LogFile::open(directory, pattern, options)),
       threshold(log_process.default_level ? log_process.default_level : MINIMUM) {
+  std::lock_guard<std::mutex> hold(log_sinks_mutex);
+  next = log_sinks;
   log_sinks = this;
 }
 
 LogSink::~LogSink() {
+  std::unique_lock<std::mutex> hold(log_sinks_mutex);
   for (LogSink** link = &log_sinks; *link; link = &(*link)->next) {
     if (*link == this) {
       *link = next;
       break;
     }
   }
+  hold.unlock();
   if (file) file->close();
 }
 

@@ -10,6 +10,7 @@
 #ifndef QK_LOG_LOGGER_H
 #define QK_LOG_LOGGER_H
 
+#include <atomic>
 #include <ostream>
 
 // Log levels. The low 15 bits are the rank (smaller is more important); bit 15 marks
@@ -36,7 +37,6 @@ enum LogLevel : int {
 };
 #pragma pop_macro("ERROR")
 
-class LogFrame;
 class LogSink;
 
 class LOGGER_QK {
@@ -50,15 +50,18 @@ class LOGGER_QK {
   LOGGER_QK(const LOGGER_QK&) = delete;
   LOGGER_QK& operator=(const LOGGER_QK&) = delete;
 
-  // The level test; on true a message is open until commit.
+  // The level test; on true a message is open on the calling thread until its commit.
+  // Open messages belong to the thread that opened them, so any number of threads may log
+  // through one logger at once, each record arriving whole.
   bool isOn(const char* source_file, int line, int level);
-  // The open message's text stream.
+  // The text stream of the calling thread's newest open message of this logger (without
+  // one, a stream whose text goes nowhere).
   std::ostream& stream();
-  // Turns the open message into one record.
+  // Turns the calling thread's newest open message of this logger into one record.
   void commit();
 
-  // The message buffer size kept for callers (the stream grows as needed); refused while a
-  // message is open.
+  // The message buffer size kept for callers (the stream grows as needed); refused while
+  // the calling thread has a message of this logger open.
   void setBufsize(int size);
   int bufsize() const { return bufsize_; }
 
@@ -84,9 +87,11 @@ class LOGGER_QK {
   struct StdlogTag {};
   explicit LOGGER_QK(StdlogTag);
 
+  // The sink and the process's default sink, once the first level test made it.
+  LogSink* sink() const { return sink_.load(std::memory_order_acquire); }
+
   int magic_;
-  LogSink* sink_;
-  LogFrame* frame_;
+  std::atomic<LogSink*> sink_;
   int bufsize_;
   int echo_fd_;
   std::ostream* echo_stream_;
@@ -121,7 +126,8 @@ class LoggerGuard {
 // The rank of a level given by name (any case: "warning", "MINIMUM") or as a decimal
 // number; 0 for no text.
 int parseLevel(const char* text);
-// The level's name, or its number in decimal (a buffer that the next call overwrites).
+// The level's name, or its number in decimal (a buffer of the calling thread that its next
+// call overwrites).
 const char* levelName(int level);
 // Makes the name the process name of the records and the program name.
 void setProcessName(const char* name);

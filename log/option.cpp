@@ -3,38 +3,42 @@
 #include "log/detail/logstate.h"
 
 void LOGGER_QK::setLevel(int level) {
-  if (!sink_) sink_ = defaultLogSink();
-  if (sink_) sink_->threshold = level;
+  LogSink* none = nullptr;
+  if (!sink()) sink_.compare_exchange_strong(none, defaultLogSink(), std::memory_order_acq_rel);
+  if (LogSink* s = sink()) s->threshold.store(level, std::memory_order_relaxed);
 }
 
-int LOGGER_QK::level() const { return sink_ ? sink_->threshold : -1; }
+int LOGGER_QK::level() const {
+  LogSink* s = sink();
+  return s ? s->threshold.load(std::memory_order_relaxed) : -1;
+}
 
 void LOGGER_QK::setFileLimit(int bytes) {
-  if (sink_ && sink_->file) sink_->file->setFileLimit(bytes);
+  if (sink() && sink()->file) sink()->file->setFileLimit(bytes);
 }
 
 void LOGGER_QK::setMaxRecords(int count) {
-  if (sink_ && sink_->file) sink_->file->setMaxRecords(count);
+  if (sink() && sink()->file) sink()->file->setMaxRecords(count);
 }
 
 void LOGGER_QK::setFileDays(int days) {
-  if (sink_ && sink_->file) sink_->file->setFileDays(days);
+  if (sink() && sink()->file) sink()->file->setFileDays(days);
 }
 
-int LOGGER_QK::fileLimit() const { return sink_ && sink_->file ? sink_->file->fileLimit() : -1; }
+int LOGGER_QK::fileLimit() const { return sink() && sink()->file ? sink()->file->fileLimit() : -1; }
 
 int LOGGER_QK::maxRecords() const {
-  return sink_ && sink_->file ? sink_->file->maxRecords() : -1;
+  return sink() && sink()->file ? sink()->file->maxRecords() : -1;
 }
 
-int LOGGER_QK::fileDays() const { return sink_ && sink_->file ? sink_->file->fileDays() : -1; }
+int LOGGER_QK::fileDays() const { return sink() && sink()->file ? sink()->file->fileDays() : -1; }
 
 const char* LOGGER_QK::fileDirectory() const {
-  return sink_ && sink_->file ? sink_->file->directory() : nullptr;
+  return sink() && sink()->file ? sink()->file->directory() : nullptr;
 }
 
 const char* LOGGER_QK::filePattern() const {
-  return sink_ && sink_->file ? sink_->file->pattern() : nullptr;
+  return sink() && sink()->file ? sink()->file->pattern() : nullptr;
 }
 
 bool LOGGER_QK::removeFileFilter(const char* source_file, int kind) {

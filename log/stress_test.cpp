@@ -1,5 +1,6 @@
-// Many processes logging into one installation at once: every record arrives exactly once,
-// whole, and in its process's order, with and without file switching.
+// Many processes, and many threads of one process, logging into one installation at once:
+// every record arrives exactly once, whole, and in its writer's order, with and without
+// file switching.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -40,6 +41,34 @@ TEST(DISABLED_ChildScenario, WriteRecords) {
     log->commit();
   }
   delete own;
+}
+
+constexpr int kThreads = 8;
+constexpr int kThreadRecords = 3000;
+
+// Eight threads at once write the records "stress <thread> <sequence>": two through
+// QK_LOG, two through stdlog's calls, two through a logger of the program's own that shares
+// stdlog's file, and two through one logger with a file of its own, "threads.%3".
+TEST(DISABLED_ChildScenario, ThreadsWriteRecords) {
+  LOGGER_QK shared_sink;
+  LOGGER_QK own_file(".", "threads.%3", 0);
+  LOGGER_QK* loggers[] = {nullptr, stdlog, &shared_sink, &own_file};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &loggers] {
+      LOGGER_QK* log = loggers[t / 2];
+      for (int i = 0; i < kThreadRecords; ++i) {
+        if (!log) {
+          QK_LOG_AT("stress_test", __LINE__, ERROR) << "stress " << t << " " << i;
+        } else if (log->isOn("stress_test", __LINE__, ERROR)) {
+          log->stream() << "stress " << t << " ";
+          log->stream() << i;
+          log->commit();
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
 }
 
 struct Seen {
@@ -112,6 +141,28 @@ class LogStress : public ::testing::Test {
   }
   testsupport::TempDir root_;
 };
+
+TEST_F(LogStress, EightThreadsOfOneProcessThroughEveryKindOfLogger) {
+  Installation installation(root_.path(), "100000000", 0, false);
+  testsupport::Run r = testsupport::run_child("ThreadsWriteRecords");
+  ASSERT_EQ(0u, r.exit_code) << r.err;
+  EXPECT_EQ("", r.err);
+  Seen seen = readRecords(root_ / "log", "stdlog.");
+  const Seen own = readRecords(root_ / "log", "threads.");
+  seen.bad.insert(seen.bad.end(), own.bad.begin(), own.bad.end());
+  EXPECT_TRUE(seen.bad.empty()) << seen.bad.size() << " broken lines, first: " << seen.bad[0];
+  for (int t = 0; t < kThreads; ++t) {
+    const Seen& where = t < 6 ? seen : own;
+    const auto found = where.sequences.find(static_cast<unsigned long>(t));
+    const std::vector<int> got = found == where.sequences.end() ? std::vector<int>() : found->second;
+    std::vector<int> expected(kThreadRecords);
+    for (int i = 0; i < kThreadRecords; ++i) expected[i] = i;
+    EXPECT_TRUE(got == expected) << "thread " << t << " has " << got.size()
+                                 << " records out of order or missing";
+  }
+  EXPECT_EQ(static_cast<std::size_t>(6), seen.sequences.size());
+  EXPECT_EQ(static_cast<std::size_t>(2), own.sequences.size());
+}
 
 TEST_F(LogStress, StdlogRotatesThroughTenFilesWithTheEnvironmentLimit) {
   Installation installation(root_.path(), "501", 60, false);

@@ -1,5 +1,7 @@
 // The wall clock as the logger reads it: seconds and milliseconds since 1970 with the time
 // zone as the C runtime's _ftime gives it, and local calendar time.
+//
+// Threads: every call may come from any thread at once (the local time is worked out per thread).
 #ifndef QK_PLATFORM_CLOCK_H
 #define QK_PLATFORM_CLOCK_H
 

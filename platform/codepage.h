@@ -10,6 +10,8 @@
 // CompareStringW. POSIX has no ANSI or OEM code page: both are the character set of the
 // user's locale (the one setlocale(LC_ALL, "") would choose), converted with iconv, and
 // comparison is wcscoll in that locale.
+//
+// Threads: every call may come from any thread at once; the locale is read once, at the first call.
 #ifndef QK_PLATFORM_CODEPAGE_H
 #define QK_PLATFORM_CODEPAGE_H
 

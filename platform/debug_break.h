@@ -1,4 +1,6 @@
 // Stopping an attached debugger at the point of a reported misuse.
+//
+// Threads: every call may come from any thread at once.
 #ifndef QK_PLATFORM_DEBUG_BREAK_H
 #define QK_PLATFORM_DEBUG_BREAK_H
 

@@ -1,5 +1,8 @@
 // The process environment, as the C runtime keeps it (and, on Windows, in step with the
 // operating system's environment block, so that child processes inherit every change).
+//
+// Threads: reads may come from any thread at once; a change (put_env) must not overlap another call
+// on another thread, as with the C runtime's own environment, whose storage get_env hands out.
 #ifndef QK_PLATFORM_ENVIRONMENT_H
 #define QK_PLATFORM_ENVIRONMENT_H
 

@@ -1,4 +1,6 @@
 // The system's event log (syslog on POSIX).
+//
+// Threads: events may be written from any thread at once.
 #ifndef QK_PLATFORM_EVENTLOG_H
 #define QK_PLATFORM_EVENTLOG_H
 

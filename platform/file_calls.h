@@ -8,6 +8,9 @@
 //   platform::ScopedSystemCalls faults;        // both tables, restored when it goes
 //   faults.files().write = failing_write;     // every later write through the table fails
 //   faults.locks().wait = failing_wait;       // and every wait for a named lock
+//
+// Threads: the calls through the tables may come from any thread at once; a test changes the
+// tables (ScopedSystemCalls) only while no other thread makes them.
 #ifndef QK_PLATFORM_FILE_CALLS_H
 #define QK_PLATFORM_FILE_CALLS_H
 

@@ -10,6 +10,8 @@
 //   platform::Mapping m = platform::create_mapping(file, "QK_SHM255", 4096, false);
 //   platform::close_file(file);
 //   void* view = platform::map_view(platform::open_mapping("QK_SHM255", false, path), nullptr, false);
+//
+// Threads: every call may come from any thread at once; the failure tells the calling thread's own.
 #ifndef QK_PLATFORM_FILE_MAPPING_H
 #define QK_PLATFORM_FILE_MAPPING_H
 

@@ -16,6 +16,9 @@
 //
 // The descriptor calls (write_fd, read_at, close_fd, file_size_fd, truncate_fd) build no
 // text when they fail: the failure is written out when last_file_failure() asks for it.
+//
+// Threads: every call may come from any thread at once; last_file_failure() is the calling
+// thread's, and the current directory is the process's.
 #ifndef QK_PLATFORM_FILES_H
 #define QK_PLATFORM_FILES_H
 

@@ -1,4 +1,6 @@
 // Who and where the process runs: the computer's name and the account's user name.
+//
+// Threads: every call may come from any thread at once.
 #ifndef QK_PLATFORM_IDENTITY_H
 #define QK_PLATFORM_IDENTITY_H
 

@@ -1,4 +1,6 @@
 // Telling the person at the console about a problem in a box of its own.
+//
+// Threads: boxes may be shown from any thread at once.
 #ifndef QK_PLATFORM_MESSAGEBOX_H
 #define QK_PLATFORM_MESSAGEBOX_H
 

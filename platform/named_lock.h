@@ -13,6 +13,9 @@
 //     ... change what the lock guards ...
 //     lock.release();
 //   }
+//
+// Threads: one NamedLock may be used from any thread at once: the threads of a process exclude
+// each other as processes do, each releases its own holds, and failure() is the thread's own.
 #ifndef QK_PLATFORM_NAMED_LOCK_H
 #define QK_PLATFORM_NAMED_LOCK_H
 

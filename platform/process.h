@@ -4,6 +4,9 @@
 // A command line is one text, as Windows hands it to CreateProcessA. On POSIX it is split
 // into arguments with the Windows C runtime's rules (split_command_line), so one command
 // line starts the same program with the same arguments on every build.
+//
+// Threads: every call may come from any thread at once (both backends serialise what the system
+// shares between starts); a Child is waited for once, by one thread.
 #ifndef QK_PLATFORM_PROCESS_H
 #define QK_PLATFORM_PROCESS_H
 

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -40,11 +41,18 @@ std::string resolve_program(const std::string& path) {
 // them, and waitpid then finds no exit code. From the start of a child until it has been
 // waited for, the default disposition is back, so that the child's code is kept; the child
 // starts with the default too, as every program expects. The caller's disposition returns
-// when no started child is left to wait for.
+// when no started child is left to wait for. Starts and waits on several threads count
+// their children under one mutex, which the change of disposition is made under too.
 struct sigaction saved_sigchld;
 int children_keeping_status = 0;
 
+std::mutex& child_status_mutex() {
+  static std::mutex* mutex = new std::mutex;  // never destroyed: children are waited for at exit too
+  return *mutex;
+}
+
 void keep_child_status() {
+  std::lock_guard<std::mutex> hold(child_status_mutex());
   if (children_keeping_status++ > 0) return;
   struct sigaction current;
   if (sigaction(SIGCHLD, nullptr, &current) != 0 ||
@@ -60,6 +68,7 @@ void keep_child_status() {
 }
 
 void release_child_status() {
+  std::lock_guard<std::mutex> hold(child_status_mutex());
   if (--children_keeping_status > 0) return;
   if (saved_sigchld.sa_handler != SIG_ERR) sigaction(SIGCHLD, &saved_sigchld, nullptr);
 }

@@ -1,5 +1,8 @@
 // Profile strings (initialisation files of "[section]" and "key=value" lines) and the
 // system directories the settings come from.
+//
+// Threads: every call may come from any thread at once; the test directories are set while no
+// other thread reads them.
 #ifndef QK_PLATFORM_PROFILE_H
 #define QK_PLATFORM_PROFILE_H
 

@@ -1,4 +1,6 @@
 // Signals of the C library (signal, raise), the same on every build.
+//
+// Threads: the calls may come from any thread; a disposition is the whole process's.
 #ifndef QK_PLATFORM_SIGNALS_H
 #define QK_PLATFORM_SIGNALS_H
 

@@ -1,6 +1,9 @@
 // TCP/IPv4 sockets (Windows Sockets 1.1 calls; BSD sockets on POSIX). Addresses and ports
 // are kept in network byte order, as the socket calls take them. Windows Sockets must have
 // been started by the program (start_sockets) before any of these is used.
+//
+// Threads: after start_sockets, every call may come from any thread at once, one socket used by
+// one thread at a time; last_socket_error() is the calling thread's.
 #ifndef QK_PLATFORM_SOCKETS_H
 #define QK_PLATFORM_SOCKETS_H
 

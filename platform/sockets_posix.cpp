@@ -20,8 +20,9 @@ namespace platform {
 
 namespace {
 
-// The resolver's and the socket calls' failures as Windows Sockets codes.
-int socket_error = 0;
+// The resolver's and the socket calls' failures as Windows Sockets codes, per thread as
+// WSAGetLastError keeps them.
+thread_local int socket_error = 0;
 
 int code_of_errno(int e) {
   static const struct { int e; int code; } table[] = {
@@ -190,7 +191,13 @@ bool service_port(const char* service, const char* protocol, uint16_t& port) {
     port = static_cast<uint16_t>(over);
     return true;
   }
-  servent* se = over == 0 ? nullptr : getservbyname(service, protocol);
+  // getservbyname's entry is shared by the threads of a process; the _r form fills one of
+  // the caller's.
+  servent entry;
+  char buffer[1024];
+  servent* se = nullptr;
+  if (over != 0 && getservbyname_r(service, protocol, &entry, buffer, sizeof buffer, &se) != 0)
+    se = nullptr;
   if (!se) {
     socket_error = 11004;  // WSANO_DATA: no such service in the table
     return false;

@@ -7,6 +7,9 @@
 //   const char* where = platform::stack_text("%f:%l;");  // "logger.cpp:81;main.cpp:12;"
 //
 // The text lives in the engine's per-thread buffer until the thread's next trace.
+//
+// Threads: the engine may be installed and asked from any thread at once; each thread's text is
+// its own.
 #ifndef QK_PLATFORM_STACKTRACE_SEAM_H
 #define QK_PLATFORM_STACKTRACE_SEAM_H
 

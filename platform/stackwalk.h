@@ -8,6 +8,9 @@
 //
 // Failures are not logged here (this layer sits below the logger): each one is handed to
 // the caller's problem sink as the message the engine logs, and the walk ends short.
+//
+// Threads: any thread may walk its own stack while others walk theirs; symbol lookups take turns
+// on the one engine.
 #ifndef QK_PLATFORM_STACKWALK_H
 #define QK_PLATFORM_STACKWALK_H
 

@@ -1,4 +1,7 @@
 // Texts of system error numbers: the C library's messages and the system's own table.
+//
+// Threads: every call may come from any thread at once; a C library message lives until the
+// calling thread's next call.
 #ifndef QK_PLATFORM_SYSERROR_H
 #define QK_PLATFORM_SYSERROR_H
 

@@ -4,6 +4,8 @@
 //   platform::SystemError e;
 //   ... e = {errno, "open /srv/site/shm/QK_SEM0000002a.lock"} ...
 //   std::fprintf(stderr, "%s\n", e.text().c_str());  // "open /srv/...: Permission denied"
+//
+// Threads: a SystemError is a value; distinct objects may be used from any thread at once.
 #ifndef QK_PLATFORM_SYSTEM_ERROR_H
 #define QK_PLATFORM_SYSTEM_ERROR_H
 

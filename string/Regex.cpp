@@ -2,16 +2,13 @@
 // searches with the UTF-8 correction of a match's start, and the predefined patterns.
 #include "string/Regex.h"
 
+#include <atomic>
 #include <cstring>
+#include <vector>
 
 #include "string/internal/regexp_internal.h"
 #include "string/internal/string_internal.h"
 #include "string/regexp.h"
-
-struct Regex::Record {
-  char* pattern;     // a copy of the pattern text, or nullptr
-  regexp* program;   // nullptr until a search compiles it
-};
 
 namespace {
 
@@ -38,60 +35,119 @@ int correct_start(const char* text, int lower, int end, int m) {
 
 }  // namespace
 
-Regex::Regex(const char* pattern, int, int) : record_(new Record{copy_text(pattern), nullptr}) {}
+// A Regex may be searched by several threads at once (the predefined patterns are): the
+// program is compiled once and then only read, each search keeps its state on its own,
+// and only its result is left in the record for group_info.
+struct Regex::Record {
+  explicit Record(const char* text) : pattern(copy_text(text)) {
+    for (int g = 0; g < regexp_groups; ++g) {
+      startp[g].store(-1, std::memory_order_relaxed);
+      endp[g].store(-1, std::memory_order_relaxed);
+    }
+  }
+  ~Record() {
+    regexp_free(program.load(std::memory_order_relaxed));
+    delete spare_frames.load(std::memory_order_relaxed);
+    delete[] pattern;
+  }
+  Record(const Record&) = delete;
+  Record& operator=(const Record&) = delete;
 
-Regex::Regex(const Regex& other) : record_(new Record{copy_text(other.record_->pattern), nullptr}) {}
+  // Hands the frames of an earlier search to the next, or new ones when another thread's
+  // search has them.
+  std::vector<regexp_internal::Frame>* take_frames() {
+    std::vector<regexp_internal::Frame>* frames = spare_frames.exchange(nullptr, std::memory_order_acquire);
+    return frames ? frames : new std::vector<regexp_internal::Frame>();
+  }
+  void keep_frames(std::vector<regexp_internal::Frame>* frames) {
+    delete spare_frames.exchange(frames, std::memory_order_acq_rel);
+  }
+
+  // Group positions of the last search, for group_info.
+  void publish(const Regex::Groups& groups) {
+    for (int g = 0; g < regexp_groups; ++g) {
+      startp[g].store(groups.start[g], std::memory_order_relaxed);
+      endp[g].store(groups.end[g], std::memory_order_relaxed);
+    }
+  }
+
+  char* pattern;                        // a copy of the pattern text, or nullptr
+  std::atomic<regexp*> program{nullptr};  // nullptr until a search compiles it
+  std::atomic<std::vector<regexp_internal::Frame>*> spare_frames{nullptr};
+  std::atomic<int> startp[regexp_groups];
+  std::atomic<int> endp[regexp_groups];
+};
+
+
+Regex::Regex(const char* pattern, int, int) : record_(new Record(pattern)) {}
+
+Regex::Regex(const Regex& other) : record_(new Record(other.record_->pattern)) {}
 
 Regex& Regex::operator=(const Regex& other) {
   if (this == &other) return *this;
-  Record* fresh = new Record{copy_text(other.record_->pattern), nullptr};
-  regexp_free(record_->program);
-  delete[] record_->pattern;
+  Record* fresh = new Record(other.record_->pattern);
   delete record_;
   record_ = fresh;
   return *this;
 }
 
-Regex::~Regex() {
-  regexp_free(record_->program);
-  delete[] record_->pattern;
-  delete record_;
-}
+Regex::~Regex() { delete record_; }
 
 const char* Regex::pattern() const { return record_->pattern; }
 
 regexp* Regex::program() const {
-  if (!record_->program) record_->program = regexp_compile(record_->pattern);
-  return record_->program;
+  regexp* prog = record_->program.load(std::memory_order_acquire);
+  if (prog) return prog;
+  // Threads that meet an uncompiled pattern at once compile it each; one program is kept.
+  regexp* fresh = regexp_compile(record_->pattern);
+  if (!fresh) return nullptr;
+  if (record_->program.compare_exchange_strong(prog, fresh, std::memory_order_acq_rel)) return fresh;
+  regexp_free(fresh);
+  return prog;
 }
 
 int Regex::search(const char* text, int len, int& matchlen, int startpos) const {
-  return find(text, len, matchlen, startpos, nullptr);
+  Groups groups;
+  return find(text, len, matchlen, startpos, groups, nullptr);
 }
 
 int Regex::search(const char* text, int len, int& matchlen, int startpos, long long& steps) const {
-  return find(text, len, matchlen, startpos, &steps);
+  Groups groups;
+  return find(text, len, matchlen, startpos, groups, &steps);
 }
 
-int Regex::find(const char* text, int len, int& matchlen, int startpos, long long* steps) const {
+int Regex::search(const char* text, int len, int& matchlen, int startpos, Groups& groups) const {
+  return find(text, len, matchlen, startpos, groups, nullptr);
+}
+
+int Regex::find(const char* text, int len, int& matchlen, int startpos, Groups& groups, long long* steps) const {
   matchlen = 0;
-  if (len < 0) return -1;
-  if (startpos >= 0) return forward(text, len, startpos, matchlen, steps);
+  for (int g = 0; g < regexp_groups; ++g) groups.start[g] = groups.end[g] = -1;
+  int at = -1;
   const long long last = static_cast<long long>(len) + startpos;
-  if (last < 0) return -1;
-  return backward(text, len, static_cast<int>(last), matchlen, steps);
+  if (len < 0)
+    at = -1;
+  else if (startpos >= 0)
+    at = forward(text, len, startpos, matchlen, groups, steps);
+  else if (last >= 0)
+    at = backward(text, len, static_cast<int>(last), matchlen, groups, steps);
+  record_->publish(groups);
+  return at;
 }
 
-int Regex::forward(const char* text, int len, int start, int& matchlen, long long* steps) const {
+int Regex::forward(const char* text, int len, int start, int& matchlen, Groups& groups, long long* steps) const {
   if (start > len || (start == len && start != 0)) return -1;
-  regexp* prog = program();
+  const regexp* prog = program();
   if (!prog) return -1;
   int end = 0;
   long long own_steps = regexp_step_budget(len - start);
-  const int m = regexp_exec(prog, text, start, len, &end, steps ? steps : &own_steps);
+  std::vector<regexp_internal::Frame>* frames = record_->take_frames();
+  const regexp_internal::SearchState state{groups.start, groups.end, frames};
+  const int m = regexp_internal::exec(prog, state, text, start, len, &end, steps ? steps : &own_steps);
+  record_->keep_frames(frames);
   if (m < 0) return -1;
   const int c = correct_start(text, start, len, m);
-  if (c != m) regexp_set_match_start(prog, c);
+  groups.start[0] = c;
   matchlen = end - c;
   return c;
 }
@@ -99,25 +155,26 @@ int Regex::forward(const char* text, int len, int start, int& matchlen, long lon
 // Successive matches from the beginning of text[0, last], each searched from where the one
 // before ended; the last of them is the result. The steps of the whole succession come
 // from one budget.
-int Regex::backward(const char* text, int len, int last, int& matchlen, long long* budget) const {
-  regexp* prog = program();
+int Regex::backward(const char* text, int len, int last, int& matchlen, Groups& groups, long long* budget) const {
+  const regexp* prog = program();
   if (!prog) return -1;
   const int limit = last + 1 < len ? last + 1 : len;
   long long own_steps = regexp_step_budget(limit);
   long long& steps = budget ? *budget : own_steps;
   int found = -1, found_end = 0, found_from = 0;
-  int starts[regexp_groups], ends[regexp_groups];
+  Groups trying;
+  std::vector<regexp_internal::Frame>* frames = record_->take_frames();
+  const regexp_internal::SearchState state{trying.start, trying.end, frames};
   const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
   for (int from = 0; from <= limit && !(from == limit && from != 0);) {
     int end = 0;
-    const int m = regexp_exec(prog, text, from, limit, &end, &steps);
-    if (m == -2) return -1;
+    const int m = regexp_internal::exec(prog, state, text, from, limit, &end, &steps);
+    if (m == -2) found = -1;
     if (m < 0) break;
     found = m;
     found_end = end;
     found_from = from;
-    std::memcpy(starts, prog->startp, sizeof starts);
-    std::memcpy(ends, prog->endp, sizeof ends);
+    groups = trying;
     if (end > m) {
       from = end;
     } else {
@@ -125,11 +182,13 @@ int Regex::backward(const char* text, int len, int last, int& matchlen, long lon
       from = m + (k > 0 ? k : 1);
     }
   }
-  if (found < 0) return -1;
-  std::memcpy(prog->startp, starts, sizeof starts);
-  std::memcpy(prog->endp, ends, sizeof ends);
+  record_->keep_frames(frames);
+  if (found < 0) {
+    for (int g = 0; g < regexp_groups; ++g) groups.start[g] = groups.end[g] = -1;
+    return -1;
+  }
   const int c = correct_start(text, found_from, limit, found);
-  if (c != found) regexp_set_match_start(prog, c);
+  groups.start[0] = c;
   matchlen = found_end - c;
   return c;
 }
@@ -139,16 +198,21 @@ int Regex::match_length(const char* text, int len, int startpos) const {
   return search(text, len, matchlen, startpos) >= 0 ? matchlen : -1;
 }
 
+bool Regex::Groups::group(int n, int& position, int& length) const {
+  const bool taking_part =
+      n >= 0 && n < regexp_groups && start[n] >= 0 && end[n] >= 0 && end[n] >= start[n];
+  position = taking_part ? start[n] : -1;
+  length = taking_part ? end[n] - start[n] : -1;
+  return taking_part;
+}
+
 bool Regex::group_info(int& start, int& length, int n) const {
-  int s = -1, e = -1;
-  if (!record_->program || !regexp_group(record_->program, n, &s, &e) || e < s) {
-    start = -1;
-    length = -1;
-    return false;
+  Groups last;
+  for (int g = 0; g < regexp_groups; ++g) {
+    last.start[g] = record_->startp[g].load(std::memory_order_relaxed);
+    last.end[g] = record_->endp[g].load(std::memory_order_relaxed);
   }
-  start = s;
-  length = e - s;
-  return true;
+  return last.group(n, start, length);
 }
 
 const Regex whitespace_pattern("[ \n\t\r\v\f]+", 0, 0);

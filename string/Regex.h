@@ -9,8 +9,13 @@
 //
 // A pattern that does not compile stays uncompiled: every search logs its error again and
 // fails. Group positions describe the last search through this Regex and are overwritten
-// by the next, so one Regex belongs to one thread at a time; two threads may search with
-// two Regex objects at once.
+// by the next.
+//
+// Threads: one Regex, the predefined patterns among them, may be searched from any number
+// of threads at once; it is compiled once and each search keeps its state to itself. Only
+// group_info is shared, telling the last search of whichever thread: a thread that shares
+// the Regex takes its groups from the search itself (the Groups form). Assigning to a
+// Regex, or destroying it, must not overlap its searches.
 #ifndef QK_STRING_REGEX_H
 #define QK_STRING_REGEX_H
 
@@ -42,6 +47,17 @@ class Regex {
   // that searches again and again stops when the budget runs out, as one search does
   // ("match step limit exceeded" in the log, no match found).
   int search(const char* text, int len, int& matchlen, int startpos, long long& steps) const;
+
+  // The group positions of one search (offsets from text; -1 for a group that did not take
+  // part): 0 the whole match, 1 to 19 the groups (regexp_groups in all).
+  struct Groups {
+    int start[20];
+    int end[20];
+    // As group_info, for this search.
+    bool group(int n, int& position, int& length) const;
+  };
+  // search, giving this search's groups to the caller as well.
+  int search(const char* text, int len, int& matchlen, int startpos, Groups& groups) const;
   // The length of the match that search finds, or -1 when there is none.
   int match_length(const char* text, int len, int startpos = 0) const;
   // Position and length of group n (0: the whole match, 1 to 19) of the last search;
@@ -54,9 +70,9 @@ class Regex {
   // The program, compiled now if it is not yet (nullptr after logging why not).
   regexp* program() const;
   // steps: the budget to draw on, or nullptr for one of the search's own.
-  int find(const char* text, int len, int& matchlen, int startpos, long long* steps) const;
-  int forward(const char* text, int len, int start, int& matchlen, long long* steps) const;
-  int backward(const char* text, int len, int last, int& matchlen, long long* steps) const;
+  int find(const char* text, int len, int& matchlen, int startpos, Groups& groups, long long* steps) const;
+  int forward(const char* text, int len, int start, int& matchlen, Groups& groups, long long* steps) const;
+  int backward(const char* text, int len, int last, int& matchlen, Groups& groups, long long* steps) const;
 
   struct Record;
   Record* record_;
@@ -74,7 +90,7 @@ int split(const String& x, String res[], int maxn, const Regex& sep);
 int groups(const String& x, String res[], int n, const Regex& r);
 int group_positions(const String& x, int start[], int length[], int n, const Regex& r);
 
-// The predefined patterns, compiled on first use.
+// The predefined patterns, compiled on first use, shared by every thread.
 extern const Regex whitespace_pattern;  // "[ \n\t\r\v\f]+"
 extern const Regex integer_pattern;     // "-?[0-9]+"
 extern const Regex double_pattern;      // a decimal number with optional fraction and exponent

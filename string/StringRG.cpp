@@ -8,15 +8,18 @@
 
 namespace {
 
-// The search of r in s from startpos; -1 after reporting a bad string.
-int find(const String& s, const Regex& r, int startpos, int& matchlen) {
+// The search of r in s from startpos (its groups into groups when given); -1 after
+// reporting a bad string.
+int find(const String& s, const Regex& r, int startpos, int& matchlen,
+         Regex::Groups* groups = nullptr) {
   matchlen = 0;
   const StringRep* rep = s.rep();
   if (!StringRep::valid(rep)) {
     string_error(__LINE__, "bad string", ERROR);
     return -1;
   }
-  return r.search(rep->text(), rep->length, matchlen, startpos);
+  return groups ? r.search(rep->text(), rep->length, matchlen, startpos, *groups)
+                : r.search(rep->text(), rep->length, matchlen, startpos);
 }
 
 }  // namespace
@@ -122,11 +125,12 @@ template <typename Take>
 int each_group(const String& x, int n, const Regex& r, Take take) {
   const String copy(x);
   int matchlen;
-  if (find(copy, r, 0, matchlen) < 0) return 0;
+  Regex::Groups found;  // of this search, also when other threads search with r
+  if (find(copy, r, 0, matchlen, &found) < 0) return 0;
   int filled = 0;
   for (int i = 1; i <= n; ++i) {
     int start, length;
-    if (!r.group_info(start, length, i)) break;
+    if (!found.group(i, start, length)) break;
     take(copy, i - 1, start, length);
     ++filled;
   }

@@ -1,4 +1,5 @@
 // Error reports, warnings, the debugging switches and the trace check of representations.
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -23,8 +24,9 @@ const char* const stars = "***************";
 
 string_internal::ReportObserver report_observer = nullptr;
 
-// QK_FATAL_STRING_ERROR, read at the first report: -1 not read yet, else 0 or 1.
-int fatal_string_errors = -1;
+// QK_FATAL_STRING_ERROR, read at the first report (of any thread): -1 not read yet, else 0
+// or 1.
+std::atomic<int> fatal_string_errors{-1};
 
 void record(int line, int level, const std::string& text) {
   if (report_observer) report_observer(level, text.c_str());
@@ -47,8 +49,12 @@ void** trace_slot(const ALLOCATOR_QK& pool, const StringRep* rep) {
 }  // namespace
 
 void string_error(int number, const char* message, int level) {
-  if (fatal_string_errors < 0) fatal_string_errors = env_lookup("QK_FATAL_STRING_ERROR", 0) != nullptr;
-  const int message_level = fatal_string_errors ? static_cast<int>(FATAL) : level;
+  int fatal = fatal_string_errors.load(std::memory_order_relaxed);
+  if (fatal < 0) {
+    fatal = env_lookup("QK_FATAL_STRING_ERROR", 0) != nullptr;
+    fatal_string_errors.store(fatal, std::memory_order_relaxed);
+  }
+  const int message_level = fatal ? static_cast<int>(FATAL) : level;
   record(__LINE__, ERROR, stars);
   record(__LINE__, message_level, std::string("* STRING ERROR: ") + (message ? message : "") + " " +
                                       std::to_string(number));

@@ -702,8 +702,9 @@ const char* const too_deep = "match stack limit exceeded";
 
 class Matcher {
  public:
-  Matcher(regexp* r, const unsigned char* text, int bol, int end, long long steps)
-      : r_(r),
+  Matcher(const regexp* r, const SearchState& state, const unsigned char* text, int bol, int end,
+          long long steps)
+      : state_(state),
         nodes_(r->nodes.data()),
         starts_(r->starts.empty() ? nullptr : r->starts.data()),
         tables_(r->tables.data()),
@@ -724,7 +725,7 @@ class Matcher {
  private:
   // False, after logging, when the search may keep no more state.
   bool push(int kind, int node, int pos, int count) {
-    std::vector<Frame>& stack = r_->stack;
+    std::vector<Frame>& stack = *state_.stack;
     if (stack.size() >= static_cast<std::size_t>(stack_limit)) {
       report(__LINE__, too_deep);
       return false;
@@ -784,7 +785,7 @@ class Matcher {
     return count;
   }
 
-  regexp* r_;
+  SearchState state_;
   const Node* nodes_;
   const FirstSet* starts_;
   const Table* tables_;
@@ -796,7 +797,7 @@ class Matcher {
 };
 
 int Matcher::run(int pos, int* match_end) {
-  r_->stack.clear();
+  state_.stack->clear();
   // A program of one alternative has no choice to make at its first branch.
   const Node& first = nodes_[0];
   int n = first.kind == BRANCH && (first.next < 0 || nodes_[first.next].kind != BRANCH) &&
@@ -840,7 +841,7 @@ int Matcher::run(int pos, int* match_end) {
           break;
         case OPEN:
         case CLOSE: {
-          int* slots = node.kind == OPEN ? r_->startp : r_->endp;
+          int* slots = node.kind == OPEN ? state_.startp : state_.endp;
           if (!push(node.kind == OPEN ? UNDO_START : UNDO_END, node.group, slots[node.group], 0)) return -2;
           slots[node.group] = pos;
           break;
@@ -882,15 +883,15 @@ int Matcher::run(int pos, int* match_end) {
       n = node.next;
     }
     // Back to the latest choice, undoing group positions on the way.
-    std::vector<Frame>& stack = r_->stack;
+    std::vector<Frame>& stack = *state_.stack;
     for (;;) {
       if (stack.empty()) return 0;
       Frame& f = stack.back();
       if (f.kind == UNDO_START) {
-        r_->startp[f.node] = f.pos;
+        state_.startp[f.node] = f.pos;
         stack.pop_back();
       } else if (f.kind == UNDO_END) {
-        r_->endp[f.node] = f.pos;
+        state_.endp[f.node] = f.pos;
         stack.pop_back();
       } else if (f.kind == ALTERNATIVE) {
         const Node& b = nodes_[f.node];
@@ -978,6 +979,14 @@ void regexp_free(regexp* prog) { delete prog; }
 long long regexp_step_budget(int length) { return 10000000LL + 64LL * (length > 0 ? length : 0); }
 
 int regexp_exec(regexp* r, const char* text, int start, int end, int* match_end, long long* steps) {
+  if (r) r->textbase = text;
+  return regexp_internal::exec(r, SearchState{r ? r->startp : nullptr, r ? r->endp : nullptr,
+                                              r ? &r->stack : nullptr},
+                               text, start, end, match_end, steps);
+}
+
+int regexp_internal::exec(const regexp* r, const SearchState& state, const char* text, int start,
+                          int end, int* match_end, long long* steps) {
   if (!r || !text) {
     report(__LINE__, "nil parameter");
     return -2;
@@ -991,15 +1000,16 @@ int regexp_exec(regexp* r, const char* text, int start, int end, int* match_end,
     return -2;
   }
   // Groups above the highest that the program has are never set.
-  for (int g = 0; g <= r->top_group; ++g) r->startp[g] = r->endp[g] = -1;
-  r->textbase = text;
+  int* const startp = state.startp;
+  int* const endp = state.endp;
+  for (int g = 0; g <= r->top_group; ++g) startp[g] = endp[g] = -1;
   if (start < 0 || end < start) return -1;
   long long own_steps = regexp_step_budget(end - start);
   long long& budget = steps ? *steps : own_steps;
   const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
   if (r->regmust >= 0 && find_text(s, start, end, r->program.data() + r->regmust, r->regmlen) < 0) return -1;
 
-  Matcher matcher(r, s, start, end, budget);
+  Matcher matcher(r, state, s, start, end, budget);
   // However the search ends, its steps come off the caller's budget, and the backtracking
   // state of an unusually deep search is not kept for the next one.
   struct Finish {
@@ -1010,12 +1020,12 @@ int regexp_exec(regexp* r, const char* text, int start, int end, int* match_end,
       budget = matcher.steps();
       if (stack.capacity() > 4096) std::vector<Frame>().swap(stack);
     }
-  } finish{budget, matcher, r->stack};
+  } finish{budget, matcher, *state.stack};
   const int groups = r->top_group;
   int found = -1;
   int stop = 0;
   auto attempt = [&](int p) {
-    for (int g = 1; g <= groups; ++g) r->startp[g] = r->endp[g] = -1;
+    for (int g = 1; g <= groups; ++g) startp[g] = endp[g] = -1;
     const int result = matcher.run(p, &stop);
     if (result == 1) found = p;
     return result;
@@ -1046,12 +1056,12 @@ int regexp_exec(regexp* r, const char* text, int start, int end, int* match_end,
     for (int p = start; p <= end && result == 0; ++p) result = attempt(p);
   }
   if (result < 0) {
-    for (int g = 0; g < regexp_groups; ++g) r->startp[g] = r->endp[g] = -1;
+    for (int g = 0; g < regexp_groups; ++g) startp[g] = endp[g] = -1;
     return -2;
   }
   if (found < 0) return -1;
-  r->startp[0] = found;
-  r->endp[0] = stop;
+  startp[0] = found;
+  endp[0] = stop;
   if (match_end) *match_end = stop;
   return found;
 }

@@ -4,7 +4,9 @@
 #ifndef QK_LOG_DETAIL_LOGSTATE_H
 #define QK_LOG_DETAIL_LOGSTATE_H
 
+#include <atomic>
 #include <cstddef>
+#include <mutex>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -12,12 +14,13 @@
 #include "log/logfile.h"
 #include "log/logger.h"
 
-// One message being built; the frames of a logger stack up while messages nest.
+// One message being built. Frames belong to a thread: its open messages stack up, newest
+// first, while messages nest (of one logger or of several), and closed frames are kept for
+// the thread's next messages.
 class LogFrame {
  public:
-  explicit LogFrame(LogFrame* previous = nullptr) : previous(previous) {}
-  LogFrame* previous;
-  bool in_use = false;
+  LogFrame* previous = nullptr;
+  const LOGGER_QK* logger = nullptr;  // whose message it is while open
   std::ostringstream text;
   std::string source_file;
   int line = 0;
@@ -35,17 +38,20 @@ class LogSink {
   // True when a message of the level from the source file is to be written: its rank is
   // at most the threshold's, or a shared filter lets it through.
   bool wants(const char* source_file, int line, int level) const {
-    return (level & 0x7FFF) <= (threshold & 0x7FFF) || filtered(source_file, line, level);
+    return (level & 0x7FFF) <= (threshold.load(std::memory_order_relaxed) & 0x7FFF) ||
+           filtered(source_file, line, level);
   }
   bool filtered(const char* source_file, int line, int level) const;
 
   LogSink* next;
   LogFile* file;
-  int threshold;
+  // Read by every level test on any thread, set by setLevel.
+  std::atomic<int> threshold;
 };
 
-// The head of the sink list.
+// The head of the sink list, changed under log_sinks_mutex.
 extern LogSink* log_sinks;
+extern std::mutex log_sinks_mutex;
 
 // stdlog's sink, made once per process on the first level test (with the process settings
 // start-up and the allocation-failure handler); never destroyed. defaultLogSink() makes it

@@ -1,5 +1,7 @@
 // What each event-log backend gives the common writer (eventlog_common.cpp), which puts
 // the test seams in front of the system.
+//
+// Threads: as eventlog.h: events may be written from any thread at once.
 #ifndef QK_PLATFORM_INTERNAL_EVENTLOG_BACKEND_H
 #define QK_PLATFORM_INTERNAL_EVENTLOG_BACKEND_H
 

@@ -1,5 +1,7 @@
 // For tests only: events go to the function instead of the system's log while it is set
 // (an empty function restores the log).
+//
+// Threads: a test sets the sinks while no other thread writes events.
 #ifndef QK_PLATFORM_INTERNAL_EVENTLOG_TESTING_H
 #define QK_PLATFORM_INTERNAL_EVENTLOG_TESTING_H
 

@@ -1,6 +1,8 @@
 // How the files backends record a failure for last_file_failure(): calls on a path write it
 // out at once; descriptor calls only note the code, the call and the descriptor, and the
 // text is made when it is asked for. Each sets errno to the code.
+//
+// Threads: each thread records and reads its own failure.
 #ifndef QK_PLATFORM_INTERNAL_FILE_FAILURE_H
 #define QK_PLATFORM_INTERNAL_FILE_FAILURE_H
 

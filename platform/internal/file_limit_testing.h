@@ -1,5 +1,7 @@
 // Test seam: a limit on the size of files this process writes (RLIMIT_FSIZE), so tests can
 // make writes fail part-way. Never used by shipped code.
+//
+// Threads: the limit is the process's; a test sets it while no other thread writes.
 #ifndef QK_PLATFORM_INTERNAL_FILE_LIMIT_TESTING_H
 #define QK_PLATFORM_INTERNAL_FILE_LIMIT_TESTING_H
 

@@ -1,5 +1,7 @@
 // An IPv4 socket address from an address and a port, both in network byte order: the same
 // for BSD sockets and Windows Sockets, whose sockaddr_in have the same fields.
+//
+// Threads: a pure function, callable from any thread.
 #ifndef QK_PLATFORM_INTERNAL_IPV4_ADDRESS_H
 #define QK_PLATFORM_INTERNAL_IPV4_ADDRESS_H
 

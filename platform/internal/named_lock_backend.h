@@ -1,6 +1,8 @@
 // Private to the platform layer: the named-lock calls of the backend this build uses
 // (named_lock_posix.cpp or named_lock_win32.cpp), the default entries of the lock table
 // in file_calls.h. Their contracts are those of LockCalls.
+//
+// Threads: as named_lock.h: any thread may wait for and release its own holds at once.
 #ifndef QK_PLATFORM_INTERNAL_NAMED_LOCK_BACKEND_H
 #define QK_PLATFORM_INTERNAL_NAMED_LOCK_BACKEND_H
 

@@ -1,4 +1,6 @@
 // Between the process concept's shared code and its backends: waiting for a started child.
+//
+// Threads: any thread may wait, once per child, while others start and wait.
 #ifndef QK_PLATFORM_INTERNAL_PROCESS_EXIT_H
 #define QK_PLATFORM_INTERNAL_PROCESS_EXIT_H
 

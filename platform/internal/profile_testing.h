@@ -1,5 +1,7 @@
 // For tests only: points the Windows directory and the last configuration directory at
 // folders of the test's own. An empty text restores the system's directory.
+//
+// Threads: a test sets the directories while no other thread reads the settings.
 #ifndef QK_PLATFORM_INTERNAL_PROFILE_TESTING_H
 #define QK_PLATFORM_INTERNAL_PROFILE_TESTING_H
 

@@ -4,6 +4,8 @@
 // mask gives (the mask is never changed), and refused unless it is a regular file with
 // one name whose owner may write into the folder. The folder itself must belong to this
 // user or root, or lie in a folder that not every user may write.
+//
+// Threads: every call may come from any thread at once.
 #ifndef QK_PLATFORM_INTERNAL_SHARED_FILE_POSIX_H
 #define QK_PLATFORM_INTERNAL_SHARED_FILE_POSIX_H
 

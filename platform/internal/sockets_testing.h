@@ -1,5 +1,7 @@
 // For tests only: a service's port as the test's own server has it (0 forgets the port),
 // or a service the system does not know.
+//
+// Threads: a test sets the ports while no other thread looks services up.
 #ifndef QK_PLATFORM_INTERNAL_SOCKETS_TESTING_H
 #define QK_PLATFORM_INTERNAL_SOCKETS_TESTING_H
 

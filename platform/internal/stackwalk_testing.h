@@ -2,6 +2,8 @@
 // of the system's ("libdw.so.1" on POSIX, "dbghelp.dll" on Windows), so that a test can
 // see a process run where the library is missing. Set before the first trace; nullptr
 // restores the system's name.
+//
+// Threads: the name may be set and read from any thread at once.
 #ifndef QK_PLATFORM_INTERNAL_STACKWALK_TESTING_H
 #define QK_PLATFORM_INTERNAL_STACKWALK_TESTING_H
 

@@ -5,6 +5,8 @@
 // The engine is never ended: a destructor that runs at exit may trace after every
 // module-level object is gone, and the system frees the engine with the process. Get it
 // with SymbolEngineUse::instance(), which makes it on first use and never destroys it.
+//
+// Threads: any thread may use the engine, one at a time under mutex().
 #ifndef QK_PLATFORM_INTERNAL_SYMBOL_ENGINE_USE_H
 #define QK_PLATFORM_INTERNAL_SYMBOL_ENGINE_USE_H
 

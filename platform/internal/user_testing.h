@@ -1,5 +1,7 @@
 // Test seam: runs a program as another, unprivileged user, to see what a process of
 // another user of an installation does to it. Never used by shipped code.
+//
+// Threads: for a test's own thread.
 #ifndef QK_PLATFORM_INTERNAL_USER_TESTING_H
 #define QK_PLATFORM_INTERNAL_USER_TESTING_H
 

@@ -1,5 +1,7 @@
 // Test seam: a small file system of a test's own, to fill up and see what a full disk does.
 // Never used by shipped code.
+//
+// Threads: for a test's own thread; the volume is the process's.
 #ifndef QK_PLATFORM_INTERNAL_VOLUME_TESTING_H
 #define QK_PLATFORM_INTERNAL_VOLUME_TESTING_H
 

@@ -7,6 +7,8 @@
 // query a process; to open, wait for and release a mutex; to map a mapping for reading
 // and writing; to read and write a backing file. Nobody else may write a process's memory,
 // start a thread in it, or change an object's access list or owner.
+//
+// Threads: every call may come from any thread at once.
 #ifndef QK_PLATFORM_INTERNAL_WIN32_SECURITY_H
 #define QK_PLATFORM_INTERNAL_WIN32_SECURITY_H
 

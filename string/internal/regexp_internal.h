@@ -108,6 +108,20 @@ struct regexp {
 
 namespace regexp_internal {
 
+// Where one search keeps what it changes: the group positions it finds (regexp_groups
+// each, as offsets from the beginning of its text) and its backtracking frames. A program
+// searched with a state of the caller's is only read, so several threads may search it
+// at once, each with a state of its own.
+struct SearchState {
+  int* startp;
+  int* endp;
+  std::vector<Frame>* stack;
+};
+
+// regexp_exec with the search's state in the caller's hands.
+int exec(const regexp* prog, const SearchState& state, const char* text, int start, int end,
+         int* match_end, long long* steps);
+
 // A program made of the given bytes, as a compile would leave it (the search aids are
 // worked out from the nodes). Its faults are reported when it is searched.
 regexp* load(const unsigned char* program, int size);
