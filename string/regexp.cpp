@@ -737,7 +737,7 @@ class Matcher {
   // it, no earlier choice is ever taken again, nor are group positions restored past it:
   // their frames go, so that a repetition before such a rest keeps no state per round.
   bool push_choice(int kind, int node, int pos, int count, bool sure) {
-    if (sure) r_->stack.clear();
+    if (sure) state_.stack->clear();
     return push(kind, node, pos, count);
   }
   bool sure(int n) const { return n >= 0 && nodes_[n].sure; }
