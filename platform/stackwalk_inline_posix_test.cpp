@@ -177,19 +177,30 @@ std::string compare_shape(const Captured& c, const std::string& last) {
   return names;
 }
 
+// Under the sanitizers clang keeps some of these calls out of line, which addr2line then
+// shows as it is; the engine must still agree with it frame by frame, but the shapes
+// themselves are those of an uninstrumented optimised build.
+#if defined(QK_ADDRESS_SANITIZER) || defined(QK_THREAD_SANITIZER)
+const bool shapes_as_written = false;
+#else
+const bool shapes_as_written = true;
+#endif
+
 TEST(StackWalkInlined, FramesAgreeWithAddr2line) {
   if (!have_addr2line()) GTEST_SKIP() << "binutils' addr2line is not installed: nothing to compare with";
   Captured c;
   inline_shapes::shape1_outer(c);
-  EXPECT_EQ("inline_shapes::shape1_leaf;inline_shapes::shape1_middle;inline_shapes::shape1_outer;",
-            compare_shape(c, "inline_shapes::shape1_outer"));
+  const std::string shape1 = compare_shape(c, "inline_shapes::shape1_outer");
   inline_shapes::shape2_outer(c);
+  const std::string shape2 = compare_shape(c, "inline_shapes::shape2_outer");
+  inline_shapes::shape3_outer(c);
+  const std::string shape3 = compare_shape(c, "inline_shapes::shape3_outer");
+  if (!shapes_as_written) return;
+  EXPECT_EQ("inline_shapes::shape1_leaf;inline_shapes::shape1_middle;inline_shapes::shape1_outer;", shape1);
   EXPECT_EQ("inline_shapes::shape2_leaf;inline_shapes::shape2_inner;inline_shapes::shape2_middle;"
             "inline_shapes::shape2_outer;",
-            compare_shape(c, "inline_shapes::shape2_outer"));
-  inline_shapes::shape3_outer(c);
-  EXPECT_EQ("inline_shapes::Holder::capture;inline_shapes::shape3_outer;",
-            compare_shape(c, "inline_shapes::shape3_outer"));
+            shape2);
+  EXPECT_EQ("inline_shapes::Holder::capture;inline_shapes::shape3_outer;", shape3);
 }
 
 }  // namespace
