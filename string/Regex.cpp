@@ -63,9 +63,13 @@ struct Regex::Record {
     delete spare_frames.exchange(frames, std::memory_order_acq_rel);
   }
 
-  // Group positions of the last search, for group_info.
+  // Group positions of the last search, for group_info. Groups above the program's highest
+  // stay -1 from the start, so only those up to it are stored.
   void publish(const Regex::Groups& groups) {
-    for (int g = 0; g < regexp_groups; ++g) {
+    const regexp* prog = program.load(std::memory_order_acquire);
+    const int count = prog && prog->top_group >= 0 && prog->top_group < regexp_groups ? prog->top_group + 1
+                                                                                      : regexp_groups;
+    for (int g = 0; g < count; ++g) {
       startp[g].store(groups.start[g], std::memory_order_relaxed);
       endp[g].store(groups.end[g], std::memory_order_relaxed);
     }
