@@ -69,6 +69,15 @@ class FdBuf : public std::streambuf {
     std::size_t left = static_cast<std::size_t>(pptr() - pbase());
     restart();
     if (fd_ < 0) return left == 0;
+    // A whole report is one write, made while no other process appends to the file.
+    const bool held = whole_ && left > 0 && platform::hold_appends(fd_);
+    struct Turn {
+      int fd;
+      bool held;
+      ~Turn() {
+        if (held) platform::release_appends(fd);
+      }
+    } turn{fd_, held};
     while (left > 0) {
       const long n = platform::file_calls().write(fd_, from, left);
       if (n <= 0) {
@@ -149,7 +158,8 @@ std::ostream* AllocatorVisitorQK::begin(std::ostream* out, const char* /*options
   out_ = out;
   caller_stream_ = out != nullptr;
   if (!out) {
-    const int fd = report_path_[0] ? platform::open_append(report_path_) : -1;
+    // Reports of processes that end together go in whole, one after another.
+    const int fd = report_path_[0] ? platform::open_append_only(report_path_) : -1;
     if (fd < 0) {
       QK_LOG(ERROR) << "Cannot open " << report_path_ << " for allocator diagnostics";
       return previous;

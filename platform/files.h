@@ -118,6 +118,18 @@ bool change_drive(char letter);
 // unless it is a regular file with one name whose owner may write the folder; the failure
 // then says what is in the way (object_in_the_way) and what to remove.
 int open_append(const char* path);
+// Opens the file, creating it as open_append does, for appending only: each write goes to
+// the file's end (on Windows the descriptor has no right to write anywhere else). No
+// cutting through this descriptor. The descriptor or -1.
+int open_append_only(const char* path);
+// A write between hold_appends and release_appends lands whole at the end of a file opened
+// by open_append_only, even while other processes append to it the same way. POSIX appends
+// to a regular file are whole already; Windows (and Wine, which runs its programs here)
+// may place two appends at the same end, so there the file's appenders take turns by a
+// lock far beyond any file's end, waiting for each other. hold_appends is false when the
+// lock could not be had (the write may still be made, with no promise).
+bool hold_appends(int fd);
+void release_appends(int fd);
 // Creates the file, which must not exist yet, empty, as open_append does (code 17 when
 // something is there already). Never truncates.
 bool create_new_file(const char* path);

@@ -149,6 +149,12 @@ int open_append(const char* path) {
   return open_log_file(path, O_WRONLY | O_APPEND | O_CREAT);  // a write-only file
 }
 
+int open_append_only(const char* path) { return open_log_file(path, O_WRONLY | O_APPEND | O_CREAT); }
+
+bool hold_appends(int) { return true; }
+
+void release_appends(int) {}
+
 bool create_new_file(const char* path) {
   const int fd = open_log_file(path, O_WRONLY | O_CREAT | O_EXCL);
   if (fd < 0) return false;

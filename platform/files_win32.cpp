@@ -123,6 +123,59 @@ int open_append(const char* path) {
   return open_file(path, _O_WRONLY | _O_APPEND | _O_CREAT);  // a write-only file
 }
 
+int open_append_only(const char* path) {
+  // Reading too, which a byte-range lock needs; writing only at the end.
+  const HANDLE h = CreateFileA(path, FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    const int code = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT
+                     : error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES
+                                                                                        : EIO;
+    path_failed(code, "CreateFileA", path);
+    return -1;
+  }
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    files::path_refused(EACCES, "CreateFileA", path, "it is not a regular file; remove it");
+    return -1;
+  }
+  // Binary, as every descriptor here: the bytes are written unchanged.
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_APPEND);
+  if (fd < 0) {
+    CloseHandle(h);
+    path_failed(EMFILE, "_open_osfhandle", path);
+  }
+  return fd;
+}
+
+namespace {
+
+// The byte the appenders lock: far beyond the end of any file they write.
+OVERLAPPED turn_byte() {
+  OVERLAPPED at = {};
+  at.Offset = 0xFFFFFFF0u;
+  at.OffsetHigh = 0x7FFFFFFFu;
+  return at;
+}
+
+}  // namespace
+
+bool hold_appends(int fd) {
+  const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (h == INVALID_HANDLE_VALUE) return false;
+  OVERLAPPED at = turn_byte();
+  return LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+}
+
+void release_appends(int fd) {
+  const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (h == INVALID_HANDLE_VALUE) return;
+  OVERLAPPED at = turn_byte();
+  UnlockFileEx(h, 0, 1, 0, &at);
+}
+
 int open_shared_read(const char* path) {
   const int fd = _open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
   if (fd < 0) {
