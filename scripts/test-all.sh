@@ -40,7 +40,7 @@ run_ctest() {  # run_ctest NAME [ctest args]
   echo "=== $name: tests"
   (cd "$dir" && ctest --output-on-failure -j "$jobs" "$@") >"$dir.test.log" 2>&1
   local rc=$?
-  # Failures only; disabled tests are the child halves of process-level tests.
+  # Failures only.
   grep -E '\*\*\*(Failed|Timeout|Exception)|Failed  |\(Failed\)|\(Timeout\)' "$dir.test.log" | head -n 200
   # Where one test program is one CTest test (the Windows builds), the failed cases by name.
   grep -E '^\[  FAILED  \] [A-Za-z_0-9/]+\.[A-Za-z_0-9/]+' "$dir.test.log" | sort -u | head -n 50
