@@ -64,10 +64,21 @@ function(qk_module_tests name)
   qk_discover_tests(${name}_tests)
 endfunction()
 
-# qk_fuzz(NAME SOURCE DEPS...): a libFuzzer target, clang only.
+# qk_fuzz(NAME SOURCE DEPS...): a libFuzzer target (QK_FUZZ, clang only). Every other native
+# build with tests makes NAME_replay of the same source, which runs the files it is given
+# as inputs (tests/support/fuzz_replay.cpp): each target compiles under every compiler and
+# its warnings, and a crash found by fuzzing can be replayed under a debugger.
 function(qk_fuzz name src)
   qk_listed(${src})
   if(NOT QK_FUZZ)
+    if(QK_TESTS AND NOT CMAKE_CROSSCOMPILING)
+      add_executable(${name}_replay ${src} ${PROJECT_SOURCE_DIR}/tests/support/fuzz_replay.cpp)
+      target_link_libraries(${name}_replay PRIVATE ${ARGN})
+      target_include_directories(${name}_replay PRIVATE ${PROJECT_SOURCE_DIR})
+      add_test(NAME ${name}_replay COMMAND ${name}_replay ${src})
+      set_tests_properties(${name}_replay PROPERTIES LABELS fuzz_replay
+                           ENVIRONMENT "QK_ROOT=${CMAKE_CURRENT_BINARY_DIR};QK_LOCAL=${CMAKE_CURRENT_BINARY_DIR};QK_LOG_NOKEY=1;QK_KEY=")
+    endif()
     return()
   endif()
   add_executable(${name} ${src})

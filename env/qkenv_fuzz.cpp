@@ -1,8 +1,7 @@
 // libFuzzer target for the QK.env reader: any bytes as a file, read against a small
 // environment of its own (so that references, forced and ordinary assignments all act).
 //
-//   CC=clang CXX=clang++ cmake -S . -B /tmp/b-fuzz -G Ninja -DQK_FUZZ=ON \
-//       -DQK_SANITIZE=address,undefined -DQK_TESTS=OFF
+//   CC=clang CXX=clang++ cmake -S . -B /tmp/b-fuzz -G Ninja -DQK_FUZZ=ON -DQK_SANITIZE=address,undefined -DQK_TESTS=OFF
 //   ninja -C /tmp/b-fuzz qkenv_fuzz && /tmp/b-fuzz/bin/qkenv_fuzz -max_total_time=60
 #include <stddef.h>
 #include <stdint.h>

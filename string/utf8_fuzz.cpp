@@ -3,8 +3,7 @@
 // the last character, the four case and order operations, and the one-character
 // converter to UTF-16 over the whole text.
 //
-//   CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DQK_FUZZ=ON \
-//       -DQK_SANITIZE=address,undefined -DQK_TESTS=OFF
+//   CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DQK_FUZZ=ON -DQK_SANITIZE=address,undefined -DQK_TESTS=OFF
 //   ninja -C build/fuzz utf8_fuzz && build/fuzz/bin/utf8_fuzz -max_total_time=60 -close_fd_mask=2
 //
 // Invalid bytes are logged on standard error (the target logs without an installation
