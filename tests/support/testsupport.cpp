@@ -86,10 +86,23 @@ Run run(const std::string& command_line, const std::string& stdin_text) {
   }
   Run result;
   result.started = r.started;
-  result.exit_code = r.started ? r.exit_code : r.error;
   result.out = read_file(out);
   result.err = read_file(err);
+  result.exit_code = ExitCode(r.started ? r.exit_code : r.error, result.err);
   return result;
+}
+
+void PrintTo(const ExitCode& code, std::ostream* out) {
+  *out << static_cast<unsigned long>(code);
+  if (code.err().empty()) {
+    *out << " (nothing on standard error)";
+    return;
+  }
+  // The end of a long text, where a fatal message stands.
+  const std::size_t keep = 4000;
+  const std::string& err = code.err();
+  *out << " with standard error:\n"
+       << (err.size() > keep ? "[...]" + err.substr(err.size() - keep) : err);
 }
 
 std::string unix_lines(const std::string& text) {

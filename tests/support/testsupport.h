@@ -3,6 +3,7 @@
 #ifndef QK_TESTS_SUPPORT_TESTSUPPORT_H
 #define QK_TESTS_SUPPORT_TESTSUPPORT_H
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,9 +46,24 @@ class ScopedEnv {
 
 void set_env(const std::string& name, const char* value);  // nullptr removes
 
+// A child's exit code, used as the number it is; a failed check that prints it shows the
+// child's standard error beside it, so that every exit-code check says why.
+class ExitCode {
+ public:
+  ExitCode(unsigned long code = 0) : code_(code) {}  // NOLINT: a number where one is expected
+  ExitCode(unsigned long code, std::string err) : code_(code), err_(std::move(err)) {}
+  operator unsigned long() const { return code_; }
+  const std::string& err() const { return err_; }
+
+ private:
+  unsigned long code_;
+  std::string err_;
+};
+void PrintTo(const ExitCode& code, std::ostream* out);
+
 struct Run {
   bool started = false;
-  unsigned long exit_code = 0;
+  ExitCode exit_code;
   std::string out;
   std::string err;
 };
