@@ -16,9 +16,9 @@
 #include "log/internal/record.h"
 #include "log/detail/logstate.h"
 #include "log/memlgqk.h"
-#include "platform/environment.h"
-#include "platform/files.h"
-#include "platform/process.h"
+#include "platform/environment/environment.h"
+#include "platform/files/files.h"
+#include "platform/process/process.h"
 
 namespace {
 

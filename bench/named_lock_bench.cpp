@@ -3,7 +3,7 @@
 // file lock taken and dropped. Run it in a folder of its own: it leaves QK_SEMbench.lock.
 #include <benchmark/benchmark.h>
 
-#include "platform/named_lock.h"
+#include "platform/named_lock/named_lock.h"
 
 namespace {
 

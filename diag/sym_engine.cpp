@@ -8,7 +8,7 @@
 
 #include "diag/stacktrace.h"
 #include "log/logger.h"
-#include "platform/stackwalk.h"
+#include "platform/stackwalk/stackwalk.h"
 
 #define QK_LOG_SOURCE "sym_engine"
 

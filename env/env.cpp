@@ -14,11 +14,11 @@
 #include "env/internal/env_testing.h"
 #include "env/internal/qkenv_parser.h"
 #include "env/qkos.h"
-#include "platform/environment.h"
-#include "platform/files.h"
-#include "platform/messagebox.h"
-#include "platform/process.h"
-#include "platform/profile.h"
+#include "platform/environment/environment.h"
+#include "platform/files/files.h"
+#include "platform/messagebox/messagebox.h"
+#include "platform/process/process.h"
+#include "platform/profile/profile.h"
 
 namespace {
 

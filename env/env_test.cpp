@@ -10,8 +10,8 @@
 
 #include "env/internal/qkenv_parser.h"
 #include "tests/support/env_installation.h"
-#include "platform/environment.h"
-#include "platform/files.h"
+#include "platform/environment/environment.h"
+#include "platform/files/files.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 int qk_optind = 1;
 int qk_optopt = 0;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/process.h"
+#include "platform/process/process.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 

@@ -10,8 +10,8 @@
 
 #include "tests/support/env_installation.h"
 #include "env/qkos.h"
-#include "platform/internal/sockets_testing.h"
-#include "platform/sockets.h"
+#include "platform/testing/sockets_testing.h"
+#include "platform/sockets/sockets.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 

@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "env/env.h"
-#include "platform/eventlog.h"
-#include "platform/files.h"
-#include "platform/identity.h"
-#include "platform/messagebox.h"
-#include "platform/process.h"
-#include "platform/sockets.h"
-#include "platform/syserror.h"
+#include "platform/eventlog/eventlog.h"
+#include "platform/files/files.h"
+#include "platform/identity/identity.h"
+#include "platform/messagebox/messagebox.h"
+#include "platform/process/process.h"
+#include "platform/sockets/sockets.h"
+#include "platform/syserror/syserror.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "env/qkos.h"
-#include "platform/environment.h"
-#include "platform/process.h"
-#include "platform/profile.h"
+#include "platform/environment/environment.h"
+#include "platform/process/process.h"
+#include "platform/profile/profile.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "tests/support/env_installation.h"
-#include "platform/internal/eventlog_testing.h"
-#include "platform/syserror.h"
+#include "platform/testing/eventlog_testing.h"
+#include "platform/syserror/syserror.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 

@@ -11,9 +11,9 @@
 
 #include "env/env.h"
 #include "env/qkos.h"
-#include "platform/file_mapping.h"
-#include "platform/files.h"
-#include "platform/named_lock.h"
+#include "platform/file_mapping/file_mapping.h"
+#include "platform/files/files.h"
+#include "platform/named_lock/named_lock.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/system_error.h"
+#include "platform/syserror/system_error.h"
 
 // The read-only bit of the flags; every other flag bit is ignored.
 const int SHM_RDONLY_FLAG = 0x1000;

@@ -12,10 +12,10 @@
 #include <string>
 
 #include "env/env.h"
-#include "platform/environment.h"
-#include "platform/file_mapping.h"
-#include "platform/named_lock.h"
-#include "platform/process.h"
+#include "platform/environment/environment.h"
+#include "platform/file_mapping/file_mapping.h"
+#include "platform/named_lock/named_lock.h"
+#include "platform/process/process.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 

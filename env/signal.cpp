@@ -1,7 +1,7 @@
 // Signal handlers kept one per signal number and called through one dispatcher.
 #include "env/qkos.h"
 
-#include "platform/signals.h"
+#include "platform/signals/signals.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "env/env.h"
 #include "log/logger.h"
-#include "platform/process.h"
+#include "platform/process/process.h"
 #include "string/String.h"
 
 #define QK_LOG_SOURCE "Brimvale"

@@ -12,8 +12,8 @@
 #include "env/shmem.h"
 #include "log/memlgqk.h"
 #include "tests/support/test_child.h"
-#include "platform/environment.h"
-#include "platform/files.h"
+#include "platform/environment/environment.h"
+#include "platform/files/files.h"
 #include "tests/support/testsupport.h"
 
 namespace fs = std::filesystem;

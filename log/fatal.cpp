@@ -6,7 +6,7 @@
 
 #include "env/qkos.h"
 #include "log/detail/logstate.h"
-#include "platform/process.h"
+#include "platform/process/process.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "log/detail/logstate.h"
 #include "log/logger.h"
-#include "platform/process.h"
+#include "platform/process/process.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 #include "tests/support/scoped_override.h"

@@ -15,9 +15,9 @@
 #include "log/internal/block.h"
 #include "log/internal/record.h"
 #include "log/detail/logstate.h"
-#include "platform/file_calls.h"
-#include "platform/files.h"
-#include "platform/process.h"
+#include "platform/files/file_calls.h"
+#include "platform/files/files.h"
+#include "platform/process/process.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "log/internal/block.h"
 #include "log/internal/record.h"
 #include "log/detail/logstate.h"
-#include "platform/process.h"
+#include "platform/process/process.h"
 
 LOGGER_QK* stdlog = nullptr;
 

@@ -8,7 +8,7 @@
 #include "log/internal/block.h"
 #include "log/internal/record.h"
 #include "log/detail/logstate.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 namespace logimpl {
 

@@ -6,7 +6,7 @@
 
 #include "log/internal/record.h"
 #include "log/detail/logstate.h"
-#include "platform/stacktrace_seam.h"
+#include "platform/stackwalk/stacktrace_seam.h"
 
 namespace {
 

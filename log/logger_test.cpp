@@ -11,7 +11,7 @@
 
 #include "log/internal/record.h"
 #include "log/detail/logstate.h"
-#include "platform/stacktrace_seam.h"
+#include "platform/stackwalk/stacktrace_seam.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 #include "tests/support/scoped_override.h"

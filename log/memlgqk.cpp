@@ -17,8 +17,8 @@
 #include "env/qkos.h"
 #include "env/shmem.h"
 #include "log/detail/logstate.h"
-#include "platform/files.h"
-#include "platform/named_lock.h"
+#include "platform/files/files.h"
+#include "platform/named_lock/named_lock.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/system_error.h"
+#include "platform/syserror/system_error.h"
 
 const int LOG_FILE_HOLDERS = 8;  // process ids an entry keeps of its opens
 

@@ -17,8 +17,8 @@
 #include "log/internal/block.h"
 #include "log/detail/logstate.h"
 #include "log/memlgqk.h"
-#include "platform/environment.h"
-#include "platform/process.h"
+#include "platform/environment/environment.h"
+#include "platform/process/process.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "log/logger.h"
-#include "platform/files.h"
-#include "platform/process.h"
+#include "platform/files/files.h"
+#include "platform/process/process.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 

@@ -7,8 +7,8 @@
 
 #include "log/internal/record.h"
 #include "log/detail/logstate.h"
-#include "platform/files.h"
-#include "platform/process.h"
+#include "platform/files/files.h"
+#include "platform/process/process.h"
 
 using logimpl::copyText;
 

@@ -28,10 +28,10 @@
 #include "env/shmem.h"
 #include "log/logger.h"
 #include "tests/support/test_child.h"
-#include "platform/environment.h"
-#include "platform/files.h"
-#include "platform/named_lock.h"
-#include "platform/process.h"
+#include "platform/environment/environment.h"
+#include "platform/files/files.h"
+#include "platform/named_lock/named_lock.h"
+#include "platform/process/process.h"
 #include "tests/support/testsupport.h"
 
 namespace {

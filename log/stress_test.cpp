@@ -15,8 +15,8 @@
 
 #include "log/logger.h"
 #include "tests/support/test_child.h"
-#include "platform/environment.h"
-#include "platform/process.h"
+#include "platform/environment/environment.h"
+#include "platform/process/process.h"
 #include "tests/support/testsupport.h"
 
 namespace {

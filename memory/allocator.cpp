@@ -12,8 +12,8 @@
 #include "env/env.h"
 #include "log/logger.h"
 #include "memory/lsthldr.h"
-#include "platform/debug_break.h"
-#include "platform/process.h"
+#include "platform/debug_break/debug_break.h"
+#include "platform/process/process.h"
 
 #define QK_LOG_SOURCE "allocator"
 

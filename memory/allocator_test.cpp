@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tests/support/memory_test_support.h"
-#include "platform/process.h"
+#include "platform/process/process.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 

@@ -15,9 +15,9 @@
 
 #include "env/env.h"
 #include "log/logger.h"
-#include "platform/clock.h"
-#include "platform/file_calls.h"
-#include "platform/files.h"
+#include "platform/clock/clock.h"
+#include "platform/files/file_calls.h"
+#include "platform/files/files.h"
 #include "string/String.h"
 
 #define QK_LOG_SOURCE "allocvis"

@@ -17,8 +17,8 @@
 
 #include "env/env.h"
 #include "memory/lsthldr.h"
-#include "platform/file_calls.h"
-#include "platform/files.h"
+#include "platform/files/file_calls.h"
+#include "platform/files/files.h"
 #include "tests/support/memory_test_support.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"

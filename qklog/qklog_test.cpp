@@ -20,16 +20,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/internal/user_testing.h"
+#include "platform/testing/user_testing.h"
 #endif
 
 #include "env/env.h"
 #include "env/shmem.h"
 #include "log/logger.h"
 #include "log/memlgqk.h"
-#include "platform/environment.h"
-#include "platform/named_lock.h"
-#include "platform/process.h"
+#include "platform/environment/environment.h"
+#include "platform/named_lock/named_lock.h"
+#include "platform/process/process.h"
 #include "qklog/view.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"

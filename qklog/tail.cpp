@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/files.h"
-#include "platform/process.h"
+#include "platform/files/files.h"
+#include "platform/process/process.h"
 #include "qklog/view.h"
 
 namespace qklog {

@@ -19,7 +19,7 @@
 #include <unistd.h>
 #endif
 
-#include "platform/environment.h"
+#include "platform/environment/environment.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 

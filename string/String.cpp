@@ -9,7 +9,7 @@
 #include <ostream>
 #include <vector>
 
-#include "platform/codepage.h"
+#include "platform/codepage/codepage.h"
 #include "string/internal/string_internal.h"
 
 namespace {

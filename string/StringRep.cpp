@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "memory/allocator.h"
-#include "platform/process.h"
+#include "platform/process/process.h"
 #include "string/String.h"
 #include "string/internal/string_internal.h"
 

@@ -7,7 +7,7 @@
 
 #include "env/env.h"
 #include "log/logger.h"
-#include "platform/stacktrace_seam.h"
+#include "platform/stackwalk/stacktrace_seam.h"
 #include "string/String.h"
 #include "string/internal/string_internal.h"
 

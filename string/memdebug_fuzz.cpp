@@ -11,7 +11,7 @@
 #include <string>
 
 #include "memory/allocator.h"
-#include "platform/environment.h"
+#include "platform/environment/environment.h"
 #include "string/String.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -12,7 +12,7 @@
 #include "string/String.h"
 #include "string/StringRep.h"
 #include "string/internal/string_internal.h"
-#include "platform/stacktrace_seam.h"
+#include "platform/stackwalk/stacktrace_seam.h"
 #include "tests/support/testsupport.h"
 #include "tests/support/scoped_override.h"
 

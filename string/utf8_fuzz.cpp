@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/environment.h"
-#include "platform/process.h"
+#include "platform/environment/environment.h"
+#include "platform/process/process.h"
 #include "string/String.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/files.h"
-#include "platform/process.h"
+#include "platform/files/files.h"
+#include "platform/process/process.h"
 #include "string/String.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/test_child.h"

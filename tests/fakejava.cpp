@@ -10,7 +10,7 @@
 #include <iostream>
 #include <string>
 
-#include "platform/environment.h"
+#include "platform/environment/environment.h"
 
 int main(int argc, char** argv) {
   if (const char* report = platform::get_env("FAKEJAVA_REPORT")) {

@@ -4,7 +4,7 @@
 // installed itself: this file may be built without line data, and a frame of its own
 // would then show in every trace.
 #include "diag/stacktrace.h"
-#include "platform/stacktrace_seam.h"
+#include "platform/stackwalk/stacktrace_seam.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 
 class LogFile;
 

@@ -4,7 +4,7 @@
 
 #include "env/env.h"
 #include "log/logger.h"
-#include "platform/stacktrace_seam.h"
+#include "platform/stackwalk/stacktrace_seam.h"
 
 namespace {
 LoggerGuard logger_guard;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "env/internal/env_testing.h"
-#include "platform/internal/profile_testing.h"
+#include "platform/testing/profile_testing.h"
 #include "tests/support/testsupport.h"
 
 namespace envtest {

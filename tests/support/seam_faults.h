@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstddef>
 
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 namespace testsupport {
 

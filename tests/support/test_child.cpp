@@ -6,7 +6,7 @@
 #include <mutex>
 #include <shared_mutex>
 
-#include "platform/process.h"
+#include "platform/process/process.h"
 
 namespace testsupport {
 

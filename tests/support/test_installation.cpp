@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/environment.h"
+#include "platform/environment/environment.h"
 
 namespace {
 

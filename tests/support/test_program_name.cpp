@@ -3,7 +3,7 @@
 // during static initialisation. (The installation itself comes from the test programs'
 // shared scratch installation.)
 #include "log/logger.h"
-#include "platform/environment.h"
+#include "platform/environment/environment.h"
 
 namespace {
 

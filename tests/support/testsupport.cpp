@@ -5,8 +5,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/environment.h"
-#include "platform/process.h"
+#include "platform/environment/environment.h"
+#include "platform/process/process.h"
 
 namespace fs = std::filesystem;
 
