@@ -68,7 +68,7 @@ class NamedLockContract : public ::testing::Test {
   LockWait tryInAnotherProcess() {
     const testsupport::Run r = testsupport::run_child("LockTry", childOptions());
     EXPECT_TRUE(r.started);
-    return static_cast<LockWait>(r.exit_code);
+    return static_cast<LockWait>(static_cast<unsigned long>(r.exit_code));
   }
 
   // What a wait without waiting answers in another thread of this process, through a
