@@ -98,6 +98,7 @@ class Printer {
   // A line (without its line feed) counts when it is a record the filter lets through; a
   // header line never does.
   bool counts(const std::string& line, const LocalTime& now) const {
+    if (unfiltered()) return line.compare(0, 2, "%%") != 0;
     const LogLine parsed = parse_log_line(without_return(line), now);
     return parsed.kind != LogLine::header && (unfiltered() || filter_->passes(parsed));
   }
