@@ -100,7 +100,7 @@ class Printer {
   bool counts(const std::string& line, const LocalTime& now) const {
     if (unfiltered()) return line.compare(0, 2, "%%") != 0;
     const LogLine parsed = parse_log_line(without_return(line), now);
-    return parsed.kind != LogLine::header && (unfiltered() || filter_->passes(parsed));
+    return parsed.kind != LogLine::header && filter_->passes(parsed);
   }
 
   // Appends what the complete lines of bytes show; offset carries the file's header line
@@ -155,8 +155,9 @@ FileOffset header_of(const LogReader& file) {
 // Reads the file backwards from its last complete line, one block at a time, and gives
 // wanted() each line's text (without the line feed, at most kLineCap bytes of it) from
 // the last to the first, until it has said yes to count lines. *end is where the complete
-// lines end, *start where the earliest line taken begins (0 when the file has no more
-// lines wanted), and the result how many were taken.
+// lines end, *start where the earliest line taken begins (0 when the file holds fewer
+// than count, so that its first lines, a header line among them, come along), and the
+// result how many were taken.
 template <typename Wanted>
 long take_last_lines(const LogReader& file, long long size, long count, Wanted wanted, long long* start,
                      long long* end) {
