@@ -6,7 +6,8 @@
 //   qklog filter list [--json]
 //   qklog filter clear
 //   qklog offset [SECONDS[.MILLIS] | --clear]
-//   qklog tail [-n N] [-f] [--idle SECONDS]
+//   qklog tail [-n N] [-f] [--idle SECONDS] [--json] [--level L] [--pid N] [--process NAME]
+//              [--source NAME] [--since TIME] [--match REGEX]
 //
 // It finds the installation's shared log block as the framework's processes do (settings,
 // QK.env files, QK_KEY, QK_SITE), but only attaches a block that exists: looking never
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <string>
@@ -30,6 +32,7 @@
 #include "platform/named_lock.h"
 #include "platform/process.h"
 #include "platform/profile.h"
+#include "qklog/records.h"
 #include "qklog/tail.h"
 #include "qklog/view.h"
 
@@ -108,11 +111,24 @@ const char offset_usage[] =
     "3600, -1.5 or 0.250); --clear removes it. Without an argument, shows it.\n";
 
 const char tail_usage[] =
-    "usage: qklog tail [-n N] [-f] [--idle SECONDS]\n"
-    "Prints the last N (default 10) lines of the installation's current log file; with -f\n"
-    "keeps printing records as they arrive, across switches to the next numbered file,\n"
-    "each once and in file order, until interrupted.\n"
-    "  --idle SECONDS   with -f: stop once no record has come for that long\n";
+    "usage: qklog tail [-n N] [-f] [--idle SECONDS] [--json] [CONDITIONS]\n"
+    "Prints the last N (default 10) records of the installation's log files, reaching back\n"
+    "from the current file to the older ones, oldest first; with -f keeps printing records\n"
+    "as they arrive, across switches to the next numbered file, each once and in file\n"
+    "order, until interrupted.\n"
+    "  --idle SECONDS   with -f: stop once no record has come for that long\n"
+    "  --json           one JSON object a record: time, host, process, pid, level, source,\n"
+    "                   line, text, and offset when the file's header line set one\n"
+    "conditions (all must hold; N counts the records that pass):\n"
+    "  --level L        L and every more important level (FATAL ... VERBOSE, or a number)\n"
+    "  --pid N          records of that process id (taken modulo 100000)\n"
+    "  --process NAME   records of that process name\n"
+    "  --source NAME    records of that source module\n"
+    "  --since TIME     records from then on: YYYY-MM-DD[ HH:MM[:SS]], MM/DD HH:MM:SS as\n"
+    "                   records show it (the latest such time not after today), or a span\n"
+    "                   back from now: 90s, 10m, 2h, 1d\n"
+    "  --match REGEX    records whose text the pattern finds (the framework's regex:\n"
+    "                   . [set] ^ $ * + ? \\( \\) \\| )\n";
 
 // --- Arguments ------------------------------------------------------------------------------
 
@@ -488,8 +504,10 @@ int offset_command(const std::vector<std::string>& words) {
 }
 
 int tail_command(const std::vector<std::string>& words) {
-  const Arguments args =
-      parse_arguments(words, {{"lines", 'n', true}, {"follow", 'f', false}, {"idle", 0, true}, {"help", 'h', false}});
+  std::vector<OptionSpec> specs = {{"lines", 'n', true}, {"follow", 'f', false}, {"idle", 0, true},
+                                   {"json", 0, false},  {"help", 'h', false}};
+  for (const char* const* name = qklog::RecordFilter::names; *name; ++name) specs.push_back({*name, 0, true});
+  const Arguments args = parse_arguments(words, specs);
   if (!args.error.empty()) return usage_error(args.error, tail_usage);
   if (args.has("help")) return std::fputs(tail_usage, stdout), exit_ok;
   if (!args.operands.empty()) return usage_error("tail takes no operand", tail_usage);
@@ -507,6 +525,14 @@ int tail_command(const std::vector<std::string>& words) {
       return usage_error("--idle needs a number of seconds", tail_usage);
     options.idle_seconds = s + ms / 1000.0;
   }
+  qklog::RecordFilter filter;
+  const std::time_t now = std::time(nullptr);
+  for (const char* const* name = qklog::RecordFilter::names; *name; ++name) {
+    std::string error;
+    if (args.has(*name) && !filter.set(*name, args.value(*name), now, &error)) return usage_error(error, tail_usage);
+  }
+  options.filter = &filter;
+  options.json = args.has("json");
   Installation installation;
   if (!installation.open(true)) return installation.exit_code();
   return qklog::tail(installation.block(), installation, options, stdout, stderr);

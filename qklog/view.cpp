@@ -175,9 +175,10 @@ std::string printable(const std::string& text) {
   });
 }
 
-std::string json_string(const std::string& text) {
-  return "\"" + escaped(text, [](unsigned char c) {
+std::string json_string(const std::string& text, bool replace_invalid) {
+  return "\"" + escaped(text, [replace_invalid](unsigned char c) {
            if (c == '"' || c == '\\') return std::string(1, '\\') + static_cast<char>(c);
+           if (c >= 0x80 && replace_invalid) return std::string("\\ufffd");
            if (c < 32 || c >= 127) return hex_byte("\\u%04x", c);
            return std::string(1, static_cast<char>(c));
          }) + "\"";

@@ -976,6 +976,14 @@ regexp* regexp_compile(const char* pattern) {
 
 void regexp_free(regexp* prog) { delete prog; }
 
+const char* regexp_check(const char* pattern) {
+  if (!pattern) return "nil argument";
+  int flags = 0;
+  Compiler measure(reinterpret_cast<const unsigned char*>(pattern), nullptr);
+  if (!measure.run(&flags)) return measure.error();
+  return measure.size() >= program_limit ? "regexp too big" : nullptr;
+}
+
 long long regexp_step_budget(int length) { return 10000000LL + 64LL * (length > 0 ? length : 0); }
 
 int regexp_exec(regexp* r, const char* text, int start, int end, int* match_end, long long* steps) {

@@ -124,6 +124,22 @@ TEST(RegexpCompile, EveryErrorIsLoggedWithItsMessage) {
   EXPECT_EQ("compiled", compile_error("[a-a]"));
 }
 
+TEST(RegexpCompile, CheckTellsTheCompilersReasonWithoutLogging) {
+  const std::vector<const char*> bad = {"*a", "a**", "\\(a*\\)*", "[z-a]", "[abc", "\\(abc", "abc\\"};
+  const std::string longest(32755, 'a'), too_long(32756, 'a');
+  std::vector<std::string> reasons;
+  {
+    Messages messages;
+    for (const char* pattern : bad) reasons.push_back(regexp_check(pattern) ? regexp_check(pattern) : "none");
+    EXPECT_STREQ(regexp_check(too_long.c_str()), "regexp too big");
+    EXPECT_STREQ(regexp_check(nullptr), "nil argument");
+    for (const char* pattern : {"", "a\\|b", "[a-a]x*", longest.c_str()})
+      EXPECT_EQ(regexp_check(pattern), nullptr) << pattern;
+    EXPECT_TRUE(messages.all().empty()) << "check logs nothing";
+  }
+  for (std::size_t i = 0; i < bad.size(); ++i) EXPECT_EQ(reasons[i], compile_error(bad[i])) << bad[i];
+}
+
 TEST(RegexpCompile, ProgramMayNotReach32767Bytes) {
   // magic 1, branch 3, literal node 3 + text + NUL, end 3
   EXPECT_EQ("compiled", compile_error(std::string(32755, 'a').c_str()));
