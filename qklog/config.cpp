@@ -9,15 +9,32 @@ namespace qklog {
 
 namespace {
 
+// A text of this installation's own settings as a terminal shows it: control bytes as
+// \xHH, backslashes kept (Windows paths hold them).
+std::string shown(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (b < 32 || b == 127) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", b);
+      out += hex;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::string assignment_line(const EnvAssignmentRead& a) {
-  std::string line = "  " + printable(a.name) + "=" + printable(a.value) + "   " + printable(a.path) + " line " +
+  std::string line = "  " + shown(a.name) + "=" + shown(a.value) + "   " + shown(a.path) + " line " +
                      std::to_string(a.line);
   switch (a.outcome) {
     case EnvAssignmentOutcome::set: break;
     case EnvAssignmentOutcome::forced: line += " (forced: replaces any value)"; break;
     case EnvAssignmentOutcome::kept_environment: line += " -- not used: set in the environment, which wins"; break;
     case EnvAssignmentOutcome::kept_earlier_file:
-      line += " -- not used: " + printable(a.earlier_path) + " set it first";
+      line += " -- not used: " + shown(a.earlier_path) + " set it first";
       break;
     case EnvAssignmentOutcome::empty_value: line += " -- an empty value sets nothing"; break;
     case EnvAssignmentOutcome::too_long: line += " -- too long: not set"; break;
@@ -43,28 +60,28 @@ int used_filters(const MEMORY_LGQK& block) {
 
 std::string config_text(const EnvLoadReport& report, const ConfigContext& c) {
   std::ostringstream out;
-  out << "QK_ROOT        " << printable(c.root) << " (from " << printable(report.root_source) << ")\n";
-  out << "QK_LOCAL       " << printable(c.local) << " (from " << printable(report.local_source) << ")\n";
-  out << "QK_SITE        " << printable(c.site_folder) << (c.site.empty() ? " (QK_SITE not set: QK_ROOT/site)" : "")
+  out << "QK_ROOT        " << shown(c.root) << " (from " << shown(report.root_source) << ")\n";
+  out << "QK_LOCAL       " << shown(c.local) << " (from " << shown(report.local_source) << ")\n";
+  out << "QK_SITE        " << shown(c.site_folder) << (c.site.empty() ? " (QK_SITE not set: QK_ROOT/site)" : "")
       << "\n";
   out << "QK.env files, in the order they are read (the first to set a variable wins; the environment wins "
          "over all):\n";
   for (const EnvFileRead& f : report.files)
-    out << "  " << (f.found ? "found      " : "not found  ") << printable(f.path) << "\n";
+    out << "  " << (f.found ? "found      " : "not found  ") << shown(f.path) << "\n";
   out << "settings from the files:\n";
   if (report.assignments.empty()) out << "  (none)\n";
   for (const EnvAssignmentRead& a : report.assignments) out << assignment_line(a);
 
   const std::string in_use = c.block_state.empty() ? field_text(c.block.log_directory, LOG_DIRECTORY_MAX) : "";
   if (!c.block_state.empty()) {
-    out << "log directory  " << (c.own_log_directory.empty() ? std::string("(none)") : printable(c.own_log_directory))
+    out << "log directory  " << (c.own_log_directory.empty() ? std::string("(none)") : shown(c.own_log_directory))
         << " (from " << (c.own_log_setting.empty() ? std::string("no setting") : c.own_log_setting)
         << "; the first process to log makes the block with it)\n";
   } else {
     out << "log directory  " << (in_use.empty() ? std::string("(none)") : printable(in_use))
         << " (the block's, chosen when it was made)\n";
     if (!c.own_log_directory.empty() && c.own_log_directory != in_use)
-      out << "               " << c.own_log_setting << " asks for " << printable(c.own_log_directory)
+      out << "               " << c.own_log_setting << " asks for " << shown(c.own_log_directory)
           << ": it takes effect with a new block (stop every process, remove the backing file, start again)\n";
   }
 
@@ -74,8 +91,8 @@ std::string config_text(const EnvLoadReport& report, const ConfigContext& c) {
   }
   char hex[16];
   std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(c.block_key));
-  out << "key            " << printable(c.key_text) << " (block " << c.block_key << ", mutex QK_SEM" << hex << ")\n";
-  out << "block          " << printable(c.backing_file) << ": ";
+  out << "key            " << shown(c.key_text) << " (block " << c.block_key << ", mutex QK_SEM" << hex << ")\n";
+  out << "block          " << shown(c.backing_file) << ": ";
   if (!c.block_state.empty()) {
     out << c.block_state << "\n";
     return out.str();

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/version.h"
 #include "tests/support/testsupport.h"
 
@@ -109,15 +110,17 @@ TEST_F(QklogOps, ConfigTellsWhereEachSettingComesFromAndTheBlocksState) {
   set("QKT_COLOUR", nullptr);
   set("QKT_SHAPE", nullptr);
   set("QKT_FORCED", "environment");
+  // The files' paths as the settings load forms them: folder, separator, file.
+  const std::string sep(1, platform::path_separator());
   testsupport::Run before = qklog({"config"});
   ASSERT_EQ(before.exit_code, 0u) << before.err;
   const std::string& out = before.out;
   EXPECT_EQ(line_with(out, "QK_ROOT "), "QK_ROOT        " + root_ + " (from environment)");
   EXPECT_EQ(line_with(out, "QK_SITE "), "QK_SITE        " + root_ + "/site (QK_SITE not set: QK_ROOT/site)");
   // Every file looked for, in order, found or not.
-  const std::size_t local_at = out.find("  found      " + local_ + "/QK.env\n");
-  const std::size_t config_at = out.find("  found      " + root_ + "/config/QK.env\n");
-  const std::size_t root_at = out.find("  found      " + root_ + "/QK.env\n");
+  const std::size_t local_at = out.find("  found      " + local_ + sep + "QK.env\n");
+  const std::size_t config_at = out.find("  found      " + root_ + sep + "config/QK.env\n");
+  const std::size_t root_at = out.find("  found      " + root_ + sep + "QK.env\n");
   ASSERT_NE(local_at, std::string::npos) << out;
   ASSERT_NE(config_at, std::string::npos) << out;
   ASSERT_NE(root_at, std::string::npos) << out;
@@ -125,11 +128,11 @@ TEST_F(QklogOps, ConfigTellsWhereEachSettingComesFromAndTheBlocksState) {
   EXPECT_LT(config_at, root_at);
   EXPECT_NE(out.find("  not found  "), std::string::npos) << "the system's QK.env:\n" << out;
   // Each assignment, with the file that set it or what won over it.
-  EXPECT_EQ(line_with(out, "QKT_COLOUR=local"), "  QKT_COLOUR=local   " + local_ + "/QK.env line 1");
-  EXPECT_EQ(line_with(out, "QKT_COLOUR=config"), "  QKT_COLOUR=config   " + root_ + "/config/QK.env line 1 -- not used: " +
-                                                     local_ + "/QK.env set it first");
+  EXPECT_EQ(line_with(out, "QKT_COLOUR=local"), "  QKT_COLOUR=local   " + local_ + sep + "QK.env line 1");
+  EXPECT_EQ(line_with(out, "QKT_COLOUR=config"), "  QKT_COLOUR=config   " + root_ + sep + "config/QK.env line 1 -- not used: " +
+                                                     local_ + sep + "QK.env set it first");
   EXPECT_EQ(line_with(out, "QK_KEY=1"),
-            "  QK_KEY=1   " + local_ + "/QK.env line 3 -- not used: set in the environment, which wins");
+            "  QK_KEY=1   " + local_ + sep + "QK.env line 3 -- not used: set in the environment, which wins");
   EXPECT_NE(line_with(out, "QKT_EMPTY=").find("an empty value sets nothing"), std::string::npos) << out;
   EXPECT_NE(line_with(out, "QKT_FORCED=config").find("forced"), std::string::npos) << out;
   EXPECT_EQ(line_with(out, "log directory"), "log directory  " + root_ +
@@ -157,7 +160,7 @@ TEST_F(QklogOps, ConfigTellsWhereEachSettingComesFromAndTheBlocksState) {
       << after.out;
 
   set("QK_KEY", nullptr);
-  testsupport::write_file(local_ + "/QK.env", "");
+  testsupport::write_file(local_ + sep + "QK.env", "");
   testsupport::Run nokey = qklog({"config"});
   EXPECT_EQ(nokey.exit_code, 0u);
   EXPECT_NE(nokey.out.find("QK_KEY is not set: the installation has no shared log block"), std::string::npos)
