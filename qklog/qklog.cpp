@@ -559,9 +559,7 @@ int config_command(const std::vector<std::string>& words) {
     context.has_key = true;
     context.key_text = key;
     context.block_key = env_key(1, 0);
-    char name[16];
-    std::snprintf(name, sizeof name, "%08x", static_cast<unsigned>(context.block_key));
-    context.backing_file = context.site_folder + "/shm/" + name;
+    context.backing_file = shm_backing_file(context.block_key);
     Installation installation;
     if (installation.open(true, true))
       context.block = installation.snapshot(&code);

@@ -3,6 +3,7 @@
 // program in a scratch installation of its own.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -155,7 +156,11 @@ TEST_F(QklogOps, ConfigTellsWhereEachSettingComesFromAndTheBlocksState) {
   EXPECT_NE(after.out.find("QK_LOG asks for " + root_ + "/elsewhere: it takes effect with a new block"),
             std::string::npos)
       << after.out;
-  EXPECT_NE(after.out.find(": exists\n  files        1 of 40 entries in use\n  filters      1 of 20 entries in use\n"),
+  char backing[16];
+  std::snprintf(backing, sizeof backing, "%08x", static_cast<unsigned>(key_ + 1));
+  EXPECT_TRUE(testsupport::file_exists(root_ + "/site/shm/" + backing));
+  EXPECT_NE(after.out.find("block          " + root_ + "/site/shm/" + backing +
+                           ": exists\n  files        1 of 40 entries in use\n  filters      1 of 20 entries in use\n"),
             std::string::npos)
       << after.out;
 
