@@ -7,6 +7,8 @@
 //   qklog filter clear
 //   qklog offset [SECONDS[.MILLIS] | --clear]
 //   qklog tail [-n N] [-f] [--idle SECONDS]
+//   qklog config
+//   qklog --help | COMMAND --help | --version      (anywhere: no installation needed)
 //
 // It finds the installation's shared log block as the framework's processes do (settings,
 // QK.env files, QK_KEY, QK_SITE), but only attaches a block that exists: looking never
