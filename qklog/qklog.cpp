@@ -567,8 +567,6 @@ int config_command(const std::vector<std::string>& words) {
       context.block = installation.snapshot(&code);
     else
       context.block_state = installation.message();
-  } else {
-    context.block_state = "no key";
   }
   std::fputs(qklog::config_text(env_load_report(), context).c_str(), stdout);
   return code;
