@@ -530,6 +530,12 @@ bool log_directory_acceptable(const std::string& path) {
 
 }  // namespace
 
+std::string memlgqk_own_log_directory(const char** setting) {
+  const OwnChoice own = own_choice();
+  if (setting) *setting = own.setting;
+  return own.path;
+}
+
 const char* memlgqk_log_directory(const MEMORY_LGQK* b, char (&copy)[LOG_DIRECTORY_MAX + 1]) {
   copy[0] = '\0';
   if (!b) return copy;

@@ -170,6 +170,11 @@ bool memlgqk_remove_file_filter(MEMORY_LGQK* block, const char* source_file);
 // once: the copy is what was checked, and the one to use.
 const char* memlgqk_log_directory(const MEMORY_LGQK* block, char (&copy)[LOG_DIRECTORY_MAX + 1]);
 
+// The log directory this process would choose for a new block, as the block would hold
+// it: QK_LOG, else QK_ROOT's "log" folder; "" when neither names one. *setting (when
+// given) is then "QK_LOG" or "QK_ROOT", else nullptr.
+std::string memlgqk_own_log_directory(const char** setting);
+
 // The warning, once, when the block's directory serves though this process's own setting
 // (QK_LOG, else QK_ROOT) names another folder: the text naming both, then "".
 std::string memlgqk_take_directory_notice();

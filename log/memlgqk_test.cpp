@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "log/detail/logstate.h"
 #include "log/logger.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -547,6 +548,57 @@ TEST_F(BlockCreation, AnotherLogSettingIsToldOnceAtWarningNamingBothFolders) {
   EXPECT_NE(text.rfind("WARNING", at), std::string::npos);
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << "two records and the warning:\n" << text;
   EXPECT_FALSE(testsupport::file_exists(dir / "second"));
+}
+
+// Settings whose values the start-up ignores are told once per process, at WARNING,
+// with the value and what is used instead.
+TEST_F(BlockCreation, IgnoredLevelAndLimitSettingsAreToldOncePerProcess) {
+  ScopedEnv log_dir("QK_LOG", (dir / "logs").c_str());
+  ScopedEnv mode_level("QK_LOG_LEVEL_STD", "LOUDEST");
+  ScopedEnv level("QK_LOG_LEVEL", "WARNING");
+  ScopedEnv limit("QK_LOGFILE_LIMIT", "500");
+  for (int run = 0; run < 2; ++run) ASSERT_EQ(run_child("LogOne").exit_code, 0u);
+  const std::vector<std::string> files = stdlogFiles(dir / "logs");
+  ASSERT_EQ(files.size(), 1u);
+  const std::string text = testsupport::read_file(dir / "logs/" + files[0]);
+  const std::string bad_level =
+      "QK_LOG_LEVEL_STD=LOUDEST names no level (a name such as WARNING, MILESTONE, TRACE or VERBOSE, or a number "
+      "of at least 50); the threshold is 70, from QK_LOG_LEVEL\n";
+  const std::string bad_limit =
+      "QK_LOGFILE_LIMIT=500 is not a number of bytes above 500; ignored: log files switch at their default size "
+      "(100000 bytes for stdlog)\n";
+  for (const std::string& notice : {bad_level, bad_limit}) {
+    const std::size_t first = text.find(notice);
+    ASSERT_NE(first, std::string::npos) << text;
+    const std::size_t second = text.find(notice, first + 1);
+    ASSERT_NE(second, std::string::npos) << "once in each of the two processes:\n" << text;
+    EXPECT_EQ(text.find(notice, second + 1), std::string::npos) << text;
+    EXPECT_EQ(text.substr(text.rfind('\n', first) + 1 + 59, 13), "WARNING      ") << text;
+  }
+
+  // A mode setting below the floor is refused without falling back to QK_LOG_LEVEL; the
+  // default threshold lets the warning through only by a filter, so it is checked here
+  // through the notices the start-up makes.
+  ScopedEnv low("QK_LOG_LEVEL_STD", "ERROR");
+  ScopedEnv good_limit("QK_LOGFILE_LIMIT", "501");
+  std::vector<std::string> notices;
+  EXPECT_EQ(0, environmentThreshold(LOG_MODE_STANDARD, &notices));
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0],
+            "QK_LOG_LEVEL_STD=ERROR gives 40, below ABS_MINIMUM (50), the lowest threshold; the threshold is the "
+            "default, MINIMUM (60)");
+  notices.clear();
+  ScopedEnv fine("QK_LOG_LEVEL_STD", "trace");
+  EXPECT_EQ(200, environmentThreshold(LOG_MODE_STANDARD, &notices));
+  EXPECT_TRUE(notices.empty());
+  ScopedEnv word_limit("QK_LOGFILE_LIMIT", "big");
+  ScopedEnv fatal_level("QK_LOG_LEVEL_BSTRAP", "fatal");
+  ScopedEnv general("QK_LOG_LEVEL", "none");
+  EXPECT_EQ(0, environmentThreshold(LOG_MODE_BOOTSTRAP, &notices));
+  ASSERT_EQ(notices.size(), 3u);
+  EXPECT_EQ(notices[0].rfind("QK_LOG_LEVEL_BSTRAP=fatal gives 0, below ABS_MINIMUM (50)", 0), 0u) << notices[0];
+  EXPECT_EQ(notices[1].rfind("QK_LOG_LEVEL=none names no level", 0), 0u) << notices[1];
+  EXPECT_EQ(notices[2].rfind("QK_LOGFILE_LIMIT=big is not a number of bytes above 500", 0), 0u) << notices[2];
 }
 
 TEST_F(BlockCreation, KeysThatNameNoSharedBlockAreRefused) {

@@ -86,12 +86,7 @@ class Qklog : public ::testing::Test {
   void set(const std::string& name, const char* value) { env_.emplace_back(new testsupport::ScopedEnv(name, value)); }
 
   testsupport::Run program(const std::string& name, const std::vector<std::string>& args) {
-    std::string line = quote_arg(testsupport::sibling_program(name));
-    for (const auto& a : args) line += " " + quote_arg(a);
-    testsupport::Run r = testsupport::run(line);
-    r.out = testsupport::unix_lines(r.out);
-    r.err = testsupport::unix_lines(r.err);
-    return r;
+    return testsupport::run_sibling(name, args);
   }
   testsupport::Run qklog(const std::vector<std::string>& args) { return program("qklog", args); }
   testsupport::Run brimvale(const std::vector<std::string>& args) { return program("Brimvale", args); }

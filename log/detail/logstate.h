@@ -10,6 +10,7 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "log/logfile.h"
 #include "log/logger.h"
@@ -97,6 +98,10 @@ void applyProgramName(LogProcessSettings& settings, const char* program, long fu
 // QK_LOG_LEVEL_BSTRAP in the others, else QK_LOG_LEVEL), or 0 when none is acceptable
 // (below ABS_MINIMUM).
 int environmentThreshold(int mode);
+// As environmentThreshold; *notices (when given) gets one line for each of those settings,
+// and for QK_LOGFILE_LIMIT, whose value is ignored: the variable, its value, why, and what
+// is used instead.
+int environmentThreshold(int mode, std::vector<std::string>* notices);
 
 // Runs the start-up once.
 void startLogProcess();
