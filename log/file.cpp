@@ -550,6 +550,7 @@ void attachLogBlock(MEMORY_LGQK* block, bool (*lock)(), void (*unlock)(), bool w
 void attachLogBlock(MEMORY_LGQK* block, bool (*lock)(), void (*unlock)(), bool with_files,
                     const char* directory) {
   block_base = block;
+  attachFilterBlock(block);
   block_lock = lock;
   block_unlock = unlock;
   logimpl::copyText(log_directory, sizeof log_directory, directory ? directory : "");

@@ -388,6 +388,35 @@ bool memlgqk_filter_matches(const MEMORY_LGQK* b, const char* source_base, int r
   return false;
 }
 
+void memlgqk_filter_summary(const MEMORY_LGQK* b, int process_id, const char* shown_name,
+                            int* pass_below, bool* source_filters) {
+  *pass_below = 0;
+  *source_filters = false;
+  if (!b) return;
+  const int every_rank = 0x8000;
+  const volatile std::uint32_t& busy = b->filter_busy;
+  if (busy != 0) {
+    *pass_below = every_rank;
+    return;
+  }
+  for (int i = 0; i < LOG_FILTER_ENTRIES; ++i) {
+    const volatile std::uint32_t& kind = b->filters[i].kind;
+    if (kind == LOG_FILTER_FREE) continue;
+    LogFilterEntry entry;
+    std::memcpy(&entry, &b->filters[i], sizeof entry);
+    if (entry.level <= 0) continue;  // passes no rank
+    bool match;
+    switch (entry.kind) {
+      case LOG_FILTER_FREE: match = false; break;
+      case LOG_FILTER_PROCESS_ID: match = entry.process_id == process_id; break;
+      case LOG_FILTER_PROCESS_NAME: match = field_equals(entry.name, sizeof entry.name, shown_name); break;
+      case LOG_FILTER_SOURCE_FILE: *source_filters = true; match = false; break;
+      default: match = true; break;
+    }
+    if (match) *pass_below = std::max(*pass_below, std::min(entry.level, every_rank));
+  }
+}
+
 bool memlgqk_filter_passes(const MEMORY_LGQK* b, const char* source_base, int rank,
                            int process_id, const char* shown_name) {
   if (!b) return false;
@@ -411,7 +440,13 @@ bool memlgqk_remove_file_filter(MEMORY_LGQK* b, const char* source_file) {
     }
   }
   busy = 0;
+  // The busy word was written either way.
+  memlgqk_filters_changed(b);
   return removed;
+}
+
+void memlgqk_filters_changed(MEMORY_LGQK* b) {
+  if (b) __atomic_fetch_add(&b->filter_generation, 1u, __ATOMIC_SEQ_CST);
 }
 
 namespace {
