@@ -365,16 +365,33 @@ void memlgqk_unlock() {
     private_mutex().unlock();
 }
 
+namespace {
+
+// Copies an entry in use; false for a free one. A writer fills an entry before it marks it
+// used, and marks it free before it clears it: an entry still marked used after the copy
+// was whole while it was copied, one freed meanwhile counts as free.
+bool copy_entry_in_use(const LogFilterEntry& shared, LogFilterEntry* entry) {
+  const volatile std::uint32_t& kind = shared.kind;
+  const std::uint32_t before = kind;
+  if (before == LOG_FILTER_FREE) return false;
+  std::atomic_thread_fence(std::memory_order_acquire);
+  std::memcpy(entry, &shared, sizeof *entry);
+  std::atomic_thread_fence(std::memory_order_acquire);
+  if (kind != before) return false;
+  entry->kind = before;
+  return true;
+}
+
+}  // namespace
+
 bool memlgqk_filter_matches(const MEMORY_LGQK* b, const char* source_base, int rank,
                             int process_id, const char* shown_name) {
   if (!b) return false;
   for (int i = 0; i < LOG_FILTER_ENTRIES; ++i) {
     // Free entries, nearly all of them, cost one read; an entry in use is copied, so that
     // one that another program changes meanwhile is judged whole.
-    const volatile std::uint32_t& kind = b->filters[i].kind;
-    if (kind == LOG_FILTER_FREE) continue;
     LogFilterEntry entry;
-    std::memcpy(&entry, &b->filters[i], sizeof entry);
+    if (!copy_entry_in_use(b->filters[i], &entry)) continue;
     bool match;
     switch (entry.kind) {
       case LOG_FILTER_FREE: match = false; break;
@@ -400,10 +417,8 @@ void memlgqk_filter_summary(const MEMORY_LGQK* b, int process_id, const char* sh
     return;
   }
   for (int i = 0; i < LOG_FILTER_ENTRIES; ++i) {
-    const volatile std::uint32_t& kind = b->filters[i].kind;
-    if (kind == LOG_FILTER_FREE) continue;
     LogFilterEntry entry;
-    std::memcpy(&entry, &b->filters[i], sizeof entry);
+    if (!copy_entry_in_use(b->filters[i], &entry)) continue;
     if (entry.level <= 0) continue;  // passes no rank
     bool match;
     switch (entry.kind) {
