@@ -439,6 +439,47 @@ TEST_F(LogFileTest, ATornTailIsCutBeforeTheNextRecord) {
   EXPECT_EQ(line("alone"), contents("k.0"));
 }
 
+// Writers that alternate: the entry keeps the size after the last whole record, so that
+// the next writer, whichever process it is, knows the file ends in a line feed without
+// reading it. At any other size the file's end is looked at, and a torn tail is cut.
+TEST_F(LogFileTest, TheEntryTellsTheNextWriterWhereTheLastWholeRecordEnded) {
+  LogFile* f = open("a.%1");
+  write(f, "first");
+  EXPECT_EQ(f->entry()->end_size, static_cast<std::int32_t>(line("first").size()));
+  // Another process appends a fragment of the same length as a record would be, and then
+  // puts the entry's size on it, as a writer of a whole record would. Attaching the block
+  // again makes this process one that did not write last.
+  const std::string fragment = line("dying").substr(0, 60);
+  auto append = [&](const std::string& bytes) {
+    const int fd = platform::open_append((dir_ / "a.0").c_str());
+    ASSERT_GE(fd, 0);
+    platform::write_fd(fd, bytes.data(), bytes.size());
+    platform::close_fd(fd);
+  };
+  append(fragment);
+  logimpl::attachLogBlock(&block_, nullptr, nullptr, true);
+  write(f, "second");
+  EXPECT_EQ(line("first") + line("second"), contents("a.0")) << "the size did not match: the tail was cut";
+  const std::int32_t after_second = f->entry()->end_size;
+  EXPECT_EQ(after_second, static_cast<std::int32_t>(contents("a.0").size()));
+
+  append(fragment);
+  f->entry()->end_size = after_second + static_cast<std::int32_t>(fragment.size());
+  logimpl::attachLogBlock(&block_, nullptr, nullptr, true);
+  write(f, "third");
+  EXPECT_EQ(line("first") + line("second") + fragment + line("third"), contents("a.0"))
+      << "the size matched: the end was not read";
+
+  // A switch starts the next file with no size known; its next record tells it again.
+  f->entry()->end_size = 12345;
+  f->setFileLimit(501);
+  for (int i = 0; i < 8 && f->entry()->file_number == 0; ++i) write(f, std::string(100, 'x'));
+  ASSERT_EQ(f->entry()->file_number, 1);
+  EXPECT_NE(f->entry()->end_size, 12345);
+  write(f, "in the next file");
+  EXPECT_EQ(f->entry()->end_size, static_cast<std::int32_t>(contents("a.1").size()));
+}
+
 TEST_F(LogFileTest, TheLongestLogDirectoryKeepsEveryFileNameWhole) {
   std::string deep = dir_.path() + "/";
   deep += std::string(memlgqk_longest_log_directory() - deep.size(), 'd');

@@ -49,7 +49,11 @@ struct LogFileTableEntry {
   // not among the holders, and its entry is then never reused while it stays open.
   std::uint32_t limit_holds;   // setFileLimit calls, each of which added 10000 to open_count
   std::uint32_t holders[LOG_FILE_HOLDERS];  // process ids of opens not yet closed; 0 free
-  char reserved2[4];
+  // The current file's size after the last whole record written into it (0: unknown), so
+  // that a writer that finds the file at that size knows it ends in a line feed without
+  // reading its last byte, whoever wrote last. Written under the block's mutex; a program
+  // that does not keep it changes the file's size without it, which then does not match.
+  std::int32_t end_size;
 };
 
 // Kinds of filter entries; any kind above LOG_FILTER_SOURCE_FILE matches every message.
@@ -107,7 +111,7 @@ static_assert(offsetof(LogFileTableEntry, max_records) == 156, "entry maximum re
 static_assert(offsetof(LogFileTableEntry, file_days) == 160, "entry days");
 static_assert(offsetof(LogFileTableEntry, limit_holds) == 164, "entry limit holds");
 static_assert(offsetof(LogFileTableEntry, holders) == 168, "entry holders");
-static_assert(offsetof(LogFileTableEntry, reserved2) == 200, "entry reserved tail");
+static_assert(offsetof(LogFileTableEntry, end_size) == 200, "entry end size");
 static_assert(sizeof(LogFilterEntry) == 116, "filter entry is 116 bytes");
 static_assert(offsetof(LogFilterEntry, level) == 4, "filter level");
 static_assert(offsetof(LogFilterEntry, process_id) == 8, "filter process id");

@@ -161,7 +161,7 @@ TEST_F(BlockBytes, EveryFieldSitsAtItsOffset) {
   EXPECT_EQ(e.limit_holds, 2u);
   EXPECT_EQ(e.holders[0], 4711u);
   EXPECT_EQ(e.holders[7], 815u);
-  EXPECT_EQ(static_cast<unsigned char>(e.reserved2[0]), 0x5A);
+  EXPECT_EQ(e.end_size, 0x5A);
   EXPECT_EQ(block()->filter_busy, 1u);
   const LogFilterEntry& f = block()->filters[19];
   EXPECT_EQ(f.kind, 2u);
