@@ -553,6 +553,7 @@ TEST(DISABLED_ChildScenario, WriteFilter) {
   std::strncpy(entry.name, platform::get_env("FILTER_NAME"), sizeof entry.name - 1);
   entry.level = std::atoi(platform::get_env("FILTER_LEVEL"));
   entry.kind = LOG_FILTER_SOURCE_FILE;
+  memlgqk_filters_changed(block);
   shm_detach(block);
 }
 

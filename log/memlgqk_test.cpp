@@ -142,6 +142,7 @@ TEST_F(BlockBytes, EveryFieldSitsAtItsOffset) {
   put<std::uint32_t>(bytes, 8160, 1);
   putFilter(19, 2, 91, 4711, "Brimvale");
   putText(bytes, 10484, "/var/log/qk");
+  put<std::uint32_t>(bytes, 10744, 0xA1B2C3D4u);
   put<std::int32_t>(bytes, 10760, -3600);
   put<std::int32_t>(bytes, 10764, 250);
   putText(bytes, 10768, "LOGMEM");
@@ -161,7 +162,7 @@ TEST_F(BlockBytes, EveryFieldSitsAtItsOffset) {
   EXPECT_EQ(e.limit_holds, 2u);
   EXPECT_EQ(e.holders[0], 4711u);
   EXPECT_EQ(e.holders[7], 815u);
-  EXPECT_EQ(static_cast<unsigned char>(e.reserved2[0]), 0x5A);
+  EXPECT_EQ(e.end_size, 0x5A);
   EXPECT_EQ(block()->filter_busy, 1u);
   const LogFilterEntry& f = block()->filters[19];
   EXPECT_EQ(f.kind, 2u);
@@ -169,6 +170,8 @@ TEST_F(BlockBytes, EveryFieldSitsAtItsOffset) {
   EXPECT_EQ(f.process_id, 4711);
   EXPECT_STREQ(f.name, "Brimvale");
   EXPECT_STREQ(block()->log_directory, "/var/log/qk");
+  EXPECT_EQ(block()->filter_generation, 0xA1B2C3D4u);
+  EXPECT_EQ(memlgqk_filter_generation(block()), 0xA1B2C3D4u);
   EXPECT_EQ(block()->time_offset_seconds, -3600);
   EXPECT_EQ(block()->time_offset_milliseconds, 250);
   EXPECT_STREQ(block()->marker, "LOGMEM");
@@ -219,7 +222,9 @@ TEST_F(BlockBytes, RemovingAFileFilterClearsTheFirstMatch) {
   putFilter(3, LOG_FILTER_PROCESS_NAME, 300, 0, "Brimvale");
   putFilter(5, LOG_FILTER_SOURCE_FILE, 300, 12, "Brimvale");
   putFilter(6, LOG_FILTER_SOURCE_FILE, 300, 0, "Brimvale");
+  put<std::uint32_t>(bytes, 10744, 0xFFFFFFFFu);
   EXPECT_TRUE(memlgqk_remove_file_filter(block(), "Brimvale"));
+  EXPECT_EQ(block()->filter_generation, 0u) << "the change is told, the number wrapping";
   EXPECT_EQ(block()->filters[3].kind, 2u);
   EXPECT_EQ(block()->filters[5].kind, 0u);
   EXPECT_EQ(block()->filters[5].process_id, 0);

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <cstring>
 #include <filesystem>
@@ -480,6 +482,32 @@ TEST_F(Qklog, FiltersChangingWhileEightProcessesLogLoseAndTearNothing) {
   EXPECT_EQ(snapshot().filter_busy, 0u);
 }
 
+// A process that keeps running sees a filter added after its level tests began: it
+// tests a MILESTONE record of its own until one passes.
+TEST_F(Qklog, AFilterAddedWhileAProcessRunsTakesEffectInIt) {
+  ASSERT_EQ(writer(0, 1, ERROR).exit_code, 0u);  // the block
+  testsupport::Run waiting;
+  std::thread child([&] {
+    waiting = testsupport::run_child("QklogWaitForFilter", testsupport::ChildOptions().argument("--seconds=60"));
+  });
+  // The child says so in the log once its tests have failed for a while.
+  bool failing = false;
+  for (int i = 0; i < 3000 && !failing; ++i) {
+    for (const std::string& line : log_lines())
+      if (record_text(line) == "tests fail") failing = true;
+    if (!failing) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(failing) << "the child never logged";
+  testsupport::Run added = qklog({"filter", "add", "--source", writer_source, "--level", "MILESTONE"});
+  EXPECT_EQ(added.exit_code, 0u) << added.err;
+  child.join();
+  EXPECT_EQ(waiting.exit_code, 0u) << waiting.err;
+  int passed = 0;
+  for (const std::string& line : log_lines())
+    if (record_text(line) == "a MILESTONE record passed") ++passed;
+  EXPECT_EQ(passed, 1);
+}
+
 TEST_F(Qklog, BadInputIsRefusedAndChangesNothing) {
   ASSERT_EQ(brimvale({"-V"}).exit_code, 9u);
   MEMORY_LGQK before = snapshot();
@@ -828,6 +856,29 @@ TEST_F(Qklog, AnotherUserWhoMayOnlyReadTheInstallationCanLook) {
 }
 
 #endif
+
+// Tests a MILESTONE record from qklog_writer until one passes, for at most the seconds
+// given ("--seconds=N"): exit code 0 when one passed, 1 when none did. After its first
+// failing tests it logs "tests fail" at ERROR.
+TEST(DISABLED_ChildScenario, QklogWaitForFilter) {
+  int seconds = 0;
+  for (const std::string& arg : testsupport::child_arguments())
+    if (arg.rfind("--seconds=", 0) == 0) seconds = std::atoi(arg.c_str() + 10);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  for (int tests = 0; std::chrono::steady_clock::now() < end; ++tests) {
+    if (stdlog->isOn(writer_source.c_str(), __LINE__, MILESTONE)) {
+      stdlog->stream() << "a MILESTONE record passed";
+      stdlog->commit();
+      return;
+    }
+    if (tests == 100 && stdlog->isOn(writer_source.c_str(), __LINE__, ERROR)) {
+      stdlog->stream() << "tests fail";
+      stdlog->commit();
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  ADD_FAILURE() << "no MILESTONE record passed in " << seconds << " seconds";
+}
 
 // A writer: "--writer=ID,COUNT,LEVEL" on its command line.
 TEST(DISABLED_ChildScenario, QklogWriter) {

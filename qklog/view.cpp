@@ -389,6 +389,7 @@ FilterChange add_filter(MEMORY_LGQK* block, const FilterSelector& selector, std:
     const bool raised = raise_busy(block);
     __atomic_store_n(&entry.level, level, __ATOMIC_SEQ_CST);
     lower_busy(block, raised);
+    memlgqk_filters_changed(block);
     *index = i;
     return FilterChange::updated;
   }
@@ -402,6 +403,7 @@ FilterChange add_filter(MEMORY_LGQK* block, const FilterSelector& selector, std:
     std::memcpy(entry.name, selector.name.data(), std::min(selector.name.size(), kFilterNameMax));
   store_kind(&entry, selector.kind);
   lower_busy(block, raised);
+  memlgqk_filters_changed(block);
   *index = free_slot;
   return FilterChange::added;
 }
@@ -415,6 +417,7 @@ FilterChange remove_filters(MEMORY_LGQK* block, const FilterSelector& selector, 
     ++*count;
   }
   lower_busy(block, raised);
+  if (*count > 0) memlgqk_filters_changed(block);
   return *count > 0 ? FilterChange::removed : FilterChange::not_found;
 }
 
@@ -424,6 +427,7 @@ FilterChange remove_filter_at(MEMORY_LGQK* block, int index) {
   const bool raised = raise_busy(block);
   free_entry(&block->filters[index]);
   lower_busy(block, raised);
+  memlgqk_filters_changed(block);
   return FilterChange::removed;
 }
 
@@ -432,6 +436,7 @@ void clear_filters(MEMORY_LGQK* block) {
   for (LogFilterEntry& entry : block->filters) free_entry(&entry);
   std::atomic_thread_fence(std::memory_order_seq_cst);
   __atomic_store_n(&block->filter_busy, 0u, __ATOMIC_SEQ_CST);
+  memlgqk_filters_changed(block);
 }
 
 }  // namespace qklog
