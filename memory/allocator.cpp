@@ -272,7 +272,9 @@ DebugSwitchesFunction debug_switches = nullptr;
 void setDebugSwitchesFunction(DebugSwitchesFunction function) { debug_switches = function; }
 
 void ALLOCATOR_QK::refresh_slow() {
-  slow_ = debug_flags_ != 0 || fast_memory_state() != FAST_ON || hunk_length_ == 0 || freeObjectsPoisoned();
+  const std::uint32_t slow =
+      debug_flags_ != 0 || fast_memory_state() != FAST_ON || hunk_length_ == 0 || freeObjectsPoisoned();
+  if (slow != slow_) slow_ = slow;  // written by the owner only when it changes
 }
 
 void ALLOCATOR_QK::setDebugOptions(const char* options) {
@@ -385,11 +387,14 @@ void ALLOCATOR_QK::report_thread(int line, const char* operation) {
 // Everything the pop in the header leaves: the thread check, the pooling decision, a new
 // hunk, a corrupted chain, and the pop itself under AddressSanitizer.
 void* ALLOCATOR_QK::alloc_slow() {
+  // An allocator made before pooling was decided takes the pop and push from its first
+  // call after the decision on.
+  refresh_slow();
   if (QK_UNLIKELY(debug_flags_ & DEBUG_THREAD) && thread_is_wrong(false)) report_thread(__LINE__, "alloc");
   if (QK_UNLIKELY(fast_memory_state() != FAST_ON)) {
     if (fast_memory_state() == UNDETERMINED) decide_fast_memory();
     if (fast_memory_state() == FAST_OFF) return ::operator new(requested_size_);
-    refresh_slow();
+    refresh_slow();  // decided just now
   }
   if (QK_UNLIKELY(!free_head_)) {
     if (hunk_length_ == 0) return ::operator new(requested_size_);
@@ -421,6 +426,7 @@ void* ALLOCATOR_QK::alloc(std::size_t size) {
 // Everything the push in the header leaves: the thread check, objects of the heap, the
 // debug checks, a double release, and the push itself under AddressSanitizer.
 std::uint32_t ALLOCATOR_QK::free_slow(void* address) {
+  refresh_slow();
   if (QK_UNLIKELY(debug_flags_ & DEBUG_THREAD) && thread_is_wrong(true)) report_thread(__LINE__, "free");
   if (!address) return 0;
   char* object = static_cast<char*>(address);
@@ -433,7 +439,6 @@ std::uint32_t ALLOCATOR_QK::free_slow(void* address) {
       ::operator delete(address);
       return 0;
     }
-    refresh_slow();
   }
   if (QK_UNLIKELY(hunk_length_ == 0)) {  // no hunk: the object came from the heap
     ::operator delete(address);
