@@ -149,6 +149,39 @@ TEST(RegexpCompile, ProgramMayNotReach32767Bytes) {
   EXPECT_EQ("regexp too big", compile_error(sets.c_str()));
 }
 
+// Programs on both sides of what one pass can build in its own room (a set of three is a
+// node of 7 bytes): the same layout, the same matches.
+TEST(RegexpCompile, LargeProgramsAreBuiltAsSmallOnes) {
+  std::vector<unsigned char> loop_bytes;
+  for (int n : {1, 2, 140, 145, 146, 147, 148, 150, 300, 1000}) {
+    std::string pattern;
+    for (int i = 0; i < n; ++i) pattern += "[a-c]";
+    pattern += "\\(d\\)*e";
+    regexp* prog = regexp_compile(pattern.c_str());
+    ASSERT_NE(nullptr, prog) << n;
+    const std::vector<unsigned char>& p = prog->program;
+    const std::size_t sets_end = 4 + 7 * static_cast<std::size_t>(n);
+    ASSERT_GT(p.size(), sets_end) << n;
+    for (int i = 0; i < n; ++i) {
+      ASSERT_EQ(regexp_internal::ANYOF, p[4 + 7 * i]) << n << " " << i;
+      ASSERT_EQ(std::string("abc"), reinterpret_cast<const char*>(&p[4 + 7 * i + 3])) << n << " " << i;
+    }
+    const std::vector<unsigned char> rest(p.begin() + static_cast<std::ptrdiff_t>(sets_end), p.end());
+    if (loop_bytes.empty()) loop_bytes = rest;
+    EXPECT_EQ(loop_bytes, rest) << n;
+    const std::string text = "zz" + std::string(static_cast<std::size_t>(n), 'b') + "dde";
+    int end = 0;
+    EXPECT_EQ(2, regexp_exec(prog, text.data(), 0, static_cast<int>(text.size()), &end, nullptr)) << n;
+    EXPECT_EQ(static_cast<int>(text.size()), end) << n;
+    int g = 0, g_end = 0;
+    EXPECT_TRUE(regexp_group(prog, 1, &g, &g_end)) << n;
+    EXPECT_EQ(static_cast<int>(text.size()) - 2, g) << n;
+    const std::string short_text = std::string(static_cast<std::size_t>(n - 1), 'a') + "de";
+    EXPECT_EQ(-1, regexp_exec(prog, short_text.data(), 0, static_cast<int>(short_text.size()), &end, nullptr)) << n;
+    regexp_free(prog);
+  }
+}
+
 TEST(RegexpCompile, ProgramBytesFollowTheNodeLayout) {
   regexp* prog = regexp_compile("a\\(b\\)*c");
   ASSERT_NE(nullptr, prog);
