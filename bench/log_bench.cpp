@@ -56,6 +56,53 @@ void BM_LevelTestFails(benchmark::State& state) {
 }
 BENCHMARK(BM_LevelTestFails);
 
+// Four call sites of different modules, as a program's level tests come.
+void BM_LevelTestFailsFourSites(benchmark::State& state) {
+  stdlog->setLevel(MINIMUM);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(stdlog->isOn("Brimvale", 101, MILESTONE));
+    benchmark::DoNotOptimize(stdlog->isOn("String", 202, TRACE));
+    benchmark::DoNotOptimize(stdlog->isOn("allocator", 303, VERBOSE));
+    benchmark::DoNotOptimize(stdlog->isOn("sym_engine", 404, WARNING));
+  }
+  state.SetItemsProcessed(4 * state.iterations());
+}
+BENCHMARK(BM_LevelTestFailsFourSites);
+
+// The same four with a source filter in the block that lets none of them through: each
+// test then judges its source by the table.
+void BM_LevelTestFailsFourSitesSourceFilter(benchmark::State& state) {
+  stdlog->setLevel(MINIMUM);
+  MEMORY_LGQK* block = logimpl::logBlock();
+  LogFilterEntry saved = block->filters[LOG_FILTER_ENTRIES - 1];
+  LogFilterEntry& entry = block->filters[LOG_FILTER_ENTRIES - 1];
+  std::memset(&entry, 0, sizeof entry);
+  std::strcpy(entry.name, "log_bench_other");
+  entry.level = VERBOSE + 1;
+  entry.kind = LOG_FILTER_SOURCE_FILE;
+  memlgqk_filters_changed(block);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(stdlog->isOn("Brimvale", 101, MILESTONE));
+    benchmark::DoNotOptimize(stdlog->isOn("String", 202, TRACE));
+    benchmark::DoNotOptimize(stdlog->isOn("allocator", 303, VERBOSE));
+    benchmark::DoNotOptimize(stdlog->isOn("sym_engine", 404, WARNING));
+  }
+  entry = saved;
+  memlgqk_filters_changed(block);
+  state.SetItemsProcessed(4 * state.iterations());
+}
+BENCHMARK(BM_LevelTestFailsFourSitesSourceFilter);
+
+// The floor of any level test: one load of a threshold and one compare.
+void BM_BareLoadAndCompare(benchmark::State& state) {
+  static volatile int threshold = MINIMUM;
+  for (auto _ : state) {
+    bool on = (VERBOSE & 0x7FFF) <= (threshold & 0x7FFF);
+    benchmark::DoNotOptimize(on);
+  }
+}
+BENCHMARK(BM_BareLoadAndCompare);
+
 void BM_RecordToStderr(benchmark::State& state) {
   stdlog->setLevel(MINIMUM);
   if (!std::freopen("/dev/null", "w", stderr)) {

@@ -39,7 +39,8 @@ function(qk_module name)
   qk_pick_sources(srcs M_SOURCES M_POSIX M_WIN32)
   add_library(qk_${name} STATIC ${srcs})
   target_include_directories(qk_${name} PUBLIC
-    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}> $<BUILD_INTERFACE:${QK_GENERATED_INCLUDE}>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
   # QK_MODULES: the modules above the platform layer, for the package.
   if(NOT name STREQUAL "platform")
     target_link_libraries(qk_${name} PUBLIC qk_platform ${M_DEPS})

@@ -9,8 +9,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <map>
 #include <string>
 
+#include "env/env_report.h"
 #include "env/internal/env_testing.h"
 #include "env/internal/qkenv_parser.h"
 #include "env/qkos.h"
@@ -42,6 +44,36 @@ char namespace_prefix_2[100];  // namespace + ":"
 
 void use_user_locale() { setlocale(LC_ALL, ""); }
 
+// What the load did, for env_load_report; made on first use and never freed.
+EnvLoadReport& load_report() {
+  static EnvLoadReport& report = *new EnvLoadReport;
+  return report;
+}
+// During the load: the file that set each variable.
+std::map<std::string, std::string>& set_by_file() {
+  static std::map<std::string, std::string>& files = *new std::map<std::string, std::string>;
+  return files;
+}
+
+void note_assignment(const qkenv::Assignment& a, const std::string& path, EnvAssignmentOutcome outcome) {
+  EnvAssignmentRead read;
+  read.name = a.name;
+  read.value = qkenv::value_part(a.token);
+  read.path = path;
+  read.line = a.line;
+  read.outcome = outcome;
+  if (outcome == EnvAssignmentOutcome::kept_environment) {
+    const auto earlier = set_by_file().find(a.name);
+    if (earlier != set_by_file().end()) {
+      read.outcome = EnvAssignmentOutcome::kept_earlier_file;
+      read.earlier_path = earlier->second;
+    }
+  } else if (outcome == EnvAssignmentOutcome::set || outcome == EnvAssignmentOutcome::forced) {
+    set_by_file()[a.name] = path;
+  }
+  load_report().assignments.push_back(read);
+}
+
 std::string format(const char* pattern, const char* a, const char* b = "") {
   std::string out(strlen(pattern) + strlen(a) + strlen(b) + 1, '\0');
   int n = snprintf(&out[0], out.size(), pattern, a, b);
@@ -49,27 +81,43 @@ std::string format(const char* pattern, const char* a, const char* b = "") {
   return out;
 }
 
-// Tells what is wrong with the legacy file's value of name.
-void report_legacy_problem(const char* name, bool overlength, bool fatal) {
-  const int severity = fatal ? REPORT_FATAL : REPORT_WARNING;
+// What is wrong with the legacy file's value of name.
+std::string legacy_problem(const char* name, bool overlength) {
   std::string dir;
-  if (!platform::windows_directory(dir, 128)) {
-    report_message("Could not get Windows dir\n", severity, 0);
-    return;
-  }
+  if (!platform::windows_directory(dir, 128)) return "Could not get Windows dir\n";
   std::string path = dir + platform::path_separator() + kLegacyFile;
-  std::string message;
   if (platform::access_path(path.c_str(), platform::access_exists))
-    message = format(overlength ? "Overlength value for %s in %s\n" : "Missing value for %s in %s\n",
-                     name, kLegacyFile);
-  else
-    message = path + " -- not found\n";
-  report_message(message.c_str(), severity, 0);
+    return format(overlength ? "Overlength value for %s in %s\n" : "Missing value for %s in %s\n", name,
+                  kLegacyFile);
+  return path + " -- not found\n";
+}
+
+// The legacy file's path as the reports name it.
+std::string legacy_source() {
+  std::string dir;
+  return platform::windows_directory(dir, 128) ? dir + platform::path_separator() + kLegacyFile
+                                               : std::string(kLegacyFile) + " in the Windows directory";
+}
+
+// The line that follows the legacy file's report when the installation cannot be found:
+// which of QK_ROOT and QK_LOCAL is missing and where it can be given. The QK.env files
+// cannot give them: they are looked for in the folders these two name.
+std::string missing_installation_advice(bool root_missing, bool local_missing) {
+  const std::string legacy = legacy_source();
+  const std::string names = root_missing && local_missing ? std::string(kRootVar) + " and " + kLocalVar
+                            : root_missing               ? kRootVar
+                                                         : kLocalVar;
+  const bool both = root_missing && local_missing;
+  return names + (both ? " are" : " is") + " set nowhere: set " + (both ? "them" : "it") +
+         " in the environment or in section [" + kLegacySection + "] of " + legacy +
+         "; a QK.env file cannot give " + (both ? "them" : "it") + ", as the files are looked for in " +
+         kLocalVar + ", " + kRootVar + "/config, " + kRootVar + ", QK_SITE and " +
+         platform::system_config_directory() + "\n";
 }
 
 // The variable from section "Tallowin" of the legacy file, placed into the environment;
-// false (after the report) when the file gives no usable value.
-bool legacy_lookup(const char* name, bool fatal, std::string& value_out) {
+// false, with what is wrong in problem, when the file gives no usable value.
+bool legacy_lookup(const char* name, std::string& value_out, std::string& problem) {
   char text[255];
   const size_t name_len = strlen(name);
   if (name_len + 3 > sizeof text) return false;
@@ -79,7 +127,7 @@ bool legacy_lookup(const char* name, bool fatal, std::string& value_out) {
   const unsigned long space = 253 - static_cast<unsigned long>(name_len);
   unsigned long n = platform::profile_string(kLegacySection, name, "", value, space, kLegacyFile);
   if (value[0] == '\0' || n == space - 1) {
-    report_legacy_problem(name, value[0] != '\0', fatal);
+    problem = legacy_problem(name, value[0] != '\0');
     return false;
   }
   env_put(text, 1);
@@ -122,14 +170,18 @@ void apply_assignment(const qkenv::Assignment& a, const std::string& path) {
         break;
     }
     report_message(message.c_str(), REPORT_WARNING, 0);
+    note_assignment(a, path, EnvAssignmentOutcome::too_long);
     return;
   }
+  const bool empty = qkenv::value_part(token).empty();
   if (token[0] == '@') {
-    if (!qkenv::value_part(token).empty()) env_put(token.c_str() + 1, 1);
+    note_assignment(a, path, empty ? EnvAssignmentOutcome::empty_value : EnvAssignmentOutcome::forced);
+    if (!empty) env_put(token.c_str() + 1, 1);
     return;
   }
-  if (platform::get_env(a.name.c_str())) return;
-  if (!qkenv::value_part(token).empty()) env_put(token.c_str(), 1);
+  if (platform::get_env(a.name.c_str())) return note_assignment(a, path, EnvAssignmentOutcome::kept_environment);
+  note_assignment(a, path, empty ? EnvAssignmentOutcome::empty_value : EnvAssignmentOutcome::set);
+  if (!empty) env_put(token.c_str(), 1);
 }
 
 // Reads one QK.env file into the environment; false when it could not be opened.
@@ -141,7 +193,11 @@ bool read_file(const char* dir, const char* file, const char* suffix = "") {
   path += file;
   path += suffix;
   platform::TextReader reader;
-  if (!reader.open(path.c_str())) return false;
+  EnvFileRead looked;
+  looked.path = path;
+  looked.found = reader.open(path.c_str());
+  load_report().files.push_back(looked);
+  if (!looked.found) return false;
   // The user's locale is taken afresh for each file and after each assignment (a file may
   // set LANG or LC_ALL), but only when a byte from 0x80 up is to be classified: every
   // locale classifies the bytes below alike, and loading one is a good part of a start.
@@ -170,10 +226,19 @@ void load_config() {
   // Copied: a forced assignment in a file may replace the variable while it is in use.
   const char* found_root = platform::get_env(kRootVar);
   std::string root = found_root ? found_root : "";
-  const bool have_local = platform::get_env(kLocalVar) != nullptr;
-  const bool have_root = found_root || legacy_lookup(kRootVar, true, root);
-  std::string unused;
-  if (!have_local) legacy_lookup(kLocalVar, true, unused);
+  // Both are looked for before the report, so that it names every one that is missing;
+  // the legacy file's first problem comes first.
+  std::string problem, local_problem, unused;
+  const bool have_root = found_root || legacy_lookup(kRootVar, root, problem);
+  const bool had_local = platform::get_env(kLocalVar) != nullptr;
+  const bool have_local = had_local || legacy_lookup(kLocalVar, unused, local_problem);
+  load_report().root_source = found_root ? "environment" : legacy_source();
+  load_report().local_source = had_local ? "environment" : legacy_source();
+  if (!have_root || !have_local) {
+    const std::string message =
+        (problem.empty() ? local_problem : problem) + missing_installation_advice(!have_root, !have_local);
+    report_message(message.c_str(), REPORT_FATAL, 0);
+  }
 
   bool opened = false;
   if (const char* local = platform::get_env(kLocalVar)) {
@@ -191,6 +256,7 @@ void load_config() {
   }
   if (!opened && platform::get_env("QK_DEVO"))
     report_message("No QK config files found\n", REPORT_WARNING, 0);
+  set_by_file().clear();
 }
 
 bool same_ignoring_case(const std::string& a, const char* b) {
@@ -347,7 +413,13 @@ void env_complete_start() {
   if (framework_start_deferred) use_user_locale();
 }
 
+const EnvLoadReport& env_load_report() {
+  env_lookup("QK_ROOT", 0);
+  return load_report();
+}
+
 void env_testing_reset() {
+  load_report() = EnvLoadReport();
   config_loaded = false;
   namespace_state = Namespace::undetermined;
   namespace_prefix_1[0] = '\0';

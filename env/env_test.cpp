@@ -1,5 +1,6 @@
 // The settings lookup and the QK.env load.
 #include "env/env.h"
+#include "env/env_report.h"
 
 #include <gtest/gtest.h>
 #include <stdio.h>
@@ -61,6 +62,13 @@ TEST(DISABLED_ChildScenario, EnvLoadWithoutLocal) {
   env_lookup("QKT_X", 0);
 }
 
+TEST(DISABLED_ChildScenario, EnvLoadWithoutEither) {
+  use_parents_installation();
+  set_env("QK_ROOT", nullptr);
+  set_env("QK_LOCAL", nullptr);
+  env_lookup("QKT_X", 0);
+}
+
 // Ends with exit code 999 and the message on standard error.
 void expect_fatal(const testsupport::Run& r, const std::string& message) {
   EXPECT_EQ(kFatal, static_cast<int>(r.exit_code)) << r.err;
@@ -88,6 +96,44 @@ TEST(EnvLoad, PrecedenceFollowsTheSearchOrder) {
   EXPECT_EQ("site", value_of("QKT_SITE"));  // QK_SITE came from a file read before
   EXPECT_EQ("system", value_of("QKT_SYS"));
   EXPECT_EQ("site", value_of("QKT_FORCED"));
+}
+
+// The load's report says what each file and assignment did, and agrees with the values.
+TEST(EnvLoad, TheReportTellsWhereEachSettingCameFrom) {
+  Installation inst({"QKT_ENV", "QKT_LOCAL", "QKT_FORCED", "QKT_NONE"});
+  set_env("QKT_ENV", "environment");
+  write_file(inst.local + "/QK.env", "QKT_ENV=local\nQKT_LOCAL=local\nQKT_NONE=\n");
+  write_file(inst.root + "/QK.env", "QKT_LOCAL=root\n@QKT_FORCED=root\n");
+  const EnvLoadReport& report = env_load_report();
+  EXPECT_EQ("environment", report.root_source);
+  EXPECT_EQ("environment", report.local_source);
+  const std::vector<std::pair<std::string, bool>> expected_files = {
+      {inst.local + sep() + "QK.env", true},
+      {inst.root + sep() + "config/QK.env", false},
+      {inst.root + sep() + "QK.env", true},
+      {inst.system + sep() + "QK.env", false}};  // no QK_SITE: no site file is looked for
+  ASSERT_EQ(expected_files.size(), report.files.size());
+  for (std::size_t i = 0; i < expected_files.size(); ++i) {
+    EXPECT_EQ(expected_files[i].first, report.files[i].path);
+    EXPECT_EQ(expected_files[i].second, report.files[i].found) << report.files[i].path;
+  }
+  ASSERT_EQ(5u, report.assignments.size());
+  const EnvAssignmentRead& env_wins = report.assignments[0];
+  EXPECT_EQ("QKT_ENV", env_wins.name);
+  EXPECT_EQ("local", env_wins.value);
+  EXPECT_EQ(1, env_wins.line);
+  EXPECT_EQ(EnvAssignmentOutcome::kept_environment, env_wins.outcome);
+  EXPECT_EQ(EnvAssignmentOutcome::set, report.assignments[1].outcome);
+  EXPECT_EQ(EnvAssignmentOutcome::empty_value, report.assignments[2].outcome);
+  const EnvAssignmentRead& earlier = report.assignments[3];
+  EXPECT_EQ(EnvAssignmentOutcome::kept_earlier_file, earlier.outcome);
+  EXPECT_EQ(inst.local + sep() + "QK.env", earlier.earlier_path);
+  EXPECT_EQ(inst.root + sep() + "QK.env", earlier.path);
+  EXPECT_EQ(EnvAssignmentOutcome::forced, report.assignments[4].outcome);
+  EXPECT_EQ("environment", value_of("QKT_ENV"));
+  EXPECT_EQ("local", value_of("QKT_LOCAL"));
+  EXPECT_EQ("root", value_of("QKT_FORCED"));
+  EXPECT_EQ(5u, env_load_report().assignments.size()) << "the load runs once";
 }
 
 TEST(EnvLoad, OnlyTheFirstLookupLoads) {
@@ -329,27 +375,42 @@ TEST(EnvLoad, DevoNamesValuesWhereABackslashTookALetter) {
   EXPECT_EQ("set before", value_of("QKT_NAME"));
 }
 
-TEST(EnvLoad, MissingRootWithoutLegacyFileIsFatal) {
-  Installation inst;
-  expect_fatal(testsupport::run_child("EnvLoadWithoutRoot", in_installation(inst)),
-               "\n" + inst.windows + sep() + "tallowin.ini -- not found\n");
+// The line that follows the legacy file's report: what is missing and where it is given.
+std::string advice(const Installation& inst, const std::string& names, bool both) {
+  const std::string it = both ? "them" : "it";
+  return names + (both ? " are" : " is") + " set nowhere: set " + it + " in the environment or in section [Tallowin] of " +
+         inst.windows + sep() + "tallowin.ini; a QK.env file cannot give " + it +
+         ", as the files are looked for in QK_LOCAL, QK_ROOT/config, QK_ROOT, QK_SITE and " + inst.system + "\n";
 }
 
-TEST(EnvLoad, MissingLocalWithoutLegacyFileIsFatal) {
+TEST(EnvLoad, AMissingInstallationNamesWhatIsMissingAfterTheLegacyFilesLine) {
   Installation inst;
+  const std::string not_found = "\n" + inst.windows + sep() + "tallowin.ini -- not found\n";
+  expect_fatal(testsupport::run_child("EnvLoadWithoutRoot", in_installation(inst)),
+               not_found + advice(inst, "QK_ROOT", false));
   expect_fatal(testsupport::run_child("EnvLoadWithoutLocal", in_installation(inst)),
-               "\n" + inst.windows + sep() + "tallowin.ini -- not found\n");
+               not_found + advice(inst, "QK_LOCAL", false));
+  expect_fatal(testsupport::run_child("EnvLoadWithoutEither", in_installation(inst)),
+               not_found + advice(inst, "QK_ROOT and QK_LOCAL", true));
+
+  // The legacy file gives one of them: only the other is named.
+  write_file(inst.windows + "/tallowin.ini", "[Tallowin]\nQK_LOCAL=" + inst.local + "\n");
+  expect_fatal(testsupport::run_child("EnvLoadWithoutEither", in_installation(inst)),
+               "\nMissing value for QK_ROOT in tallowin.ini\n" + advice(inst, "QK_ROOT", false));
+  write_file(inst.windows + "/tallowin.ini", "[Tallowin]\nQK_ROOT=" + inst.root + "\n");
+  expect_fatal(testsupport::run_child("EnvLoadWithoutEither", in_installation(inst)),
+               "\nMissing value for QK_LOCAL in tallowin.ini\n" + advice(inst, "QK_LOCAL", false));
 }
 
 TEST(EnvLoad, LegacyValueMissingOrTooLong) {
   Installation inst;
   write_file(inst.windows + "/tallowin.ini", "[Tallowin]\nQK_ROOT=\n");
   expect_fatal(testsupport::run_child("EnvLoadWithoutRoot", in_installation(inst)),
-               "\nMissing value for QK_ROOT in tallowin.ini\n");
+               "\nMissing value for QK_ROOT in tallowin.ini\n" + advice(inst, "QK_ROOT", false));
   // 253 - 7 bytes of room: a value of 245 characters or more is cut.
   write_file(inst.windows + "/tallowin.ini", "[Tallowin]\nQK_ROOT=" + std::string(245, 'r') + "\n");
   expect_fatal(testsupport::run_child("EnvLoadWithoutRoot", in_installation(inst)),
-               "\nOverlength value for QK_ROOT in tallowin.ini\n");
+               "\nOverlength value for QK_ROOT in tallowin.ini\n" + advice(inst, "QK_ROOT", false));
 }
 
 TEST(EnvLoad, WindowsDirectoryUnavailable) {
@@ -357,7 +418,10 @@ TEST(EnvLoad, WindowsDirectoryUnavailable) {
   // Longer than the 128 bytes the report makes room for.
   expect_fatal(
       testsupport::run_child("EnvLoadWithoutRoot", in_installation(inst, inst.windows + "/" + std::string(130, 'w'))),
-      "\nCould not get Windows dir\n");
+      "\nCould not get Windows dir\nQK_ROOT is set nowhere: set it in the environment or in section [Tallowin] of "
+      "tallowin.ini in the Windows directory; a QK.env file cannot give it, as the files are looked for in QK_LOCAL, "
+      "QK_ROOT/config, QK_ROOT, QK_SITE and " +
+          inst.system + "\n");
 }
 
 TEST(EnvLoad, LegacyValueJustShortEnoughIsTaken) {

@@ -196,4 +196,6 @@ std::string shm_directory() {
   return shm;
 }
 
+std::string shm_backing_file(int key) { return existing_backing_file_path(key); }
+
 const platform::SystemError& shm_failure() { return last_failure; }

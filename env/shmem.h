@@ -47,6 +47,10 @@ int shm_detach(const void* address);
 // QK_SITE and QK_ROOT: the fatal report "KVO23116 QK_ROOT not set".
 std::string shm_directory();
 
+// The backing file of the key's segment ("<site>/shm/%08x"), named without making any
+// folder; "" without QK_SITE and QK_ROOT.
+std::string shm_backing_file(int key);
+
 // Why the last shm_get or shm_attach of this thread failed.
 const platform::SystemError& shm_failure();
 

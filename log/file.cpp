@@ -276,6 +276,7 @@ void initialiseEntry(FileEntry* e, const LogFile::Names& names, int options) {
   e->file_number = file_output ? initialNumber(names) : 0;
   e->records = 0;
   e->reserved1 = 0;
+  e->end_size = 0;
   e->size_limit = 100000;
   e->max_records = -1;
   e->file_days = -1;
@@ -316,6 +317,7 @@ bool switchFile(FileEntry* e, const LogFile::Names& names, long long now) {
   if (!createNew(path)) return false;
   e->file_number = next;
   e->records = 0;
+  e->end_size = 0;
   e->start_time = static_cast<std::int32_t>(now);
   header_wanted = true;
   return true;
@@ -453,7 +455,10 @@ Attempt appendToFile(FileEntry* e, const LogFile::Names& names, const char* pref
   fd = platform::file_calls().open_append(path);
   if (fd < 0) return Attempt{false, errno, false};
   LastEnd& last = last_end[e - block_base->files];
-  const bool untouched = known_size >= 0 && known_size == last.size && e->file_number == last.number;
+  // The file ends in a line feed when no one wrote since this process did, or when it has
+  // the size the last writer left in the entry.
+  const bool untouched = known_size >= 0 && ((known_size == last.size && e->file_number == last.number) ||
+                                             (known_size > 0 && known_size == e->end_size));
   const long long size = untouched ? known_size : repairTail(fd, known_size);
   bool ok = true;
   // Records counted lost while this one is written (by threads that found the lock
@@ -469,12 +474,16 @@ Attempt appendToFile(FileEntry* e, const LogFile::Names& names, const char* pref
   if (ok) ok = writeWhole(fd, line, length);
   const int error = ok ? 0 : errno;
   if (!ok && before_lost_line >= 0) platform::truncate_fd(fd, before_lost_line);
+  // Where the record ended: known from the size before it, or after a header or lost-record
+  // line (once a file or an outage) asked of the file.
+  long long end = -1;
+  if (ok) end = size >= 0 && !extra_lines ? size + static_cast<long long>(length) : platform::file_size_fd(fd);
   platform::close_fd(fd);
-  last = LastEnd{e->file_number, -1};
+  last = LastEnd{e->file_number, end};
+  e->end_size = end > 0 && end <= INT32_MAX ? static_cast<std::int32_t>(end) : 0;
   if (ok) {
     e->records = nextNumber(e->records);
     lost_records -= lost;
-    if (size >= 0 && !extra_lines) last.size = size + static_cast<long long>(length);
   }
   return Attempt{ok, error, size > 0};
 }
@@ -550,6 +559,7 @@ void attachLogBlock(MEMORY_LGQK* block, bool (*lock)(), void (*unlock)(), bool w
 void attachLogBlock(MEMORY_LGQK* block, bool (*lock)(), void (*unlock)(), bool with_files,
                     const char* directory) {
   block_base = block;
+  attachFilterBlock(block);
   block_lock = lock;
   block_unlock = unlock;
   logimpl::copyText(log_directory, sizeof log_directory, directory ? directory : "");

@@ -7,12 +7,14 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "env/qkos.h"
@@ -437,6 +439,47 @@ TEST_F(LogFileTest, ATornTailIsCutBeforeTheNextRecord) {
   EXPECT_EQ(line("alone"), contents("k.0"));
 }
 
+// Writers that alternate: the entry keeps the size after the last whole record, so that
+// the next writer, whichever process it is, knows the file ends in a line feed without
+// reading it. At any other size the file's end is looked at, and a torn tail is cut.
+TEST_F(LogFileTest, TheEntryTellsTheNextWriterWhereTheLastWholeRecordEnded) {
+  LogFile* f = open("a.%1");
+  write(f, "first");
+  EXPECT_EQ(f->entry()->end_size, static_cast<std::int32_t>(line("first").size()));
+  // Another process appends a fragment of the same length as a record would be, and then
+  // puts the entry's size on it, as a writer of a whole record would. Attaching the block
+  // again makes this process one that did not write last.
+  const std::string fragment = line("dying").substr(0, 60);
+  auto append = [&](const std::string& bytes) {
+    const int fd = platform::open_append((dir_ / "a.0").c_str());
+    ASSERT_GE(fd, 0);
+    platform::write_fd(fd, bytes.data(), bytes.size());
+    platform::close_fd(fd);
+  };
+  append(fragment);
+  logimpl::attachLogBlock(&block_, nullptr, nullptr, true);
+  write(f, "second");
+  EXPECT_EQ(line("first") + line("second"), contents("a.0")) << "the size did not match: the tail was cut";
+  const std::int32_t after_second = f->entry()->end_size;
+  EXPECT_EQ(after_second, static_cast<std::int32_t>(contents("a.0").size()));
+
+  append(fragment);
+  f->entry()->end_size = after_second + static_cast<std::int32_t>(fragment.size());
+  logimpl::attachLogBlock(&block_, nullptr, nullptr, true);
+  write(f, "third");
+  EXPECT_EQ(line("first") + line("second") + fragment + line("third"), contents("a.0"))
+      << "the size matched: the end was not read";
+
+  // A switch starts the next file with no size known; its next record tells it again.
+  f->entry()->end_size = 12345;
+  f->setFileLimit(501);
+  for (int i = 0; i < 8 && f->entry()->file_number == 0; ++i) write(f, std::string(100, 'x'));
+  ASSERT_EQ(f->entry()->file_number, 1);
+  EXPECT_NE(f->entry()->end_size, 12345);
+  write(f, "in the next file");
+  EXPECT_EQ(f->entry()->end_size, static_cast<std::int32_t>(contents("a.1").size()));
+}
+
 TEST_F(LogFileTest, TheLongestLogDirectoryKeepsEveryFileNameWhole) {
   std::string deep = dir_.path() + "/";
   deep += std::string(memlgqk_longest_log_directory() - deep.size(), 'd');
@@ -586,34 +629,143 @@ TEST_F(LogFileTest, SharedFiltersLetChosenMessagesThrough) {
   ASSERT_NE(nullptr, sink);
   const int saved = stdlog->level();
   stdlog->setLevel(MINIMUM);
+  // Each change is told as every writer of the table tells it.
+  auto changed = [this] { memlgqk_filters_changed(&block_); };
   EXPECT_FALSE(sink->wants("src/Brimvale", 1, MILESTONE));
   setFilter(block_.filters[3], LOG_FILTER_SOURCE_FILE, 91, 0, "Brimvale");
+  changed();
   EXPECT_TRUE(sink->wants("src/Brimvale", 1, MILESTONE));  // rank 90 below 91
   EXPECT_FALSE(sink->wants("src/Brimvale", 1, 91));        // strictly below
   EXPECT_FALSE(sink->wants("src/Other", 1, MILESTONE));
   block_.filters[3].level = 90;
+  changed();
   EXPECT_FALSE(sink->wants("src/Brimvale", 1, MILESTONE));
 
   setFilter(block_.filters[0], LOG_FILTER_PROCESS_ID, 300, log_process.pid, "");
+  changed();
   EXPECT_TRUE(sink->wants("any", 1, VERBOSE));
+  setFilter(block_.filters[0], LOG_FILTER_PROCESS_ID, 300, log_process.pid + 1, "");
+  changed();
+  EXPECT_FALSE(sink->wants("any", 1, VERBOSE)) << "another process's entry";
   setFilter(block_.filters[0], LOG_FILTER_PROCESS_NAME, 300, 0, shownProcessName());
+  changed();
   EXPECT_TRUE(sink->wants("any", 1, VERBOSE));
   setFilter(block_.filters[0], 9, 100, 0, "");
+  changed();
   EXPECT_TRUE(sink->wants("any", 1, INFORMATION));
   EXPECT_FALSE(sink->wants("any", 1, TRACE));
   block_.filters[0].kind = LOG_FILTER_FREE;
+  changed();
 
   block_.filter_busy = 1;  // a party is changing the table: everything passes
+  changed();
   EXPECT_TRUE(sink->wants("any", 1, VERBOSE));
   block_.filter_busy = 0;
+  changed();
+  EXPECT_FALSE(sink->wants("any", 1, VERBOSE));
 
   block_.filters[3].level = 91;
+  changed();
   EXPECT_FALSE(stdlog->removeFileFilter("Brimvale", 2));
-  EXPECT_TRUE(stdlog->removeFileFilter("Brimvale", 3));
+  EXPECT_TRUE(stdlog->removeFileFilter("Brimvale", 3));  // tells the change itself
   EXPECT_EQ(LOG_FILTER_FREE, block_.filters[3].kind);
   EXPECT_STREQ("", block_.filters[3].name);
   EXPECT_FALSE(sink->wants("src/Brimvale", 1, MILESTONE));
   EXPECT_FALSE(stdlog->removeFileFilter("Brimvale", 0));
+  stdlog->setLevel(saved);
+}
+
+TEST_F(LogFileTest, AVerdictHoldsUntilTheFilterGenerationMoves) {
+  LogSink* sink = existingDefaultSink();
+  ASSERT_NE(nullptr, sink);
+  const int saved = stdlog->level();
+  stdlog->setLevel(MINIMUM);
+  // A new block's generation is 0, and a verdict was never kept for it: the first test
+  // reads the table.
+  ASSERT_EQ(block_.filter_generation, 0u);
+  setFilter(block_.filters[7], LOG_FILTER_PROCESS_ID, 251, log_process.pid, "");
+  EXPECT_TRUE(sink->wants("any", 1, VERBOSE));
+
+  // A change not told is not read: the verdict stays until the number moves.
+  block_.filters[7].kind = LOG_FILTER_FREE;
+  EXPECT_TRUE(sink->wants("any", 1, VERBOSE));
+  memlgqk_filters_changed(&block_);
+  EXPECT_FALSE(sink->wants("any", 1, VERBOSE));
+
+  // Any number will do, the highest and its wrap to 0 included: only a change counts.
+  for (std::uint32_t generation : {0xFFFFFFFFu, 0x80000000u, 7u}) {
+    setFilter(block_.filters[7], LOG_FILTER_SOURCE_FILE, 201, 0, "Brimvale");
+    block_.filter_generation = generation;
+    EXPECT_TRUE(sink->wants("src/Brimvale", 1, TRACE)) << generation;
+    EXPECT_FALSE(sink->wants("src/Other", 1, TRACE)) << generation;
+    block_.filters[7].kind = LOG_FILTER_FREE;
+    memlgqk_filters_changed(&block_);
+    EXPECT_EQ(block_.filter_generation, generation + 1);
+    EXPECT_FALSE(sink->wants("src/Brimvale", 1, TRACE)) << generation + 1;
+  }
+
+  // Levels beyond every rank, and at or below 0, pass all and nothing.
+  setFilter(block_.filters[7], LOG_FILTER_PROCESS_NAME, 0x7FFFFFFF, 0, shownProcessName());
+  setFilter(block_.filters[8], LOG_FILTER_SOURCE_FILE, -5, 0, "Brimvale");
+  memlgqk_filters_changed(&block_);
+  EXPECT_TRUE(sink->wants("any", 1, 0x7FFF));
+  block_.filters[7].level = 0;
+  memlgqk_filters_changed(&block_);
+  EXPECT_FALSE(sink->wants("src/Brimvale", 1, MINIMUM + 1));
+  block_.filters[7].kind = block_.filters[8].kind = LOG_FILTER_FREE;
+  memlgqk_filters_changed(&block_);
+  EXPECT_FALSE(sink->wants("any", 1, VERBOSE));
+
+  // Attaching a block forgets the verdict kept for the one before.
+  setFilter(block_.filters[2], LOG_FILTER_PROCESS_ID, 251, log_process.pid, "");
+  EXPECT_FALSE(sink->wants("any", 1, VERBOSE)) << "not told yet";
+  MEMORY_LGQK* block = logimpl::logBlock();
+  logimpl::attachLogBlock(block, nullptr, nullptr, false);
+  EXPECT_TRUE(sink->wants("any", 1, VERBOSE));
+  block_.filters[2].kind = LOG_FILTER_FREE;
+  memlgqk_filters_changed(&block_);
+  stdlog->setLevel(saved);
+}
+
+// Threads testing levels while another changes the table: every thread sees each change
+// once it is told, and none keeps a verdict of a generation before.
+TEST_F(LogFileTest, ThreadsSeeEveryToldChange) {
+  LogSink* sink = existingDefaultSink();
+  ASSERT_NE(nullptr, sink);
+  const int saved = stdlog->level();
+  stdlog->setLevel(MINIMUM);
+  const int threads = 4, rounds = 300;
+  std::atomic<int> round{0};
+  std::atomic<int> seen[threads] = {};
+  std::atomic<int> stale{0};
+  std::vector<std::thread> testers;
+  for (int t = 0; t < threads; ++t) {
+    testers.emplace_back([&, t] {
+      for (int last = 0; last < rounds;) {
+        const int r = round.load();
+        if (r == last) {
+          std::this_thread::yield();
+          continue;
+        }
+        // Odd rounds hold a filter for this process, even rounds none; the table stays
+        // as it is until every thread has tested it.
+        if (sink->wants("any", 1, VERBOSE) != (r % 2 == 1)) ++stale;
+        seen[t] = last = r;
+      }
+    });
+  }
+  for (int r = 1; r <= rounds; ++r) {
+    if (r % 2 == 1)
+      setFilter(block_.filters[5], LOG_FILTER_PROCESS_ID, 251, log_process.pid, "");
+    else
+      block_.filters[5].kind = LOG_FILTER_FREE;
+    memlgqk_filters_changed(&block_);
+    round = r;
+    for (int t = 0; t < threads; ++t)
+      while (seen[t] < r) std::this_thread::yield();
+  }
+  for (auto& t : testers) t.join();
+  EXPECT_EQ(stale, 0);
   stdlog->setLevel(saved);
 }
 

@@ -1,11 +1,14 @@
 // The logger's start-up: stdlog from the first LoggerGuard on, the process settings and the
 // default sink on the first level test, and the allocation-failure handler.
 #include <atomic>
+#include <cctype>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "env/env.h"
 #include "env/qkos.h"
@@ -36,12 +39,66 @@ const int kDirectoryNoticeLine = 1;
 
 }  // namespace
 
-int environmentThreshold(int mode) {
-  int level = parseLevel(
-      env_lookup(mode == LOG_MODE_STANDARD ? "QK_LOG_LEVEL_STD" : "QK_LOG_LEVEL_BSTRAP", 0));
-  if (level == 0) level = parseLevel(env_lookup("QK_LOG_LEVEL", 0));
-  return level >= ABS_MINIMUM ? level : 0;
+namespace {
+
+const int kSettingNoticeLine = 2;
+// The notices of the settings the start-up ignored, logged once the default sink is made.
+std::vector<std::string>& settingNotices() {
+  static std::vector<std::string>& notices = *new std::vector<std::string>;
+  return notices;
 }
+
+bool startsAsNumber(const char* text) {
+  while (*text == ' ' || *text == '\t') ++text;
+  if (*text == '+' || *text == '-') ++text;
+  return *text >= '0' && *text <= '9';
+}
+
+bool sameIgnoringCase(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b)
+    if (std::toupper(static_cast<unsigned char>(*a)) != std::toupper(static_cast<unsigned char>(*b))) return false;
+  return *a == *b;
+}
+
+// Why a level setting's value gives no threshold.
+std::string refusedLevel(const char* name, const char* text, int rank) {
+  std::string why = std::string(name) + "=" + text;
+  if (rank == 0 && !startsAsNumber(text) && !sameIgnoringCase(text, "FATAL"))
+    return why + " names no level (a name such as WARNING, MILESTONE, TRACE or VERBOSE, or a number of at least 50)";
+  return why + " gives " + std::to_string(rank) + ", below ABS_MINIMUM (50), the lowest threshold";
+}
+
+}  // namespace
+
+int environmentThreshold(int mode, std::vector<std::string>* notices) {
+  const char* mode_name = mode == LOG_MODE_STANDARD ? "QK_LOG_LEVEL_STD" : "QK_LOG_LEVEL_BSTRAP";
+  const char* mode_text = env_lookup(mode_name, 0);
+  int level = parseLevel(mode_text);
+  const char* from = mode_name;
+  std::vector<std::string> refused;
+  if (mode_text && *mode_text && level < ABS_MINIMUM) refused.push_back(refusedLevel(mode_name, mode_text, level));
+  if (level == 0) {
+    const char* text = env_lookup("QK_LOG_LEVEL", 0);
+    level = parseLevel(text);
+    from = "QK_LOG_LEVEL";
+    if (text && *text && level < ABS_MINIMUM) refused.push_back(refusedLevel(from, text, level));
+  }
+  const int threshold = level >= ABS_MINIMUM ? level : 0;
+  if (!notices) return threshold;
+  const std::string used = threshold ? "; the threshold is " + std::to_string(threshold) + ", from " + from
+                                     : std::string("; the threshold is the default, MINIMUM (60)");
+  for (const std::string& r : refused) notices->push_back(r + used);
+  if (const char* limit = env_lookup("QK_LOGFILE_LIMIT", 0)) {
+    // As the log file's first open reads it: a decimal number, used when above 500.
+    if (*limit && std::strtol(limit, nullptr, 10) <= 500)
+      notices->push_back(std::string("QK_LOGFILE_LIMIT=") + limit +
+                         " is not a number of bytes above 500; ignored: log files switch at their default size "
+                         "(100000 bytes for stdlog)");
+  }
+  return threshold;
+}
+
+int environmentThreshold(int mode) { return environmentThreshold(mode, nullptr); }
 
 void startLogProcess() {
   if (log_process.started) return;
@@ -66,7 +123,7 @@ void startLogProcess() {
 
   if (!s.process_name[0] && !s.identity[0])
     std::snprintf(s.identity, sizeof s.identity, "ProcID_%d", s.pid);
-  s.default_level = environmentThreshold(s.mode);
+  s.default_level = environmentThreshold(s.mode, &settingNotices());
   s.started = true;
 }
 
@@ -91,6 +148,11 @@ LogSink* defaultLogSink() {
   if (!notice.empty() && sink->wants("memlgqk", kDirectoryNoticeLine, WARNING))
     writeRecord(sink, WARNING, "memlgqk", kDirectoryNoticeLine, notice.c_str(), notice.size(), -1,
                 nullptr, 0);
+  // So is each setting the start-up ignored.
+  for (const std::string& n : settingNotices())
+    if (sink->wants("init", kSettingNoticeLine, WARNING))
+      writeRecord(sink, WARNING, "init", kSettingNoticeLine, n.c_str(), n.size(), -1, nullptr, 0);
+  settingNotices().clear();
   return sink;
 }
 
@@ -144,7 +206,11 @@ void startLogger() {
 
 LoggerGuard::~LoggerGuard() {
   if (guard_count-- != 1) return;
-  QK_LOG_AT("init", 421, VERBOSE) << "** LOGGER ** LOGGER_QK object (stdlog) being destructed.";
+  // A program that deferred its start-up and never started the logger (qklog's --help)
+  // has logged nothing: its end starts no logger and needs no installation.
+  if (!creation_pending) {
+    QK_LOG_AT("init", 421, VERBOSE) << "** LOGGER ** LOGGER_QK object (stdlog) being destructed.";
+  }
   delete stdlog;
   stdlog = nullptr;
 }

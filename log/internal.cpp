@@ -1,5 +1,6 @@
 // Sinks and the record writer: the level test's threshold and filter part, the record
 // prefix, the echoes and the level action after each record.
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -98,17 +99,34 @@ int formatPrefix(char* out, const platform::ClockReading& now, const char* host,
   return static_cast<int>(p - out);
 }
 
-bool filterPasses(const char* source_file, int, int rank) {
-  const MEMORY_LGQK* block = logBlock();
+FilterView filter_view;
+
+bool filterReadAgain(const char* source_file, int rank, std::uint32_t generation) {
+  const MEMORY_LGQK* block = filter_view.block.load(std::memory_order_acquire);
   if (!block) return false;
-  // Most blocks carry no filter: the kinds, read all at once, settle it without the texts.
-  const volatile MEMORY_LGQK* shared = block;
-  std::uint32_t any = shared->filter_busy;
-#pragma GCC unroll 20
-  for (int i = 0; i < LOG_FILTER_ENTRIES; ++i) any |= shared->filters[i].kind;
-  return any != 0 && memlgqk_filter_passes(block, baseName(source_file), rank, log_process.pid,
-                               shownProcessName());
+  int pass_below = 0;
+  bool source_filters = false;
+  memlgqk_filter_summary(block, log_process.pid, shownProcessName(), &pass_below, &source_filters);
+  // Threads that read at once store the same word; one kept under an older generation is
+  // read again at the next test.
+  filter_view.verdict.store(generation | kVerdictHeld | (source_filters ? kVerdictSourceFilters : 0) |
+                                (static_cast<std::uint64_t>(pass_below) << kVerdictPassShift),
+                            std::memory_order_release);
+  return rank < pass_below || (source_filters && filterSourcePasses(source_file, rank));
 }
+
+bool filterSourcePasses(const char* source_file, int rank) {
+  const MEMORY_LGQK* block = filter_view.block.load(std::memory_order_acquire);
+  return block && memlgqk_filter_passes(block, baseName(source_file), rank, log_process.pid,
+                                        shownProcessName());
+}
+
+void attachFilterBlock(const MEMORY_LGQK* block) {
+  filter_view.block.store(block, std::memory_order_release);
+  dropFilterVerdict();
+}
+
+void dropFilterVerdict() { filter_view.verdict.store(0, std::memory_order_release); }
 
 bool removeSourceFilter(const char* source_file) {
   return memlgqk_remove_file_filter(logBlock(), source_file);
@@ -135,10 +153,6 @@ LogSink::~LogSink() {
   }
   hold.unlock();
   if (file) file->close();
-}
-
-bool LogSink::filtered(const char* source_file, int line, int level) const {
-  return logimpl::filterPasses(source_file, line, level & 0x7FFF);
 }
 
 void writeRecord(LogSink* sink, int level, const char* source_file, int line, const char* text,

@@ -111,21 +111,32 @@ LOGGER_QK::~LOGGER_QK() {
   magic_ = 0;
 }
 
+// The level test runs at every call site, and nearly always fails: the failing path reads
+// the magic, the sink, the threshold and the filter view, and calls nothing.
 bool LOGGER_QK::isOn(const char* source_file, int line, int level) {
   if (magic_ != kMagic) return false;
   LogSink* sink = this->sink();
-  if (!sink) {
-    // The first level test in the process makes the default sink; a logger without a
-    // sink of its own writes there.
-    sink = defaultLogSink();
-    if (!sink) return false;
-    LogSink* none = nullptr;
-    if (stdlog) stdlog->sink_.compare_exchange_strong(none, sink, std::memory_order_acq_rel);
-    none = nullptr;
-    if (!sink_.compare_exchange_strong(none, sink, std::memory_order_acq_rel)) sink = none;
-  }
+  if (!sink) return firstTest(source_file, line, level);
   if (!source_file) source_file = "";
   if (!sink->wants(source_file, line, level)) return false;
+  return open(source_file, line, level);
+}
+
+bool LOGGER_QK::firstTest(const char* source_file, int line, int level) {
+  // The first level test in the process makes the default sink; a logger without a sink
+  // of its own writes there.
+  LogSink* sink = defaultLogSink();
+  if (!sink) return false;
+  LogSink* none = nullptr;
+  if (stdlog) stdlog->sink_.compare_exchange_strong(none, sink, std::memory_order_acq_rel);
+  none = nullptr;
+  if (!sink_.compare_exchange_strong(none, sink, std::memory_order_acq_rel)) sink = none;
+  if (!source_file) source_file = "";
+  if (!sink->wants(source_file, line, level)) return false;
+  return open(source_file, line, level);
+}
+
+bool LOGGER_QK::open(const char* source_file, int line, int level) {
   ThreadFrames& frames = threadFrames();
   LogFrame* frame = frames.spare;
   if (frame)

@@ -86,6 +86,10 @@ class LOGGER_QK {
   friend class LoggerGuard;
   struct StdlogTag {};
   explicit LOGGER_QK(StdlogTag);
+  // The level test's rare paths: the first test of a logger without a sink, and the
+  // opening of a message.
+  [[gnu::noinline]] bool firstTest(const char* source_file, int line, int level);
+  [[gnu::noinline]] bool open(const char* source_file, int line, int level);
 
   // The sink and the process's default sink, once the first level test made it.
   LogSink* sink() const { return sink_.load(std::memory_order_acquire); }

@@ -365,16 +365,33 @@ void memlgqk_unlock() {
     private_mutex().unlock();
 }
 
+namespace {
+
+// Copies an entry in use; false for a free one. A writer fills an entry before it marks it
+// used, and marks it free before it clears it: an entry still marked used after the copy
+// was whole while it was copied, one freed meanwhile counts as free.
+bool copy_entry_in_use(const LogFilterEntry& shared, LogFilterEntry* entry) {
+  const volatile std::uint32_t& kind = shared.kind;
+  const std::uint32_t before = kind;
+  if (before == LOG_FILTER_FREE) return false;
+  std::atomic_thread_fence(std::memory_order_acquire);
+  std::memcpy(entry, &shared, sizeof *entry);
+  std::atomic_thread_fence(std::memory_order_acquire);
+  if (kind != before) return false;
+  entry->kind = before;
+  return true;
+}
+
+}  // namespace
+
 bool memlgqk_filter_matches(const MEMORY_LGQK* b, const char* source_base, int rank,
                             int process_id, const char* shown_name) {
   if (!b) return false;
   for (int i = 0; i < LOG_FILTER_ENTRIES; ++i) {
     // Free entries, nearly all of them, cost one read; an entry in use is copied, so that
     // one that another program changes meanwhile is judged whole.
-    const volatile std::uint32_t& kind = b->filters[i].kind;
-    if (kind == LOG_FILTER_FREE) continue;
     LogFilterEntry entry;
-    std::memcpy(&entry, &b->filters[i], sizeof entry);
+    if (!copy_entry_in_use(b->filters[i], &entry)) continue;
     bool match;
     switch (entry.kind) {
       case LOG_FILTER_FREE: match = false; break;
@@ -386,6 +403,33 @@ bool memlgqk_filter_matches(const MEMORY_LGQK* b, const char* source_base, int r
     if (match && rank < entry.level) return true;
   }
   return false;
+}
+
+void memlgqk_filter_summary(const MEMORY_LGQK* b, int process_id, const char* shown_name,
+                            int* pass_below, bool* source_filters) {
+  *pass_below = 0;
+  *source_filters = false;
+  if (!b) return;
+  const int every_rank = 0x8000;
+  const volatile std::uint32_t& busy = b->filter_busy;
+  if (busy != 0) {
+    *pass_below = every_rank;
+    return;
+  }
+  for (int i = 0; i < LOG_FILTER_ENTRIES; ++i) {
+    LogFilterEntry entry;
+    if (!copy_entry_in_use(b->filters[i], &entry)) continue;
+    if (entry.level <= 0) continue;  // passes no rank
+    bool match;
+    switch (entry.kind) {
+      case LOG_FILTER_FREE: match = false; break;
+      case LOG_FILTER_PROCESS_ID: match = entry.process_id == process_id; break;
+      case LOG_FILTER_PROCESS_NAME: match = field_equals(entry.name, sizeof entry.name, shown_name); break;
+      case LOG_FILTER_SOURCE_FILE: *source_filters = true; match = false; break;
+      default: match = true; break;
+    }
+    if (match) *pass_below = std::max(*pass_below, std::min(entry.level, every_rank));
+  }
 }
 
 bool memlgqk_filter_passes(const MEMORY_LGQK* b, const char* source_base, int rank,
@@ -411,7 +455,13 @@ bool memlgqk_remove_file_filter(MEMORY_LGQK* b, const char* source_file) {
     }
   }
   busy = 0;
+  // The busy word was written either way.
+  memlgqk_filters_changed(b);
   return removed;
+}
+
+void memlgqk_filters_changed(MEMORY_LGQK* b) {
+  if (b) __atomic_fetch_add(&b->filter_generation, 1u, __ATOMIC_SEQ_CST);
 }
 
 namespace {
@@ -529,6 +579,12 @@ bool log_directory_acceptable(const std::string& path) {
 }
 
 }  // namespace
+
+std::string memlgqk_own_log_directory(const char** setting) {
+  const OwnChoice own = own_choice();
+  if (setting) *setting = own.setting;
+  return own.path;
+}
 
 const char* memlgqk_log_directory(const MEMORY_LGQK* b, char (&copy)[LOG_DIRECTORY_MAX + 1]) {
   copy[0] = '\0';

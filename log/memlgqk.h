@@ -49,7 +49,11 @@ struct LogFileTableEntry {
   // not among the holders, and its entry is then never reused while it stays open.
   std::uint32_t limit_holds;   // setFileLimit calls, each of which added 10000 to open_count
   std::uint32_t holders[LOG_FILE_HOLDERS];  // process ids of opens not yet closed; 0 free
-  char reserved2[4];
+  // The current file's size after the last whole record written into it (0: unknown), so
+  // that a writer that finds the file at that size knows it ends in a line feed without
+  // reading its last byte, whoever wrote last. Written under the block's mutex; a program
+  // that does not keep it changes the file's size without it, which then does not match.
+  std::int32_t end_size;
 };
 
 // Kinds of filter entries; any kind above LOG_FILTER_SOURCE_FILE matches every message.
@@ -72,13 +76,23 @@ const int LOG_FILE_TABLE_ENTRIES = 40;
 const int LOG_FILTER_ENTRIES = 20;
 const std::size_t LOG_DIRECTORY_FIELD = 276;
 const std::size_t LOG_DIRECTORY_MAX = 259;  // characters before the zero byte
+const std::size_t LOG_DIRECTORY_TEXT_FIELD = LOG_DIRECTORY_MAX + 1;  // the part of the field the text may use
 const char LOG_BLOCK_MARKER[] = "LOGMEM";   // with its zero byte: 7 bytes
 
 struct MEMORY_LGQK {
   LogFileTableEntry files[LOG_FILE_TABLE_ENTRIES];
   std::uint32_t filter_busy;                  // not 0 while a party changes the filters
   LogFilterEntry filters[LOG_FILTER_ENTRIES];
-  char log_directory[LOG_DIRECTORY_FIELD];    // '/' separators, no trailing '/'; "" none
+  // The log directory's field is 276 bytes; its text takes at most 260 of them (259
+  // characters and the zero byte), and the layout leaves the 16 after them unused. The
+  // filter generation takes the first 4 of those (offset 10744).
+  char log_directory[LOG_DIRECTORY_TEXT_FIELD];  // '/' separators, no trailing '/'; "" none
+  // Changed by every party that changes the filter table or the busy word, after the
+  // change (memlgqk_filters_changed): a process keeps its filter verdicts while the number
+  // stays, and reads the table again when it moved. 0 in a new block; any value is valid,
+  // only its change counts.
+  std::uint32_t filter_generation;
+  char reserved_before_offset[12];
   std::int32_t time_offset_seconds;
   std::int32_t time_offset_milliseconds;
   char marker[8];                             // "LOGMEM", zero, one byte of padding
@@ -97,7 +111,7 @@ static_assert(offsetof(LogFileTableEntry, max_records) == 156, "entry maximum re
 static_assert(offsetof(LogFileTableEntry, file_days) == 160, "entry days");
 static_assert(offsetof(LogFileTableEntry, limit_holds) == 164, "entry limit holds");
 static_assert(offsetof(LogFileTableEntry, holders) == 168, "entry holders");
-static_assert(offsetof(LogFileTableEntry, reserved2) == 200, "entry reserved tail");
+static_assert(offsetof(LogFileTableEntry, end_size) == 200, "entry end size");
 static_assert(sizeof(LogFilterEntry) == 116, "filter entry is 116 bytes");
 static_assert(offsetof(LogFilterEntry, level) == 4, "filter level");
 static_assert(offsetof(LogFilterEntry, process_id) == 8, "filter process id");
@@ -106,6 +120,8 @@ static_assert(sizeof(MEMORY_LGQK) == 10776, "the shared log block is 10776 bytes
 static_assert(offsetof(MEMORY_LGQK, filter_busy) == 8160, "filter-busy word");
 static_assert(offsetof(MEMORY_LGQK, filters) == 8164, "filter table");
 static_assert(offsetof(MEMORY_LGQK, log_directory) == 10484, "log directory");
+static_assert(LOG_DIRECTORY_TEXT_FIELD + 16 == LOG_DIRECTORY_FIELD, "log directory field");
+static_assert(offsetof(MEMORY_LGQK, filter_generation) == 10744, "filter generation");
 static_assert(offsetof(MEMORY_LGQK, time_offset_seconds) == 10760, "time offset seconds");
 static_assert(offsetof(MEMORY_LGQK, time_offset_milliseconds) == 10764, "time offset ms");
 static_assert(offsetof(MEMORY_LGQK, marker) == 10768, "marker");
@@ -157,9 +173,29 @@ bool memlgqk_filter_passes(const MEMORY_LGQK* block, const char* source_base, in
 bool memlgqk_filter_matches(const MEMORY_LGQK* block, const char* source_base, int rank,
                             int process_id, const char* shown_name);
 
+// What the table and the busy word say for one process, whatever the message's source:
+// ranks below *pass_below (0 to 32768) pass (process-id, process-name and catch-all
+// entries, or every rank while the busy word is set); *source_filters tells whether
+// source-file entries are in use, which the full test (memlgqk_filter_passes) must then
+// judge for each source.
+void memlgqk_filter_summary(const MEMORY_LGQK* block, int process_id, const char* shown_name,
+                            int* pass_below, bool* source_filters);
+
 // Clears the first source-file entry (kind 3) naming the source file, with the busy word
 // set during the change. False when there was none.
 bool memlgqk_remove_file_filter(MEMORY_LGQK* block, const char* source_file);
+
+// Tells every process of the block that its filters changed: moves the filter generation
+// on. Every writer of the filter table or of the busy word calls it once its change is
+// complete (the busy word lowered again); a change it does not follow with this call is
+// seen by the processes only after the next one that does.
+void memlgqk_filters_changed(MEMORY_LGQK* block);
+
+// The filter generation as the block holds it now (read atomically: another process
+// changes it in place).
+inline std::uint32_t memlgqk_filter_generation(const MEMORY_LGQK* block) {
+  return __atomic_load_n(&block->filter_generation, __ATOMIC_ACQUIRE);
+}
 
 // The log directory as a zero-terminated copy (at most 259 characters, cut at the field's
 // end when another program left it without its zero byte); "" when none was chosen. The
@@ -169,6 +205,11 @@ bool memlgqk_remove_file_filter(MEMORY_LGQK* block, const char* source_file);
 // standard error. A removed folder is made again under the same rules. The field is read
 // once: the copy is what was checked, and the one to use.
 const char* memlgqk_log_directory(const MEMORY_LGQK* block, char (&copy)[LOG_DIRECTORY_MAX + 1]);
+
+// The log directory this process would choose for a new block, as the block would hold
+// it: QK_LOG, else QK_ROOT's "log" folder; "" when neither names one. *setting (when
+// given) is then "QK_LOG" or "QK_ROOT", else nullptr.
+std::string memlgqk_own_log_directory(const char** setting);
 
 // The warning, once, when the block's directory serves though this process's own setting
 // (QK_LOG, else QK_ROOT) names another folder: the text naming both, then "".

@@ -61,6 +61,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int pid = readInt(data, size, 8164 + 8);
   memlgqk_filter_passes(&block, source.c_str(), rank, pid, source.c_str());
   memlgqk_filter_matches(&block, "Brimvale", 90, pid, "Brimvale");
+  // The verdict a process keeps agrees with the full test: without source-file entries
+  // exactly, with them for every rank it lets through.
+  int pass_below = 0;
+  bool source_filters = false;
+  memlgqk_filter_summary(&block, pid, source.c_str(), &pass_below, &source_filters);
+  if (pass_below < 0 || pass_below > 0x8000) __builtin_trap();
+  const bool passes = memlgqk_filter_passes(&block, source.c_str(), rank, pid, source.c_str());
+  if (rank < pass_below && !passes) __builtin_trap();
+  if (!source_filters && passes != (rank < pass_below)) __builtin_trap();
   char directory[LOG_DIRECTORY_MAX + 1];
   if (std::strlen(memlgqk_log_directory(&block, directory)) > LOG_DIRECTORY_MAX) __builtin_trap();
   memlgqk_remove_file_filter(&block, source.c_str());

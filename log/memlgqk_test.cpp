@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "log/detail/logstate.h"
 #include "log/logger.h"
 #include "platform/files/files.h"
 #include "platform/process/process.h"
@@ -141,6 +142,7 @@ TEST_F(BlockBytes, EveryFieldSitsAtItsOffset) {
   put<std::uint32_t>(bytes, 8160, 1);
   putFilter(19, 2, 91, 4711, "Brimvale");
   putText(bytes, 10484, "/var/log/qk");
+  put<std::uint32_t>(bytes, 10744, 0xA1B2C3D4u);
   put<std::int32_t>(bytes, 10760, -3600);
   put<std::int32_t>(bytes, 10764, 250);
   putText(bytes, 10768, "LOGMEM");
@@ -160,7 +162,7 @@ TEST_F(BlockBytes, EveryFieldSitsAtItsOffset) {
   EXPECT_EQ(e.limit_holds, 2u);
   EXPECT_EQ(e.holders[0], 4711u);
   EXPECT_EQ(e.holders[7], 815u);
-  EXPECT_EQ(static_cast<unsigned char>(e.reserved2[0]), 0x5A);
+  EXPECT_EQ(e.end_size, 0x5A);
   EXPECT_EQ(block()->filter_busy, 1u);
   const LogFilterEntry& f = block()->filters[19];
   EXPECT_EQ(f.kind, 2u);
@@ -168,6 +170,8 @@ TEST_F(BlockBytes, EveryFieldSitsAtItsOffset) {
   EXPECT_EQ(f.process_id, 4711);
   EXPECT_STREQ(f.name, "Brimvale");
   EXPECT_STREQ(block()->log_directory, "/var/log/qk");
+  EXPECT_EQ(block()->filter_generation, 0xA1B2C3D4u);
+  EXPECT_EQ(memlgqk_filter_generation(block()), 0xA1B2C3D4u);
   EXPECT_EQ(block()->time_offset_seconds, -3600);
   EXPECT_EQ(block()->time_offset_milliseconds, 250);
   EXPECT_STREQ(block()->marker, "LOGMEM");
@@ -218,7 +222,9 @@ TEST_F(BlockBytes, RemovingAFileFilterClearsTheFirstMatch) {
   putFilter(3, LOG_FILTER_PROCESS_NAME, 300, 0, "Brimvale");
   putFilter(5, LOG_FILTER_SOURCE_FILE, 300, 12, "Brimvale");
   putFilter(6, LOG_FILTER_SOURCE_FILE, 300, 0, "Brimvale");
+  put<std::uint32_t>(bytes, 10744, 0xFFFFFFFFu);
   EXPECT_TRUE(memlgqk_remove_file_filter(block(), "Brimvale"));
+  EXPECT_EQ(block()->filter_generation, 0u) << "the change is told, the number wrapping";
   EXPECT_EQ(block()->filters[3].kind, 2u);
   EXPECT_EQ(block()->filters[5].kind, 0u);
   EXPECT_EQ(block()->filters[5].process_id, 0);
@@ -547,6 +553,57 @@ TEST_F(BlockCreation, AnotherLogSettingIsToldOnceAtWarningNamingBothFolders) {
   EXPECT_NE(text.rfind("WARNING", at), std::string::npos);
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << "two records and the warning:\n" << text;
   EXPECT_FALSE(testsupport::file_exists(dir / "second"));
+}
+
+// Settings whose values the start-up ignores are told once per process, at WARNING,
+// with the value and what is used instead.
+TEST_F(BlockCreation, IgnoredLevelAndLimitSettingsAreToldOncePerProcess) {
+  ScopedEnv log_dir("QK_LOG", (dir / "logs").c_str());
+  ScopedEnv mode_level("QK_LOG_LEVEL_STD", "LOUDEST");
+  ScopedEnv level("QK_LOG_LEVEL", "WARNING");
+  ScopedEnv limit("QK_LOGFILE_LIMIT", "500");
+  for (int run = 0; run < 2; ++run) ASSERT_EQ(run_child("LogOne").exit_code, 0u);
+  const std::vector<std::string> files = stdlogFiles(dir / "logs");
+  ASSERT_EQ(files.size(), 1u);
+  const std::string text = testsupport::read_file(dir / "logs/" + files[0]);
+  const std::string bad_level =
+      "QK_LOG_LEVEL_STD=LOUDEST names no level (a name such as WARNING, MILESTONE, TRACE or VERBOSE, or a number "
+      "of at least 50); the threshold is 70, from QK_LOG_LEVEL\n";
+  const std::string bad_limit =
+      "QK_LOGFILE_LIMIT=500 is not a number of bytes above 500; ignored: log files switch at their default size "
+      "(100000 bytes for stdlog)\n";
+  for (const std::string& notice : {bad_level, bad_limit}) {
+    const std::size_t first = text.find(notice);
+    ASSERT_NE(first, std::string::npos) << text;
+    const std::size_t second = text.find(notice, first + 1);
+    ASSERT_NE(second, std::string::npos) << "once in each of the two processes:\n" << text;
+    EXPECT_EQ(text.find(notice, second + 1), std::string::npos) << text;
+    EXPECT_EQ(text.substr(text.rfind('\n', first) + 1 + 59, 13), "WARNING      ") << text;
+  }
+
+  // A mode setting below the floor is refused without falling back to QK_LOG_LEVEL; the
+  // default threshold lets the warning through only by a filter, so it is checked here
+  // through the notices the start-up makes.
+  ScopedEnv low("QK_LOG_LEVEL_STD", "ERROR");
+  ScopedEnv good_limit("QK_LOGFILE_LIMIT", "501");
+  std::vector<std::string> notices;
+  EXPECT_EQ(0, environmentThreshold(LOG_MODE_STANDARD, &notices));
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0],
+            "QK_LOG_LEVEL_STD=ERROR gives 40, below ABS_MINIMUM (50), the lowest threshold; the threshold is the "
+            "default, MINIMUM (60)");
+  notices.clear();
+  ScopedEnv fine("QK_LOG_LEVEL_STD", "trace");
+  EXPECT_EQ(200, environmentThreshold(LOG_MODE_STANDARD, &notices));
+  EXPECT_TRUE(notices.empty());
+  ScopedEnv word_limit("QK_LOGFILE_LIMIT", "big");
+  ScopedEnv fatal_level("QK_LOG_LEVEL_BSTRAP", "fatal");
+  ScopedEnv general("QK_LOG_LEVEL", "none");
+  EXPECT_EQ(0, environmentThreshold(LOG_MODE_BOOTSTRAP, &notices));
+  ASSERT_EQ(notices.size(), 3u);
+  EXPECT_EQ(notices[0].rfind("QK_LOG_LEVEL_BSTRAP=fatal gives 0, below ABS_MINIMUM (50)", 0), 0u) << notices[0];
+  EXPECT_EQ(notices[1].rfind("QK_LOG_LEVEL=none names no level", 0), 0u) << notices[1];
+  EXPECT_EQ(notices[2].rfind("QK_LOGFILE_LIMIT=big is not a number of bytes above 500", 0), 0u) << notices[2];
 }
 
 TEST_F(BlockCreation, KeysThatNameNoSharedBlockAreRefused) {

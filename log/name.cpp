@@ -92,4 +92,5 @@ void applyProgramName(LogProcessSettings& s, const char* program, long full_pid)
 void setProcessName(const char* name) {
   copyText(log_process.process_name, sizeof log_process.process_name, name);
   copyText(program_name, sizeof program_name, name);
+  logimpl::dropFilterVerdict();  // process-name filters judge the new name
 }

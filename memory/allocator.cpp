@@ -271,10 +271,19 @@ DebugSwitchesFunction debug_switches = nullptr;
 
 void setDebugSwitchesFunction(DebugSwitchesFunction function) { debug_switches = function; }
 
+void ALLOCATOR_QK::refresh_slow() {
+  const std::uint32_t slow =
+      debug_flags_ != 0 || fast_memory_state() != FAST_ON || hunk_length_ == 0 || freeObjectsPoisoned();
+  if (slow != slow_) slow_ = slow;  // written by the owner only when it changes
+}
+
 void ALLOCATOR_QK::setDebugOptions(const char* options) {
   debug_flags_ = 0;
   const char* text = options ? options : env_lookup("QK_MEMDEBUG", 0);
-  if (!text) return;
+  if (!text) {
+    refresh_slow();
+    return;
+  }
   static const struct {
     const char* word;
     std::uint32_t flag;
@@ -283,6 +292,7 @@ void ALLOCATOR_QK::setDebugOptions(const char* options) {
                {"String", DEBUG_TRACE}};
   for (const auto& w : words)
     if (std::strstr(text, w.word)) debug_flags_ |= w.flag;
+  refresh_slow();
   if (debug_switches) debug_switches((debug_flags_ & DEBUG_TRACE) != 0, (debug_flags_ & DEBUG_NOREF) != 0);
   if (!(debug_flags_ & DEBUG_TRACE)) {
     drop_trace_pattern();
@@ -335,7 +345,6 @@ void ALLOCATOR_QK::make_hunk() {
   hunk->next = hunks_;
   hunks_ = hunk;
   ++hunk_count_;
-  free_objects_ += objects_per_hunk_;
 }
 
 bool ALLOCATOR_QK::is_object(const char* address) const {
@@ -375,11 +384,17 @@ void ALLOCATOR_QK::report_thread(int line, const char* operation) {
     platform::debug_break_if_attached();
 }
 
-void* ALLOCATOR_QK::alloc() {
+// Everything the pop in the header leaves: the thread check, the pooling decision, a new
+// hunk, a corrupted chain, and the pop itself under AddressSanitizer.
+void* ALLOCATOR_QK::alloc_slow() {
+  // An allocator made before pooling was decided takes the pop and push from its first
+  // call after the decision on.
+  refresh_slow();
   if (QK_UNLIKELY(debug_flags_ & DEBUG_THREAD) && thread_is_wrong(false)) report_thread(__LINE__, "alloc");
   if (QK_UNLIKELY(fast_memory_state() != FAST_ON)) {
     if (fast_memory_state() == UNDETERMINED) decide_fast_memory();
     if (fast_memory_state() == FAST_OFF) return ::operator new(requested_size_);
+    refresh_slow();  // decided just now
   }
   if (QK_UNLIKELY(!free_head_)) {
     if (hunk_length_ == 0) return ::operator new(requested_size_);
@@ -387,15 +402,14 @@ void* ALLOCATOR_QK::alloc() {
   }
   char* object = free_head_;
   unpoison(object, object_size_);
-  if (QK_UNLIKELY(!has_free_mark(object))) return alloc_slow();
+  if (QK_UNLIKELY(!has_free_mark(object))) return report_corrupt_chain();
   free_head_ = next_free(object);
   std::memset(object + mark_offset, 0, 4);
   ++objects_in_use_;
-  --free_objects_;
   return object;
 }
 
-void* ALLOCATOR_QK::alloc_slow() {
+void* ALLOCATOR_QK::report_corrupt_chain() {
   const int level = error_level(corrupt_chain_level);
   QK_LOG(level) << "Allocator " << name() << " free chain pointer " << Address(free_head_)
                 << " references a corrupted allocator";
@@ -409,7 +423,10 @@ void* ALLOCATOR_QK::alloc(std::size_t size) {
   return ::operator new(size);
 }
 
-std::uint32_t ALLOCATOR_QK::free(void* address) {
+// Everything the push in the header leaves: the thread check, objects of the heap, the
+// debug checks, a double release, and the push itself under AddressSanitizer.
+std::uint32_t ALLOCATOR_QK::free_slow(void* address) {
+  refresh_slow();
   if (QK_UNLIKELY(debug_flags_ & DEBUG_THREAD) && thread_is_wrong(true)) report_thread(__LINE__, "free");
   if (!address) return 0;
   char* object = static_cast<char*>(address);
@@ -439,7 +456,6 @@ std::uint32_t ALLOCATOR_QK::free(void* address) {
   poison(object, object_size_);
   free_head_ = object;
   --objects_in_use_;
-  ++free_objects_;
   return 0;
 }
 

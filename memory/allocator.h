@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "memory/tracker.h"
 
@@ -55,13 +56,35 @@ class ALLOCATOR_QK : public Trackable {
   ALLOCATOR_QK(const ALLOCATOR_QK&) = delete;
   ALLOCATOR_QK& operator=(const ALLOCATOR_QK&) = delete;
 
-  // One object of the requested size.
-  void* alloc();
+  // One object of the requested size. The common case (pooling on, no debug flag, a free
+  // object at hand) is a pop from the free chain, here in the header; all else is alloc_slow.
+  void* alloc() {
+    char* object = free_head_;
+    if (__builtin_expect(slow_ == 0 && object != nullptr && holds_mark(object), 1)) {
+      free_head_ = link_of(object);
+      const std::uint32_t cleared = 0;
+      std::memcpy(object + mark_offset, &cleared, sizeof cleared);
+      ++objects_in_use_;
+      return object;
+    }
+    return alloc_slow();
+  }
   // alloc() when size is the requested object size, otherwise a plain heap block of size
   // bytes (after a message).
   void* alloc(std::size_t size);
-  // Releases an object; always 0. A second release of the same object is rejected.
-  std::uint32_t free(void* address);
+  // Releases an object; always 0. A second release of the same object is rejected. The
+  // common case is a push onto the free chain, here in the header; all else is free_slow.
+  std::uint32_t free(void* address) {
+    char* object = static_cast<char*>(address);
+    if (__builtin_expect(slow_ == 0 && object != nullptr && !holds_mark(object), 1)) {
+      std::memcpy(object + mark_offset, &free_mark_word, sizeof free_mark_word);
+      std::memcpy(object + link_offset, &free_head_, sizeof free_head_);
+      free_head_ = object;
+      --objects_in_use_;
+      return 0;
+    }
+    return free_slow(address);
+  }
 
   // Sets the debug flags and trace pattern from the option text (nullptr: QK_MEMDEBUG;
   // when that is not set nothing but the flags changes). The words are found anywhere in
@@ -85,7 +108,8 @@ class ALLOCATOR_QK : public Trackable {
   std::uint32_t hunkLength() const { return hunk_length_; }
   std::uint32_t objectsPerHunk() const { return objects_per_hunk_; }
   std::uint32_t hunkCount() const { return hunk_count_; }
-  std::uint32_t freeObjects() const { return free_objects_; }
+  // Every object of the hunks is either free or in use.
+  std::uint32_t freeObjects() const { return hunk_count_ * objects_per_hunk_ - objects_in_use_; }
   std::uint32_t objectsInUse() const { return objects_in_use_; }
   std::uint32_t debugFlags() const { return debug_flags_; }
   std::uint32_t boundThread() const { return bound_thread_; }
@@ -114,8 +138,28 @@ class ALLOCATOR_QK : public Trackable {
  private:
   friend void bindAllToCurrentThread();
 
+  // The free mark as the word it makes in memory.
+  static constexpr std::uint32_t free_mark_word = 0xEFBEADDEu;
+  static constexpr std::size_t mark_offset = 4;
+  static constexpr std::size_t link_offset = sizeof(void*) == 4 ? 0 : 8;
+
+  static bool holds_mark(const char* object) {
+    std::uint32_t mark;
+    std::memcpy(&mark, object + mark_offset, sizeof mark);
+    return mark == free_mark_word;
+  }
+  static char* link_of(const char* object) {
+    char* next;
+    std::memcpy(&next, object + link_offset, sizeof next);
+    return next;
+  }
+  // Sets slow_ from the debug flags, the process's pooling decision and the hunk length.
+  void refresh_slow();
+
   void make_hunk();
   void* alloc_slow();
+  std::uint32_t free_slow(void* address);
+  void* report_corrupt_chain();
   bool free_checks(char* object);
   // free_object: the object is known to be free (it is poisoned again under ASan).
   void report_double_delete(int line, char* object, bool free_object);
@@ -133,9 +177,11 @@ class ALLOCATOR_QK : public Trackable {
   std::uint32_t hunk_length_;
   const char* trace_pattern_ = nullptr;  // "*" (a constant) or a heap copy
   char* free_head_ = nullptr;
+  // Nonzero while anything but a plain pop or push is due: a debug flag, pooling not (yet)
+  // decided on, no hunks possible, or a build that poisons free objects.
+  std::uint32_t slow_ = 1;
   std::uint32_t debug_flags_ = 0;
   std::uint32_t hunk_count_ = 0;
-  std::uint32_t free_objects_ = 0;
   std::uint32_t objects_in_use_ = 0;
   std::uint32_t bound_thread_;
   std::uint32_t creating_thread_;

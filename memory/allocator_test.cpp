@@ -121,6 +121,71 @@ TEST(Allocator, SecondReleaseIsRejected) {
   EXPECT_EQ(0u, pool.free(nullptr));
 }
 
+TEST(Allocator, CorruptedChainIsReportedAndServedFromTheHeap) {
+  NEEDS_POOLING();
+  if (freeObjectsPoisoned()) GTEST_SKIP() << "a write to a free object is caught by the sanitizer";
+  Records records;
+  ALLOCATOR_QK pool(32, 2, "Corrupt32");
+  char* p = static_cast<char*>(pool.alloc());
+  void* q = pool.alloc();
+  pool.free(p);
+  std::memset(p + 4, 0x11, 4);  // a write after the release wipes the free mark
+  for (int round = 0; round < 2; ++round) {
+    records.clear();
+    void* served = pool.alloc();
+    EXPECT_NE(static_cast<void*>(p), served);
+    ASSERT_EQ(1u, records.all().size());
+    EXPECT_EQ("Allocator Corrupt32 free chain pointer " + hex(p) + " references a corrupted allocator",
+              records.all()[0].text);
+    EXPECT_EQ(SEVERE_ERROR, records.all()[0].level);
+    ::operator delete(served);
+  }
+  EXPECT_EQ(1u, pool.hunkCount());
+  pool.free(q);
+  EXPECT_EQ(0u, pool.objectsInUse());  // the heap blocks were never counted
+}
+
+// Options switched on and off while objects live: each takes effect at the next call,
+// and the counts stay whole across the change.
+TEST(AllocatorOptions, OptionsTakeEffectAtTheNextCall) {
+  NEEDS_POOLING();
+  Records records;
+  ALLOCATOR_QK pool(32, 4, "Switch32");
+  std::vector<void*> objects;
+  for (int i = 0; i < 3; ++i) objects.push_back(pool.alloc());
+  {
+    Options options(pool, "THREAD");
+    std::thread([&] { objects.push_back(pool.alloc()); }).join();
+    EXPECT_EQ(1, records.count("allocator", "ALLOCATOR Switch32 (32) alloc() function called from thread"));
+    pool.free(objects[0]);
+    EXPECT_EQ(3u, pool.objectsInUse());
+  }
+  {
+    Options options(pool, "");
+    EXPECT_EQ(0u, pool.debugFlags());
+    records.clear();
+    std::thread([&] { objects.push_back(pool.alloc()); }).join();
+    EXPECT_EQ(0u, records.all().size());
+  }
+  {
+    Options options(pool, "VERIFY");
+    char outside[32] = {};
+    pool.free(outside);
+    EXPECT_EQ(1, records.count("allocator", "rejected - address not allocated"));
+  }
+  pool.setDebugOptions("");
+  EXPECT_EQ(objects[0], objects[4]);  // the released object came back
+  EXPECT_EQ(4u, pool.objectsInUse());
+  EXPECT_EQ(0u, pool.freeObjects());
+  for (std::size_t i = 1; i < objects.size(); ++i) pool.free(objects[i]);
+  EXPECT_EQ(0u, pool.objectsInUse());
+  EXPECT_EQ(4u, pool.freeObjects());
+  EXPECT_EQ(1u, pool.hunkCount());
+  pool.free(objects[2]);
+  EXPECT_EQ(1, records.count("allocator", "rejected - probable double delete"));
+  EXPECT_EQ(4u, pool.freeObjects());
+}
+
 TEST(Allocator, TinyObjectsStillHoldLinkAndMark) {
   NEEDS_POOLING();
   ALLOCATOR_QK pool(2, 4, "Tiny");

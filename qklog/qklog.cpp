@@ -6,7 +6,10 @@
 //   qklog filter list [--json]
 //   qklog filter clear
 //   qklog offset [SECONDS[.MILLIS] | --clear]
-//   qklog tail [-n N] [-f] [--idle SECONDS]
+//   qklog tail [-n N] [-f] [--idle SECONDS] [--json] [--level L] [--pid N] [--process NAME]
+//              [--source NAME] [--since TIME] [--match REGEX]
+//   qklog config
+//   qklog --help | COMMAND --help | --version      (anywhere: no installation needed)
 //
 // It finds the installation's shared log block as the framework's processes do (settings,
 // QK.env files, QK_KEY, QK_SITE), but only attaches a block that exists: looking never
@@ -17,12 +20,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "env/env.h"
+#include "env/env_report.h"
 #include "env/shmem.h"
 #include "log/logger.h"
 #include "log/memlgqk.h"
@@ -30,8 +35,14 @@
 #include "platform/named_lock/named_lock.h"
 #include "platform/process/process.h"
 #include "platform/profile/profile.h"
+#include "platform/version.h"
+#include "qklog/config.h"
+#include "qklog/records.h"
 #include "qklog/tail.h"
 #include "qklog/view.h"
+
+// The settings load and the logger start when a command needs them (require_installation).
+extern const bool framework_start_deferred = true;
 
 namespace {
 
@@ -44,28 +55,34 @@ const int exit_lock_held = 5;   // another process held the block's mutex for th
 // tail ends with qklog::exit_no_file (4) when there is no current log file.
 
 
-// The logger of this program starts before main: in stderr-only mode it never attaches
-// the installation's block nor opens its log files. Without an installation the settings
-// load would end the process with its fatal report; say plainly what is missing instead.
+// The logger of this program runs in stderr-only mode: it never attaches the
+// installation's block nor opens its log files. The framework's start-up waits for the
+// first command that needs the installation, so that --help and --version work anywhere;
+// without an installation the settings load would end the process with its fatal report,
+// so a command says plainly what is missing instead.
 bool legacy_has(const char* name) {
   char value[256];
   return platform::profile_string("Tallowin", name, "", value, sizeof value, "tallowin.ini") > 0;
 }
 
-struct StartQuietly {
-  StartQuietly() {
-    setProcessName("BSTRAP:qklog:stderr");
-    for (const char* name : {"QK_ROOT", "QK_LOCAL"}) {
-      if (platform::get_env(name) || legacy_has(name)) continue;
-      std::fprintf(stderr, "qklog: no installation: %s is set neither in the environment nor in tallowin.ini\n",
-                   name);
-      std::fflush(stderr);
-      platform::exit_process_now(exit_no_block);
-    }
-  }
+struct NameTheProcess {
+  NameTheProcess() { setProcessName("BSTRAP:qklog:stderr"); }
 };
 
-__attribute__((init_priority(101))) StartQuietly start_quietly;
+__attribute__((init_priority(101))) NameTheProcess name_the_process;
+
+// Ends the process (exit_no_block) when QK_ROOT or QK_LOCAL is found nowhere; else starts
+// the framework: the settings load, the locale and the logger.
+void require_installation() {
+  for (const char* name : {"QK_ROOT", "QK_LOCAL"}) {
+    if (platform::get_env(name) || legacy_has(name)) continue;
+    std::fprintf(stderr, "qklog: no installation: %s is set neither in the environment nor in tallowin.ini\n",
+                 name);
+    std::fflush(stderr);
+    platform::exit_process_now(exit_no_block);
+  }
+  startLogger();
+}
 
 LoggerGuard logger_guard;
 
@@ -77,7 +94,10 @@ const char general_usage[] =
     "  status [--json]                 the key, log directory, file table, filters and time offset\n"
     "  filter add|remove|list|clear    let chosen processes or source modules log more\n"
     "  offset [SECONDS[.MILLIS]|--clear]  the time offset in new log files' header lines\n"
-    "  tail [-n N] [-f]                the last records of the current log file, and follow it\n"
+    "  tail [-n N] [-f] [CONDITIONS]   the last records of the log files, and follow them\n"
+    "  config                          where the settings come from, the log directory, the block\n"
+    "\n"
+    "  --version                       the framework's version\n"
     "\n"
     "'qklog COMMAND --help' tells more. Exit codes: 0 done, 1 refused (table full, no such\n"
     "entry), 2 bad usage, 3 no installation or no log block, 4 no log file, 5 the log block's\n"
@@ -107,12 +127,33 @@ const char offset_usage[] =
     "Sets the time offset that the header line of every new log file carries (for example\n"
     "3600, -1.5 or 0.250); --clear removes it. Without an argument, shows it.\n";
 
+const char config_usage[] =
+    "usage: qklog config\n"
+    "Shows the configuration of the installation as its processes see it: where QK_ROOT and\n"
+    "QK_LOCAL come from, each QK.env file looked for (found or not, in the order they are\n"
+    "read), each variable the files set and which file set it (a variable set in the\n"
+    "environment wins), the log directory in use and the one the settings ask for, the key\n"
+    "and the state of the shared log block.\n";
+
 const char tail_usage[] =
-    "usage: qklog tail [-n N] [-f] [--idle SECONDS]\n"
-    "Prints the last N (default 10) lines of the installation's current log file; with -f\n"
-    "keeps printing records as they arrive, across switches to the next numbered file,\n"
-    "each once and in file order, until interrupted.\n"
-    "  --idle SECONDS   with -f: stop once no record has come for that long\n";
+    "usage: qklog tail [-n N] [-f] [--idle SECONDS] [--json] [CONDITIONS]\n"
+    "Prints the last N (default 10) records of the installation's log files, reaching back\n"
+    "from the current file to the older ones, oldest first; with -f keeps printing records\n"
+    "as they arrive, across switches to the next numbered file, each once and in file\n"
+    "order, until interrupted.\n"
+    "  --idle SECONDS   with -f: stop once no record has come for that long\n"
+    "  --json           one JSON object a record: time, host, process, pid, level, source,\n"
+    "                   line, text, and offset when the file's header line set one\n"
+    "conditions (all must hold; N counts the records that pass):\n"
+    "  --level L        L and every more important level (FATAL ... VERBOSE, or a number)\n"
+    "  --pid N          records of that process id (taken modulo 100000)\n"
+    "  --process NAME   records of that process name\n"
+    "  --source NAME    records of that source module\n"
+    "  --since TIME     records from then on: YYYY-MM-DD[ HH:MM[:SS]], MM/DD HH:MM:SS as\n"
+    "                   records show it (the latest such time not after today), or a span\n"
+    "                   back from now: 90s, 10m, 2h, 1d\n"
+    "  --match REGEX    records whose text the pattern finds (the framework's regex:\n"
+    "                   . [set] ^ $ * + ? \\( \\) \\| )\n";
 
 // --- Arguments ------------------------------------------------------------------------------
 
@@ -213,7 +254,10 @@ class Installation : public qklog::BlockLock {
   // Finds the block; on failure the message is written and exit_code() tells the code.
   // Looking (read_only) maps the block read only, which a user who may only read the
   // installation can do too.
-  bool open(bool read_only) {
+  // Quietly, the message is kept for message() instead.
+  bool open(bool read_only, bool quietly = false) {
+    quiet_ = quietly;
+    require_installation();
     const char* key = env_lookup("QK_KEY", 0);
     if (!key) return fail("QK_KEY is not set: the installation has no shared log block");
     key_text_ = key;
@@ -291,6 +335,7 @@ class Installation : public qklog::BlockLock {
   // Read and write unless opened for looking.
   MEMORY_LGQK* block() const { return block_; }
   int exit_code() const { return exit_code_; }
+  const std::string& message() const { return message_; }
   qklog::StatusContext context() const {
     qklog::StatusContext c;
     c.key_text = key_text_;
@@ -300,7 +345,8 @@ class Installation : public qklog::BlockLock {
 
  private:
   bool fail(const std::string& message) {
-    std::fprintf(stderr, "qklog: %s\n", message.c_str());
+    message_ = message;
+    if (!quiet_) std::fprintf(stderr, "qklog: %s\n", message.c_str());
     exit_code_ = exit_no_block;
     return false;
   }
@@ -313,6 +359,8 @@ class Installation : public qklog::BlockLock {
   bool held_elsewhere_ = false;  // the last lock() timed out
   unsigned long holder_ = 0;     // then the holder's process id, where the system tells it
   int exit_code_ = exit_ok;
+  bool quiet_ = false;
+  std::string message_;  // why open() failed
 };
 
 // Runs the change under the block's mutex.
@@ -378,6 +426,23 @@ bool read_selector(const Arguments& args, qklog::FilterSelector* selector, std::
   return true;
 }
 
+// A filter passes records of its level and more important ones; a level that every
+// threshold (ABS_MINIMUM, 50, at least) or the default one (MINIMUM, 60) lets through
+// already gains nothing. The entry is kept; the user is told.
+void note_needless_filter(const std::string& level, int rank) {
+  const std::string given = qklog::printable(level);
+  if (rank <= ABS_MINIMUM)
+    std::fprintf(stderr,
+                 "qklog: note: records at %s and more important levels pass every threshold (ABS_MINIMUM, 50, "
+                 "at least) already; this filter lets nothing more through\n",
+                 given.c_str());
+  else if (rank <= MINIMUM)
+    std::fprintf(stderr,
+                 "qklog: note: records at %s and more important levels pass the default threshold (MINIMUM, "
+                 "60) already; this filter lets more through only in processes whose QK_LOG_LEVEL is lower\n",
+                 given.c_str());
+}
+
 int filter_command(const std::vector<std::string>& words) {
   const Arguments args = parse_arguments(words, {{"pid", 0, true},
                                                  {"process", 0, true},
@@ -439,6 +504,7 @@ int filter_command(const std::vector<std::string>& words) {
       }
       std::printf("%s entry %d: level %d, %s\n", change == qklog::FilterChange::added ? "added" : "updated",
                   index + 1, rank + 1, qklog::level_meaning(rank + 1).c_str());
+      note_needless_filter(args.value("level"), rank);
       return exit_ok;
     }
     if (entry > 0) {
@@ -487,9 +553,46 @@ int offset_command(const std::vector<std::string>& words) {
   });
 }
 
+int config_command(const std::vector<std::string>& words) {
+  const Arguments args = parse_arguments(words, {{"help", 'h', false}});
+  if (!args.error.empty()) return usage_error(args.error, config_usage);
+  if (args.has("help")) return std::fputs(config_usage, stdout), exit_ok;
+  if (!args.operands.empty()) return usage_error("config takes no operand", config_usage);
+  require_installation();
+  qklog::ConfigContext context;
+  auto setting = [](const char* name) {
+    const char* value = env_lookup(name, 0);
+    return std::string(value ? value : "");
+  };
+  context.root = setting("QK_ROOT");
+  context.local = setting("QK_LOCAL");
+  context.site = setting("QK_SITE");
+  // Named as the block's folders are, without making them: looking creates nothing.
+  context.site_folder = context.site.empty() ? context.root + "/site" : context.site;
+  const char* own_setting = nullptr;
+  context.own_log_directory = memlgqk_own_log_directory(&own_setting);
+  context.own_log_setting = own_setting ? own_setting : "";
+  int code = exit_ok;
+  if (const char* key = env_lookup("QK_KEY", 0)) {
+    context.has_key = true;
+    context.key_text = key;
+    context.block_key = env_key(1, 0);
+    context.backing_file = shm_backing_file(context.block_key);
+    Installation installation;
+    if (installation.open(true, true))
+      context.block = installation.snapshot(&code);
+    else
+      context.block_state = installation.message();
+  }
+  std::fputs(qklog::config_text(env_load_report(), context).c_str(), stdout);
+  return code;
+}
+
 int tail_command(const std::vector<std::string>& words) {
-  const Arguments args =
-      parse_arguments(words, {{"lines", 'n', true}, {"follow", 'f', false}, {"idle", 0, true}, {"help", 'h', false}});
+  std::vector<OptionSpec> specs = {{"lines", 'n', true}, {"follow", 'f', false}, {"idle", 0, true},
+                                   {"json", 0, false},  {"help", 'h', false}};
+  for (const char* const* name = qklog::RecordFilter::names; *name; ++name) specs.push_back({*name, 0, true});
+  const Arguments args = parse_arguments(words, specs);
   if (!args.error.empty()) return usage_error(args.error, tail_usage);
   if (args.has("help")) return std::fputs(tail_usage, stdout), exit_ok;
   if (!args.operands.empty()) return usage_error("tail takes no operand", tail_usage);
@@ -507,6 +610,14 @@ int tail_command(const std::vector<std::string>& words) {
       return usage_error("--idle needs a number of seconds", tail_usage);
     options.idle_seconds = s + ms / 1000.0;
   }
+  qklog::RecordFilter filter;
+  const std::time_t now = std::time(nullptr);
+  for (const char* const* name = qklog::RecordFilter::names; *name; ++name) {
+    std::string error;
+    if (args.has(*name) && !filter.set(*name, args.value(*name), now, &error)) return usage_error(error, tail_usage);
+  }
+  options.filter = &filter;
+  options.json = args.has("json");
   Installation installation;
   if (!installation.open(true)) return installation.exit_code();
   return qklog::tail(installation.block(), installation, options, stdout, stderr);
@@ -523,9 +634,14 @@ int main(int argc, char** argv) {
   const std::string command = words[0];
   words.erase(words.begin());
   if (command == "--help" || command == "-h" || command == "help") return std::fputs(general_usage, stdout), exit_ok;
+  if (command == "--version") {
+    if (!words.empty()) return usage_error("--version takes nothing after it", general_usage);
+    return std::printf("qklog (QK) %s\n", QK_VERSION), exit_ok;
+  }
   if (command == "status") return status_command(words);
   if (command == "filter") return filter_command(words);
   if (command == "offset") return offset_command(words);
   if (command == "tail") return tail_command(words);
+  if (command == "config") return config_command(words);
   return usage_error("unknown command '" + qklog::printable(command) + "'", general_usage);
 }

@@ -4,12 +4,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/files/files.h"
 #include "platform/process/process.h"
+#include "qklog/records.h"
 #include "qklog/view.h"
 
 namespace qklog {
@@ -80,46 +83,147 @@ std::string complete_lines_from(const std::string& path, long long offset, std::
   }
 }
 
-// Where the last count lines of the file begin and where its complete lines end, read
-// backwards from the end one block at a time.
-void find_last_lines(const LogReader& file, long long size, long count, long long* start, long long* end) {
-  *end = 0;
-  long long at = size;
-  bool found_end = false;
-  long seen = 0;
-  while (at > 0) {
+// The longest stretch of one line that is parsed, matched or shown in JSON; the rest of a
+// longer line is passed over (verbatim output still prints it whole).
+const std::size_t kLineCap = 1024 * 1024;
+
+// What the options print of complete lines, and which lines count towards -n.
+class Printer {
+ public:
+  explicit Printer(const TailOptions& options) : filter_(options.filter), json_(options.json) {}
+
+  // Lines are printed as they stand, header lines too.
+  bool verbatim() const { return !json_ && unfiltered(); }
+
+  // A line (without its line feed) counts when it is a record the filter lets through; a
+  // header line never does.
+  bool counts(const std::string& line, const LocalTime& now) const {
+    if (unfiltered()) return line.compare(0, 2, "%%") != 0;
+    const LogLine parsed = parse_log_line(without_return(line), now);
+    return parsed.kind != LogLine::header && filter_->passes(parsed);
+  }
+
+  // Appends what the complete lines of bytes show; offset carries the file's header line
+  // from one call to the next.
+  void render(const std::string& bytes, FileOffset* offset, std::string* out) const {
+    if (verbatim()) {
+      out->append(bytes);
+      return;
+    }
+    const LocalTime now = local_time(std::time(nullptr));
+    for (std::size_t at = 0; at < bytes.size();) {
+      std::size_t end = bytes.find('\n', at);
+      if (end == std::string::npos) end = bytes.size();
+      line(bytes.substr(at, std::min(end - at, kLineCap)), now, offset, out);
+      at = end + 1;
+    }
+  }
+
+  // One line, without its line feed.
+  void line(const std::string& raw, const LocalTime& now, FileOffset* offset, std::string* out) const {
+    const LogLine parsed = parse_log_line(without_return(raw), now);
+    if (parsed.kind == LogLine::header) {
+      *offset = parse_header(parsed.text);
+      if (!json_ && unfiltered()) out->append(raw).push_back('\n');
+      return;
+    }
+    if (!unfiltered() && !filter_->passes(parsed)) return;
+    if (json_) {
+      out->append(json_line(parsed, *offset));
+    } else {
+      out->append(raw).push_back('\n');
+    }
+  }
+
+ private:
+  bool unfiltered() const { return !filter_ || filter_->empty(); }
+  static std::string without_return(const std::string& line) {
+    return !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line;
+  }
+
+  const RecordFilter* filter_;
+  bool json_;
+};
+
+// The offset a file's header line gives, when the file begins with one.
+FileOffset header_of(const LogReader& file) {
+  const std::string head = file.read(0, 512);
+  const std::size_t end = head.find('\n');
+  return end == std::string::npos ? FileOffset() : parse_header(head.substr(0, end));
+}
+
+// Reads the file backwards from its last complete line, one block at a time, and gives
+// wanted() each line's text (without the line feed, at most kLineCap bytes of it) from
+// the last to the first, until it has said yes to count lines. *end is where the complete
+// lines end, *start where the earliest line taken begins (0 when the file holds fewer
+// than count, so that its first lines, a header line among them, come along), and the
+// result how many were taken.
+template <typename Wanted>
+long take_last_lines(const LogReader& file, long long size, long count, Wanted wanted, long long* start,
+                     long long* end) {
+  *start = *end = 0;
+  long taken = 0;
+  long long at = size;      // the bytes from here on have been looked at
+  long long line_end = -1;  // where the line looked at ends (after its line feed)
+  std::string block;        // the bytes [at, at + block.size())
+  // The line [position, line_end): true when it was the last one wanted.
+  auto consider = [&](long long position) {
+    const std::size_t length = static_cast<std::size_t>(std::min<long long>(line_end - 1 - position, kLineCap));
+    const bool inside = position >= at && position + static_cast<long long>(length) <= at + static_cast<long long>(block.size());
+    if (wanted(inside ? block.substr(static_cast<std::size_t>(position - at), length) : file.read(position, length))) {
+      *start = position;
+      ++taken;
+    }
+    line_end = position;
+    return taken == count;
+  };
+  while (taken < count || line_end < 0) {
+    if (at == 0) {
+      // The front of the file: the lines before the first one taken come along.
+      if (line_end > 0 && !consider(0)) *start = 0;
+      break;
+    }
     const std::size_t n = static_cast<std::size_t>(std::min<long long>(at, kBlock));
     at -= static_cast<long long>(n);
-    const std::string block = file.read(at, n);
+    block = file.read(at, n);
     if (block.size() != n) break;  // cut meanwhile: what was found holds
     for (std::size_t i = n; i-- > 0;) {
       if (block[i] != '\n') continue;
-      const long long position = at + static_cast<long long>(i);
-      if (!found_end) {
-        found_end = true;
-        *end = position + 1;
-        if (count == 0) {
-          *start = *end;
-          return;
-        }
-        continue;
-      }
-      if (++seen == count) {
-        *start = position + 1;
-        return;
+      const long long position = at + static_cast<long long>(i) + 1;
+      if (line_end < 0) {
+        *start = *end = line_end = position;
+        if (count == 0) return 0;
+      } else if (consider(position)) {
+        return taken;
       }
     }
   }
-  *start = 0;
+  return taken;
 }
 
-// Prints the bytes [start, end) of the file a block at a time.
-void print_range(const LogReader& file, long long start, long long end, std::FILE* out) {
+// Prints what the printer shows of the bytes [start, end) of the file, which end with a
+// line feed, block by block.
+void print_range(const LogReader& file, long long start, long long end, const Printer& printer, FileOffset* offset,
+                 std::FILE* out) {
+  std::string carry;
   for (long long at = start; at < end;) {
     const std::string bytes = file.read(at, static_cast<std::size_t>(std::min<long long>(end - at, kBlock)));
     if (bytes.empty()) break;
-    std::fwrite(bytes.data(), 1, bytes.size(), out);
     at += static_cast<long long>(bytes.size());
+    if (printer.verbatim()) {
+      std::fwrite(bytes.data(), 1, bytes.size(), out);
+      continue;
+    }
+    // Whole lines only; of a line longer than kLineCap only its first kLineCap bytes.
+    const std::size_t last = bytes.rfind('\n');
+    if (last == std::string::npos) {
+      if (carry.size() < kLineCap) carry.append(bytes, 0, kLineCap - carry.size());
+      continue;
+    }
+    std::string shown;
+    printer.render(carry + bytes.substr(0, last + 1), offset, &shown);
+    carry = bytes.substr(last + 1, kLineCap);
+    std::fwrite(shown.data(), 1, shown.size(), out);
   }
 }
 
@@ -151,15 +255,22 @@ Stamp stamp_of(const std::string& path) {
 
 // What one look at the files found: the lines to print and a complaint to tell.
 struct Batch {
-  std::string lines;
+  struct Chunk {
+    std::string lines;
+    bool from_start;  // from the beginning of its file
+  };
+  std::vector<Chunk> chunks;
+  std::size_t size = 0;
   std::string notice;
 };
 
 // Reads on from a file number and offset, file after file, each line once.
 class Follower {
  public:
-  Follower(const MEMORY_LGQK* block, int entry, std::int32_t number, long long offset)
-      : block_(block), entry_(entry), number_(number), offset_(offset),
+  // The file offset is what the header line of the file of that number gives.
+  Follower(const MEMORY_LGQK* block, int entry, std::int32_t number, long long offset, const Printer& printer,
+           const FileOffset& file_offset)
+      : block_(block), entry_(entry), number_(number), offset_(offset), printer_(printer), file_offset_(file_offset),
         ring_(pattern_ring(field_text(block->files[entry].pattern, sizeof block->files[entry].pattern))) {
     // The files under the numbers ahead hold what the ring left in them.
     for (int back = 1; back < ring_; ++back) {
@@ -168,9 +279,9 @@ class Follower {
     }
   }
 
-  enum class Polled { nothing, printed, lock_failed };
+  enum class Polled { nothing, read, lock_failed };
 
-  // Prints every complete line that has come. The files are read under the block's
+  // Prints what the printer shows of every complete line that has come. The files are read under the block's
   // mutex only when the reader has fallen behind, and never printed under it: output
   // that blocks (a pager that stopped reading) must not hold up the writers.
   Polled poll(BlockLock& lock, std::FILE* out, std::FILE* err) {
@@ -189,10 +300,15 @@ class Follower {
       std::fputs(batch.notice.c_str(), err);
       std::fflush(err);
     }
-    if (batch.lines.empty()) return Polled::nothing;
-    std::fwrite(batch.lines.data(), 1, batch.lines.size(), out);
+    if (batch.size == 0) return Polled::nothing;
+    std::string shown;
+    for (const Batch::Chunk& chunk : batch.chunks) {
+      if (chunk.from_start) file_offset_ = FileOffset();
+      printer_.render(chunk.lines, &file_offset_, &shown);
+    }
+    std::fwrite(shown.data(), 1, shown.size(), out);
     std::fflush(out);
-    return Polled::printed;
+    return Polled::read;
   }
 
  private:
@@ -208,19 +324,22 @@ class Follower {
       offset_ = 0;
       stale_.erase(slot(number_));
     }
-    while (batch->lines.size() < kBatch) {
+    while (batch->size < kBatch) {
       if (!fresh()) break;
       long long size = 0;
-      const std::size_t room = kBatch - batch->lines.size();
+      const std::size_t room = kBatch - batch->size;
+      bool from_start = offset_ == 0;
       std::string bytes = complete_lines_from(path(number_), offset_, room, &size);
       if (size >= 0 && size < offset_) {
         // The file was made anew under the same number (deleted between records).
         offset_ = 0;
+        from_start = true;
         bytes = complete_lines_from(path(number_), 0, room, &size);
       }
       offset_ += static_cast<long long>(bytes.size());
-      batch->lines += bytes;
-      if (size > offset_ && batch->lines.size() >= kBatch) break;  // more of this file next time
+      batch->size += bytes.size();
+      if (!bytes.empty()) batch->chunks.push_back(Batch::Chunk{std::move(bytes), from_start});
+      if (size > offset_ && batch->size >= kBatch) break;  // more of this file next time
       if (difference(current, number_) <= 0) break;
       // Finished: the writers have moved on, so its last record was complete before.
       stale_[slot(number_)] = stamp_of(path(number_));
@@ -248,6 +367,8 @@ class Follower {
   int entry_;
   std::int32_t number_;
   long long offset_;
+  const Printer& printer_;
+  FileOffset file_offset_;  // what the header line of the file being read gives
   int ring_;
   std::map<int, Stamp> stale_;
 };
@@ -260,24 +381,60 @@ int tail(const MEMORY_LGQK* block, BlockLock& lock, const TailOptions& options, 
     std::fprintf(err, "qklog: the installation has no current log file yet\n");
     return exit_no_file;
   }
-  std::int32_t number = current_number(block, entry);
-  const std::string path = numbered_file_path(*block, entry, number);
+  const Printer printer(options);
+  const std::int32_t number = current_number(block, entry);
+  const int ring = pattern_ring(field_text(block->files[entry].pattern, sizeof block->files[entry].pattern));
+  const LocalTime now = local_time(std::time(nullptr));
+  auto counts = [&](const std::string& line) { return printer.counts(line, now); };
+
+  // The files that hold the last records, newest first: the current one, then those of the
+  // numbers before it while more records are wanted, as far as the ring goes back.
+  struct Part {
+    std::unique_ptr<LogReader> file;
+    long long start = 0, end = 0;
+    FileOffset offset;
+  };
+  std::vector<Part> parts;
+  long wanted = options.lines;
   long long end = 0;
-  {
-    LogReader file(path);
-    if (!file.ok() && (!options.follow || !file.missing())) {
-      std::fprintf(err, "qklog: cannot read %s: %s\n", printable(path).c_str(),
-                   printable(file.failure().text()).c_str());
-      return exit_no_file;
+  FileOffset current_offset;
+  for (int back = 0; back < ring && (back == 0 || wanted > 0); ++back) {
+    const std::int32_t older = difference(number, back);
+    const std::string path = numbered_file_path(*block, entry, older);
+    Part part;
+    part.file.reset(new LogReader(path));
+    if (!part.file->ok()) {
+      if (back == 0 && (!options.follow || !part.file->missing())) {
+        std::fprintf(err, "qklog: cannot read %s: %s\n", printable(path).c_str(),
+                     printable(part.file->failure().text()).c_str());
+        return exit_no_file;
+      }
+      if (!part.file->missing())
+        std::fprintf(err, "qklog: cannot read %s: %s; its records are left out\n", printable(path).c_str(),
+                     printable(part.file->failure().text()).c_str());
+      continue;
     }
-    long long start = 0;
-    if (file.ok()) find_last_lines(file, file.size(), options.lines, &start, &end);
-    print_range(file, start, end, out);
-    std::fflush(out);
+    part.offset = header_of(*part.file);
+    wanted -= take_last_lines(*part.file, part.file->size(), wanted, counts, &part.start, &part.end);
+    if (back == 0) {
+      end = part.end;
+      current_offset = part.offset;
+    } else if (difference(current_number(block, entry), older) >= ring) {
+      // The writers came round to this file while it was being opened: what it holds now
+      // is newer than what follows it here, and the files before it are gone.
+      break;
+    }
+    parts.push_back(std::move(part));
   }
+  for (auto part = parts.rbegin(); part != parts.rend(); ++part) {
+    FileOffset offset = part->offset;
+    print_range(*part->file, part->start, part->end, printer, &offset, out);
+  }
+  std::fflush(out);
+  parts.clear();
   if (!options.follow) return 0;
 
-  Follower follower(block, entry, number, end);
+  Follower follower(block, entry, number, end, printer, current_offset);
   auto last_line = std::chrono::steady_clock::now();
   for (;;) {
     const Follower::Polled polled = follower.poll(lock, out, err);
@@ -286,7 +443,7 @@ int tail(const MEMORY_LGQK* block, BlockLock& lock, const TailOptions& options, 
       return lock.failure_exit_code();
     }
     const auto now = std::chrono::steady_clock::now();
-    if (polled == Follower::Polled::printed) {
+    if (polled == Follower::Polled::read) {
       last_line = now;
       continue;
     }

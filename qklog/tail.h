@@ -22,11 +22,15 @@ class BlockLock {
   virtual std::string failure() const { return std::string(); }
 };
 
+class RecordFilter;
+
 struct TailOptions {
-  long lines = 10;              // the last lines shown first
+  long lines = 10;              // the last records shown first, from as far back as the ring goes
   bool follow = false;          // then every line that arrives
   double idle_seconds = -1;     // with follow: stop after this long without a line (< 0: never)
   unsigned poll_ms = 10;        // the pause when nothing new has come
+  const RecordFilter* filter = nullptr;  // the records shown (and counted by lines); none: all
+  bool json = false;            // one JSON object a record instead of the line
 };
 
 // The exit code of tail when the installation has no current log file, or it cannot be read.
@@ -34,6 +38,9 @@ const int exit_no_file = 4;
 
 // 0 on success; 4 when there is no current log file or it cannot be read (it is opened as
 // the writers open theirs: never through a link, and only a regular file with one name);
+// the last records come from the current file and, when it holds fewer, from the files of
+// the numbers before it, oldest first; header lines are not records, but their time
+// offset goes with the records of their file;
 // with follow, the lock's failure_exit_code() when the mutex stays held elsewhere. Lines
 // go to out, complaints to err. The last lines are found by reading the file backwards, so
 // memory stays small however large the file is.

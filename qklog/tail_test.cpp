@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +21,7 @@
 #endif
 
 #include "platform/environment/environment.h"
+#include "qklog/records.h"
 #include "tests/support/test_child.h"
 #include "tests/support/testsupport.h"
 
@@ -63,10 +65,13 @@ std::string contents(std::FILE* f) {
   return text;
 }
 
-TailRun run_tail(const MEMORY_LGQK& block, long lines) {
+TailRun run_tail(const MEMORY_LGQK& block, long lines, const qklog::RecordFilter* filter = nullptr,
+                 bool json = false) {
   NoLock lock;
   qklog::TailOptions options;
   options.lines = lines;
+  options.filter = filter;
+  options.json = json;
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
   TailRun r;
@@ -110,7 +115,84 @@ TEST(QklogTail, LastLinesAcrossReadBlocksWithLongLinesAndATornEnd) {
   EXPECT_EQ(run_tail(*block, 2).out, "\n\n");
 }
 
+// A record line of the writers' shape with the text.
+std::string record_line(const std::string& text) {
+  return "12/09 10:11:12.13 host           Loader               4711 ERROR        Brimvale                42 " + text +
+         "\n";
+}
+
+TEST(QklogTail, TheLastRecordsReachBackThroughTheRingOldestFirst) {
+  testsupport::TempDir dir;
+  // Numbers 4 to 13 (files stdlog.4 to stdlog.9, then stdlog.0 to stdlog.3), three records
+  // each; the file of number 8 is missing, those of 10 and 12 begin with a header line.
+  std::string all;
+  for (int number = 4; number <= 13; ++number) {
+    if (number == 8) continue;
+    std::string text = number == 10 ? "%%         +12.34 host 1700000000.05         -60 0\n"
+                       : number == 12 ? "%%          -1.50 host 1700000000.05         -60 0\n"
+                                      : "";
+    for (int k = 0; k < 3; ++k) text += record_line("file " + std::to_string(number) + " record " + std::to_string(k));
+    testsupport::write_file(dir / ("stdlog." + std::to_string(number % 10)), text);
+    all += text;
+  }
+  testsupport::write_file(dir / "stdlog.3", testsupport::read_file(dir / "stdlog.3") + "torn");
+  const auto block = block_for(dir.path(), 13);
+  TailRun r = run_tail(*block, 4);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, record_line("file 12 record 2") + record_line("file 13 record 0") + record_line("file 13 record 1") +
+                       record_line("file 13 record 2"));
+  auto file_records = [](int number) {
+    std::string text;
+    for (int k = 0; k < 3; ++k) text += record_line("file " + std::to_string(number) + " record " + std::to_string(k));
+    return text;
+  };
+  r = run_tail(*block, 7);
+  EXPECT_EQ(r.out, record_line("file 11 record 2") + "%%          -1.50 host 1700000000.05         -60 0\n" +
+                       file_records(12) + file_records(13))
+      << "a header line within the range is shown, and does not count";
+  for (long n : {27L, 100L}) {
+    r = run_tail(*block, n);
+    EXPECT_EQ(r.out, all) << "-n " << n;
+    EXPECT_EQ(r.err, "");
+  }
+
+  // N counts the records that pass; the JSON of a record carries its file's offset.
+  qklog::RecordFilter filter;
+  std::string why;
+  ASSERT_TRUE(filter.set("match", "record [02]$", 0, &why));
+  r = run_tail(*block, 9, &filter);
+  EXPECT_EQ(r.out.find(record_line("file 9 record 2") + record_line("file 10 record 0")), 0u) << r.out;
+  r = run_tail(*block, 5, &filter);
+  EXPECT_EQ(r.out, record_line("file 11 record 2") + record_line("file 12 record 0") + record_line("file 12 record 2") +
+                       record_line("file 13 record 0") + record_line("file 13 record 2"));
+  r = run_tail(*block, 5, &filter, true);
+  EXPECT_NE(r.out.find("\"text\":\"file 11 record 2\"}\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"text\":\"file 12 record 0\",\"offset\":-1.50}\n"), std::string::npos) << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 5);
+  r = run_tail(*block, 7, &filter, true);
+  EXPECT_EQ(r.out.find("{\"time\":"), 0u) << r.out;
+  EXPECT_NE(r.out.find(",\"pid\":4711,\"level\":\"ERROR\",\"source\":\"Brimvale\",\"line\":42,\"text\":\"file 10 record 2\","
+                       "\"offset\":12.34}\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\"text\":\"file 13 record 2\"}\n"), std::string::npos) << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 7);
+}
+
 #ifndef _WIN32
+
+TEST(QklogTail, AnOlderFileThatIsALinkIsLeftOutWithANotice) {
+  testsupport::TempDir dir;
+  testsupport::write_file(dir / "secret", record_line("secret"));
+  testsupport::write_file(dir / "stdlog.0", record_line("older"));
+  ASSERT_EQ(symlink((dir / "secret").c_str(), (dir / "stdlog.1").c_str()), 0);
+  testsupport::write_file(dir / "stdlog.2", record_line("current"));
+  const TailRun r = run_tail(*block_for(dir.path(), 2), 10);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, record_line("older") + record_line("current"));
+  EXPECT_NE(r.err.find("qklog: cannot read " + dir.path() + "/./stdlog.1: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("; its records are left out\n"), std::string::npos) << r.err;
+}
 
 // A writer of the block may point its log directory at a folder of its own making.
 TEST(QklogTail, LinksHardLinksAndFifosAreNotOpened) {

@@ -175,9 +175,10 @@ std::string printable(const std::string& text) {
   });
 }
 
-std::string json_string(const std::string& text) {
-  return "\"" + escaped(text, [](unsigned char c) {
+std::string json_string(const std::string& text, bool replace_invalid) {
+  return "\"" + escaped(text, [replace_invalid](unsigned char c) {
            if (c == '"' || c == '\\') return std::string(1, '\\') + static_cast<char>(c);
+           if (c >= 0x80 && replace_invalid) return std::string("\\ufffd");
            if (c < 32 || c >= 127) return hex_byte("\\u%04x", c);
            return std::string(1, static_cast<char>(c));
          }) + "\"";
@@ -388,6 +389,7 @@ FilterChange add_filter(MEMORY_LGQK* block, const FilterSelector& selector, std:
     const bool raised = raise_busy(block);
     __atomic_store_n(&entry.level, level, __ATOMIC_SEQ_CST);
     lower_busy(block, raised);
+    memlgqk_filters_changed(block);
     *index = i;
     return FilterChange::updated;
   }
@@ -401,6 +403,7 @@ FilterChange add_filter(MEMORY_LGQK* block, const FilterSelector& selector, std:
     std::memcpy(entry.name, selector.name.data(), std::min(selector.name.size(), kFilterNameMax));
   store_kind(&entry, selector.kind);
   lower_busy(block, raised);
+  memlgqk_filters_changed(block);
   *index = free_slot;
   return FilterChange::added;
 }
@@ -414,6 +417,7 @@ FilterChange remove_filters(MEMORY_LGQK* block, const FilterSelector& selector, 
     ++*count;
   }
   lower_busy(block, raised);
+  if (*count > 0) memlgqk_filters_changed(block);
   return *count > 0 ? FilterChange::removed : FilterChange::not_found;
 }
 
@@ -423,6 +427,7 @@ FilterChange remove_filter_at(MEMORY_LGQK* block, int index) {
   const bool raised = raise_busy(block);
   free_entry(&block->filters[index]);
   lower_busy(block, raised);
+  memlgqk_filters_changed(block);
   return FilterChange::removed;
 }
 
@@ -431,6 +436,7 @@ void clear_filters(MEMORY_LGQK* block) {
   for (LogFilterEntry& entry : block->filters) free_entry(&entry);
   std::atomic_thread_fence(std::memory_order_seq_cst);
   __atomic_store_n(&block->filter_busy, 0u, __ATOMIC_SEQ_CST);
+  memlgqk_filters_changed(block);
 }
 
 }  // namespace qklog

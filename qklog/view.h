@@ -20,8 +20,8 @@ std::string field_text(const char* field, std::size_t size);
 // line on a terminal); UTF-8 text above 127 is kept.
 std::string printable(const std::string& text);
 // The text as a JSON string literal, quotes included; bytes that are not valid UTF-8 are
-// written as \u00HH.
-std::string json_string(const std::string& text);
+// written as \u00HH, or with replace_invalid as U+FFFD (\ufffd), as readers of text expect.
+std::string json_string(const std::string& text, bool replace_invalid = false);
 
 // A level given by name (any case: "milestone", "ERROR", "MINIMUM") or as a decimal
 // number (0 to 65535; the flag bit 0x8000 is dropped), as its rank. False for anything

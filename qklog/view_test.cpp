@@ -110,6 +110,7 @@ TEST(QklogFilters, AddUpdatesRemovesAndClears) {
   EXPECT_EQ(index, 0);
   EXPECT_EQ(block->filters[0].level, 251);
   EXPECT_EQ(block->filter_busy, 0u);
+  EXPECT_EQ(block->filter_generation, 3u) << "each change is told to the processes";
 
   // The logger's own test sees what was written.
   EXPECT_TRUE(memlgqk_filter_passes(block.get(), "Brimvale", 250, 1, "x"));
@@ -120,11 +121,13 @@ TEST(QklogFilters, AddUpdatesRemovesAndClears) {
   EXPECT_EQ(qklog::remove_filters(block.get(), source("Brimvale"), &count), FilterChange::removed);
   EXPECT_EQ(count, 1);
   EXPECT_EQ(qklog::remove_filters(block.get(), source("Brimvale"), &count), FilterChange::not_found);
+  EXPECT_EQ(block->filter_generation, 4u) << "a removal of nothing changes nothing";
   LogFilterEntry free_entry{};
   EXPECT_EQ(std::memcmp(&block->filters[0], &free_entry, sizeof free_entry), 0);
   EXPECT_EQ(qklog::remove_filter_at(block.get(), 0), FilterChange::not_found);
   EXPECT_EQ(qklog::remove_filter_at(block.get(), 20), FilterChange::not_found);
   EXPECT_EQ(qklog::remove_filter_at(block.get(), 1), FilterChange::removed);
+  EXPECT_EQ(block->filter_generation, 5u);
 
   // A free slot is reused; a full table refuses and changes nothing.
   for (int i = 0; i < LOG_FILTER_ENTRIES; ++i)
@@ -135,8 +138,10 @@ TEST(QklogFilters, AddUpdatesRemovesAndClears) {
   EXPECT_EQ(std::memcmp(&before, block.get(), sizeof before), 0);
 
   block->filter_busy = 5;  // left set by a party that died
+  const std::uint32_t generation = block->filter_generation;
   qklog::clear_filters(block.get());
   EXPECT_EQ(block->filter_busy, 0u);
+  EXPECT_EQ(block->filter_generation, generation + 1);
   for (const LogFilterEntry& e : block->filters) EXPECT_EQ(e.kind, 0u);
 }
 

@@ -2,7 +2,7 @@
 # Installs what the build, the tests and the demo need (Debian packages; idempotent).
 set -euo pipefail
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
-      libdw-dev libpcre2-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 hyperfine time)
+      libdw-dev libpcre2-dev pkg-config g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 hyperfine time)
 command -v javac >/dev/null 2>&1 || pkgs+=(default-jdk-headless)
 missing=()
 for p in "${pkgs[@]}"; do

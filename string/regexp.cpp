@@ -41,8 +41,10 @@ bool is_special(unsigned char c) {
 
 class Compiler {
  public:
-  // code is nullptr for the measuring pass.
-  Compiler(const unsigned char* pattern, unsigned char* code) : parse_(pattern), code_(code) {}
+  // code is nullptr for the measuring pass. A program that outgrows capacity bytes of
+  // code turns the pass into a measuring one from there on (fits() then says false).
+  Compiler(const unsigned char* pattern, unsigned char* code, int capacity)
+      : parse_(pattern), code_(code), capacity_(capacity) {}
 
   // The whole program; false after an error (error() says which, at line()).
   bool run(int* flags) {
@@ -51,6 +53,8 @@ class Compiler {
     return !error_;
   }
   int size() const { return size_; }
+  // The whole program is in the code given.
+  bool fits() const { return code_ != nullptr; }
   const char* error() const { return error_; }
   int line() const { return line_; }
 
@@ -72,7 +76,12 @@ class Compiler {
   int set(int* flagp);
   int literal_run(int* flagp);
 
+  // Makes room for n more bytes; a pass out of room goes on measuring.
+  void room(int n) {
+    if (code_ && size_ + n > capacity_) code_ = nullptr;
+  }
   int node(unsigned char kind) {
+    room(3);
     const int at = size_;
     size_ += 3;
     if (!code_) return dummy;
@@ -82,11 +91,13 @@ class Compiler {
     return at;
   }
   void byte(unsigned char c) {
+    room(1);
     if (code_) code_[size_] = c;
     ++size_;
   }
   // Puts a node of kind in front of the operand that starts at operand.
   void insert(unsigned char kind, int operand) {
+    room(3);
     const int end = size_;
     size_ += 3;
     if (!code_ || operand < 0) return;
@@ -117,6 +128,7 @@ class Compiler {
 
   const unsigned char* parse_;
   unsigned char* code_;
+  int capacity_;
   int size_ = 0;
   int groups_ = 1;  // the next group number
   const char* error_ = nullptr;
@@ -371,9 +383,9 @@ void expand(const FirstSet& bits, unsigned char* table) {
     }
   };
   static const Patterns patterns;
-  for (int i = 0; i < 32; ++i) {
-    const unsigned octet = (bits.bits[i >> 3] >> ((i & 7) * 8)) & 0xFF;
-    std::memcpy(table + i * 8, &patterns.of[octet], 8);
+  for (int w = 0; w < 4; ++w) {
+    std::uint64_t word = bits.bits[w];
+    for (int k = 0; k < 8; ++k, word >>= 8) std::memcpy(table + w * 64 + k * 8, &patterns.of[word & 0xFF], 8);
   }
 }
 
@@ -612,6 +624,10 @@ void find_first_bytes(regexp* r) {
 void find_sure_nodes(regexp* r) {
   std::vector<Node>& nodes = r->nodes;
   auto sure = [&](int i) { return i >= 0 && nodes[static_cast<std::size_t>(i)].sure; };
+  // As for the first bytes: without a back node every link leads to a later node, and one
+  // pass from the last node to the first settles them all.
+  bool loops = false;
+  for (const Node& n : nodes) loops = loops || n.kind == BACK;
   for (bool changed = true; changed;) {
     changed = false;
     for (std::size_t i = nodes.size(); i-- > 0;) {
@@ -642,7 +658,7 @@ void find_sure_nodes(regexp* r) {
       }
       if (v) {
         n.sure = true;
-        changed = true;
+        changed = loops;
       }
     }
   }
@@ -956,17 +972,21 @@ regexp* regexp_compile(const char* pattern) {
   }
   const unsigned char* text = reinterpret_cast<const unsigned char*>(pattern);
   int flags = 0;
-  Compiler measure(text, nullptr);
-  if (!measure.run(&flags)) {
-    report(measure.line(), measure.error());
+  // The usual program is made in one pass into a buffer on the stack; a larger one is
+  // measured by that pass and made by a second.
+  unsigned char small[1024];
+  Compiler first(text, small, static_cast<int>(sizeof small));
+  if (!first.run(&flags)) {
+    report(first.line(), first.error());
     return nullptr;
   }
-  if (measure.size() >= program_limit) {
+  if (first.size() >= program_limit) {
     report(__LINE__, "regexp too big");
     return nullptr;
   }
-  std::vector<unsigned char> program(static_cast<std::size_t>(measure.size()));
-  Compiler emit(text, program.data());
+  if (first.fits()) return make_program(std::vector<unsigned char>(small, small + first.size()), flags);
+  std::vector<unsigned char> program(static_cast<std::size_t>(first.size()));
+  Compiler emit(text, program.data(), first.size());
   if (!emit.run(&flags)) {  // the same pattern parsed the same way
     report(emit.line(), emit.error());
     return nullptr;
@@ -975,6 +995,14 @@ regexp* regexp_compile(const char* pattern) {
 }
 
 void regexp_free(regexp* prog) { delete prog; }
+
+const char* regexp_check(const char* pattern) {
+  if (!pattern) return "nil argument";
+  int flags = 0;
+  Compiler measure(reinterpret_cast<const unsigned char*>(pattern), nullptr);
+  if (!measure.run(&flags)) return measure.error();
+  return measure.size() >= program_limit ? "regexp too big" : nullptr;
+}
 
 long long regexp_step_budget(int length) { return 10000000LL + 64LL * (length > 0 ? length : 0); }
 

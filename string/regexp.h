@@ -38,6 +38,9 @@ const int regexp_groups = 20;
 // The compiled program of the pattern, or nullptr after logging why there is none.
 regexp* regexp_compile(const char* pattern);
 void regexp_free(regexp* prog);
+// Why the pattern does not compile ("unmatched ()", "trailing \\"), or nullptr when it
+// does; nothing is logged, so that a program can tell its user in its own words.
+const char* regexp_check(const char* pattern);
 
 // Searches text[start, end) for the leftmost match; nothing outside it is seen, the start
 // anchor matches at start and the end anchor at end. Returns the match's position (offsets

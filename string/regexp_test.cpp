@@ -124,6 +124,22 @@ TEST(RegexpCompile, EveryErrorIsLoggedWithItsMessage) {
   EXPECT_EQ("compiled", compile_error("[a-a]"));
 }
 
+TEST(RegexpCompile, CheckTellsTheCompilersReasonWithoutLogging) {
+  const std::vector<const char*> bad = {"*a", "a**", "\\(a*\\)*", "[z-a]", "[abc", "\\(abc", "abc\\"};
+  const std::string longest(32755, 'a'), too_long(32756, 'a');
+  std::vector<std::string> reasons;
+  {
+    Messages messages;
+    for (const char* pattern : bad) reasons.push_back(regexp_check(pattern) ? regexp_check(pattern) : "none");
+    EXPECT_STREQ(regexp_check(too_long.c_str()), "regexp too big");
+    EXPECT_STREQ(regexp_check(nullptr), "nil argument");
+    for (const char* pattern : {"", "a\\|b", "[a-a]x*", longest.c_str()})
+      EXPECT_EQ(regexp_check(pattern), nullptr) << pattern;
+    EXPECT_TRUE(messages.all().empty()) << "check logs nothing";
+  }
+  for (std::size_t i = 0; i < bad.size(); ++i) EXPECT_EQ(reasons[i], compile_error(bad[i])) << bad[i];
+}
+
 TEST(RegexpCompile, ProgramMayNotReach32767Bytes) {
   // magic 1, branch 3, literal node 3 + text + NUL, end 3
   EXPECT_EQ("compiled", compile_error(std::string(32755, 'a').c_str()));
@@ -131,6 +147,39 @@ TEST(RegexpCompile, ProgramMayNotReach32767Bytes) {
   std::string sets;
   for (int i = 0; i < 200; ++i) sets += "[\x01-\xff]";
   EXPECT_EQ("regexp too big", compile_error(sets.c_str()));
+}
+
+// Programs on both sides of what one pass can build in its own room (a set of three is a
+// node of 7 bytes): the same layout, the same matches.
+TEST(RegexpCompile, LargeProgramsAreBuiltAsSmallOnes) {
+  std::vector<unsigned char> loop_bytes;
+  for (int n : {1, 2, 140, 145, 146, 147, 148, 150, 300, 1000}) {
+    std::string pattern;
+    for (int i = 0; i < n; ++i) pattern += "[a-c]";
+    pattern += "\\(d\\)*e";
+    regexp* prog = regexp_compile(pattern.c_str());
+    ASSERT_NE(nullptr, prog) << n;
+    const std::vector<unsigned char>& p = prog->program;
+    const std::size_t sets_end = 4 + 7 * static_cast<std::size_t>(n);
+    ASSERT_GT(p.size(), sets_end) << n;
+    for (int i = 0; i < n; ++i) {
+      ASSERT_EQ(regexp_internal::ANYOF, p[4 + 7 * i]) << n << " " << i;
+      ASSERT_EQ(std::string("abc"), reinterpret_cast<const char*>(&p[4 + 7 * i + 3])) << n << " " << i;
+    }
+    const std::vector<unsigned char> rest(p.begin() + static_cast<std::ptrdiff_t>(sets_end), p.end());
+    if (loop_bytes.empty()) loop_bytes = rest;
+    EXPECT_EQ(loop_bytes, rest) << n;
+    const std::string text = "zz" + std::string(static_cast<std::size_t>(n), 'b') + "dde";
+    int end = 0;
+    EXPECT_EQ(2, regexp_exec(prog, text.data(), 0, static_cast<int>(text.size()), &end, nullptr)) << n;
+    EXPECT_EQ(static_cast<int>(text.size()), end) << n;
+    int g = 0, g_end = 0;
+    EXPECT_TRUE(regexp_group(prog, 1, &g, &g_end)) << n;
+    EXPECT_EQ(static_cast<int>(text.size()) - 2, g) << n;
+    const std::string short_text = std::string(static_cast<std::size_t>(n - 1), 'a') + "de";
+    EXPECT_EQ(-1, regexp_exec(prog, short_text.data(), 0, static_cast<int>(short_text.size()), &end, nullptr)) << n;
+    regexp_free(prog);
+  }
 }
 
 TEST(RegexpCompile, ProgramBytesFollowTheNodeLayout) {

@@ -6,13 +6,16 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "log/logfile.h"
 #include "log/logger.h"
+#include "log/memlgqk.h"
 
 // One message being built. Frames belong to a thread: its open messages stack up, newest
 // first, while messages nest (of one logger or of several), and closed frames are kept for
@@ -37,17 +40,67 @@ class LogSink {
 
   // True when a message of the level from the source file is to be written: its rank is
   // at most the threshold's, or a shared filter lets it through.
-  bool wants(const char* source_file, int line, int level) const {
-    return (level & 0x7FFF) <= (threshold.load(std::memory_order_relaxed) & 0x7FFF) ||
-           filtered(source_file, line, level);
-  }
-  bool filtered(const char* source_file, int line, int level) const;
+  bool wants(const char* source_file, int line, int level) const;
 
   LogSink* next;
   LogFile* file;
   // Read by every level test on any thread, set by setLevel.
   std::atomic<int> threshold;
 };
+
+namespace logimpl {
+
+// The level test's view of the shared filter table: the attached block and the verdict
+// kept for this process at one filter generation of it, in one word that every thread
+// reads whole:
+//   bits 0-31   the generation it was read at
+//   bit 32      set: the word holds a verdict
+//   bit 33      source-file entries are in use: each message's source is judged by the table
+//   bits 34-49  ranks below this pass, whatever their source (0 to 32768)
+// Only when the block's generation moved (or the word was dropped) is the table read again.
+struct FilterView {
+  std::atomic<const MEMORY_LGQK*> block{nullptr};
+  std::atomic<std::uint64_t> verdict{0};
+};
+extern FilterView filter_view;
+constexpr std::uint64_t kVerdictHeld = 1ull << 32;
+constexpr std::uint64_t kVerdictSourceFilters = 1ull << 33;
+constexpr int kVerdictPassShift = 34;
+
+// Reads the table at the generation, keeps the verdict, and judges the message by it.
+bool filterReadAgain(const char* source_file, int rank, std::uint32_t generation);
+// The table's judgement of the message's source (source-file entries).
+bool filterSourcePasses(const char* source_file, int rank);
+// Attaches the filter view to a block (nullptr: none), dropping the kept verdict.
+void attachFilterBlock(const MEMORY_LGQK* block);
+// Forgets the kept verdict (the process name that process-name entries judge changed).
+void dropFilterVerdict();
+
+// Shared filter table: true while the busy word is set, or when an entry matches (by
+// process id, process name or the source file's base name) with the rank strictly below
+// its level. Without a block nothing passes.
+inline bool filterPasses(const char* source_file, int rank) {
+  const MEMORY_LGQK* block = filter_view.block.load(std::memory_order_acquire);
+  if (!block) return false;
+  // The generation is read before the table, so that a verdict is never newer than the
+  // generation it is kept under: a change completed after this read moves the number on.
+  const std::uint32_t generation = memlgqk_filter_generation(block);
+  const std::uint64_t verdict = filter_view.verdict.load(std::memory_order_acquire);
+  if ((verdict & (kVerdictHeld | 0xFFFFFFFFu)) != (kVerdictHeld | generation))
+    return filterReadAgain(source_file, rank, generation);
+  if (rank < static_cast<int>((verdict >> kVerdictPassShift) & 0xFFFF)) return true;
+  return (verdict & kVerdictSourceFilters) != 0 && filterSourcePasses(source_file, rank);
+}
+
+}  // namespace logimpl
+
+// True when a message of the level from the source file is to be written: its rank is at
+// most the threshold's, or a shared filter lets it through.
+inline bool LogSink::wants(const char* source_file, int, int level) const {
+  const int rank = level & 0x7FFF;
+  return rank <= (threshold.load(std::memory_order_relaxed) & 0x7FFF) ||
+         logimpl::filterPasses(source_file, rank);
+}
 
 // The head of the sink list, changed under log_sinks_mutex.
 extern LogSink* log_sinks;
@@ -97,6 +150,10 @@ void applyProgramName(LogProcessSettings& settings, const char* program, long fu
 // QK_LOG_LEVEL_BSTRAP in the others, else QK_LOG_LEVEL), or 0 when none is acceptable
 // (below ABS_MINIMUM).
 int environmentThreshold(int mode);
+// As environmentThreshold; *notices (when given) gets one line for each of those settings,
+// and for QK_LOGFILE_LIMIT, whose value is ignored: the variable, its value, why, and what
+// is used instead.
+int environmentThreshold(int mode, std::vector<std::string>* notices);
 
 // Runs the start-up once.
 void startLogProcess();

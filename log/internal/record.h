@@ -38,10 +38,8 @@ extern void* (*allocateLine)(std::size_t size);
 // to standard error behind "LoggerQK: " when there is no file output.
 void writeLine(LogFile* file, const char* prefix, const char* text, std::size_t text_length);
 
-// Shared filter table: true while the busy word is set, or when an entry matches (by
-// process id, process name or the source file's base name) with the rank strictly below
-// its level. Without a block nothing passes.
-bool filterPasses(const char* source_file, int line, int rank);
+// The level test's look at the shared filter table is in log/detail/logstate.h
+// (filterPasses).
 // Clears the first kind-3 entry naming the source file (with the busy word set meanwhile);
 // false when there is none.
 bool removeSourceFilter(const char* source_file);

@@ -146,6 +146,15 @@ std::string sibling_program(const std::string& name) {
 #endif
 }
 
+Run run_sibling(const std::string& name, const std::vector<std::string>& args) {
+  std::string line = quote_arg(sibling_program(name));
+  for (const auto& a : args) line += " " + quote_arg(a);
+  Run r = run(line);
+  r.out = unix_lines(r.out);
+  r.err = unix_lines(r.err);
+  return r;
+}
+
 unsigned long process_id() { return platform::process_id(); }
 
 int observed_exit_code(int code) {

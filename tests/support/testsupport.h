@@ -82,6 +82,8 @@ std::string quote_arg(const std::string& arg);
 std::string program_dir();
 // A sibling program's path (".exe" added on Windows).
 std::string sibling_program(const std::string& name);
+// Runs the sibling program with the arguments (each quoted), its output read with LF line ends.
+Run run_sibling(const std::string& name, const std::vector<std::string>& args);
 
 // The calling process's id.
 unsigned long process_id();
