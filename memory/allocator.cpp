@@ -335,13 +335,8 @@ void ALLOCATOR_QK::make_hunk() {
   Hunk* hunk = new Hunk;
   hunk->block = static_cast<char*>(::operator new(hunk_length_));
   hunk->trace_slots = trace_pattern_ ? new void*[objects_per_hunk_]() : nullptr;
-  char* last = hunk->block + static_cast<std::size_t>(object_size_) * (objects_per_hunk_ - 1);
-  for (char* object = hunk->block; object <= last; object += object_size_) {
-    set_next_free(object, object == last ? nullptr : object + object_size_);
-    std::memcpy(object + mark_offset, free_mark, 4);
-  }
+  hunk->carved = 0;
   poison(hunk->block, hunk_length_);
-  free_head_ = hunk->block;
   hunk->next = hunks_;
   hunks_ = hunk;
   ++hunk_count_;
@@ -351,7 +346,8 @@ bool ALLOCATOR_QK::is_object(const char* address) const {
   const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(address);
   for (const Hunk* hunk = hunks_; hunk; hunk = hunk->next) {
     const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(hunk->block);
-    if (at >= start && at - start < hunk_length_) return (at - start) % object_size_ == 0;
+    if (at >= start && at - start < static_cast<std::uintptr_t>(object_size_) * hunk->carved)
+      return (at - start) % object_size_ == 0;
   }
   return false;
 }
@@ -398,7 +394,14 @@ void* ALLOCATOR_QK::alloc_slow() {
   }
   if (QK_UNLIKELY(!free_head_)) {
     if (hunk_length_ == 0) return ::operator new(requested_size_);
-    make_hunk();
+    // The next object never used, of the newest hunk (the older ones are all in use or
+    // on the chain), or of a new one.
+    if (!hunks_ || hunks_->carved == objects_per_hunk_) make_hunk();
+    char* object = hunks_->block + static_cast<std::size_t>(object_size_) * hunks_->carved++;
+    unpoison(object, object_size_);
+    std::memset(object + mark_offset, 0, 4);
+    ++objects_in_use_;
+    return object;
   }
   char* object = free_head_;
   unpoison(object, object_size_);

@@ -30,10 +30,15 @@ class ALLOCATOR_QK : public Trackable {
   // One hunk: the next (older) hunk, the trace slots (one per object, or none) and the
   // memory block of hunk length bytes. Trace slot k belongs to the object at block offset
   // k × objectSize(); it is empty or holds a trace record.
+  // A block of objects_per_hunk objects. Its objects are handed out in order, each on its
+  // first use (so that a block's pages are touched only as they are needed): the first
+  // `carved` have been in use, and only they are on the free chain or live; the rest were
+  // never touched.
   struct Hunk {
     Hunk* next;
     void** trace_slots;
     char* block;
+    std::uint32_t carved;
   };
 
   // The debug flags, one per word of the option text.

@@ -275,9 +275,10 @@ bool write_detail_file(const ALLOCATOR_QK& allocator, const std::string& path, b
   FdStream file(fd, false);
   const std::uint32_t size = allocator.requestedObjectSize();
   const std::uint32_t step = allocator.objectSize();
-  const std::uint32_t length = allocator.hunkLength();
   std::string line;
   for (const ALLOCATOR_QK::Hunk* hunk = allocator.hunks(); hunk; hunk = hunk->next) {
+    // Only the objects the hunk has handed out: the rest were never written.
+    const std::uint32_t length = step * hunk->carved;
     for (std::uint32_t offset = 0, k = 0; step && size >= 14 && offset + step <= length; offset += step, ++k) {
       const char* object = hunk->block + offset;
       if (allocator.holdsFreeMark(object)) continue;
