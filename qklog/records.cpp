@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "platform/clock/clock.h"
+#include "log/memlgqk.h"
 #include "qklog/view.h"
 #include "string/Regex.h"
 #include "string/regexp.h"
@@ -206,7 +207,7 @@ bool RecordFilter::set(const std::string& name, const std::string& value, std::t
   } else if (name == "pid") {
     long long pid = 0;
     if (!value.empty() && digit(value[0]) && whole_number(value, &pid) && pid <= 0x7FFFFFFFLL) {
-      pid_ = reduced_process_id(pid);
+      pid_ = memlgqk_reduced_process_id(pid);
       return true;
     }
     *error = "--pid needs a process id (a number from 0), not " + shown;
