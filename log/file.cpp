@@ -17,6 +17,7 @@
 #include "log/detail/logstate.h"
 #include "log/fixed_field.h"
 #include "log/logfile_names.h"
+#include "log/record_layout.h"
 #include "platform/files/file_calls.h"
 #include "platform/files/files.h"
 #include "platform/process/process.h"
@@ -347,9 +348,9 @@ bool writeHeader(int fd) {
 // Last reason was: <error text>"
 bool writeLostLine(int fd, const char* prefix, int lost) {
   char line[320];
-  int n = std::snprintf(line, sizeof line,
-                        "%-51.51s==========> Was unable to write the last %d messages. Last reason was: %s\n",
-                        prefix, lost, error_text(last_error.load()));
+  int n = std::snprintf(line, sizeof line, "%-*.*s%s Was unable to write the last %d messages. Last reason was: %s\n",
+                        LOG_LOST_LINE_AT, LOG_LOST_LINE_AT, prefix, LOG_LOST_MARK, lost,
+                        error_text(last_error.load()));
   if (n < 0) return false;
   const std::size_t length = std::min(static_cast<std::size_t>(n), sizeof line - 1);
   return writeWhole(fd, line, length);

@@ -354,7 +354,9 @@ FilterChange add_filter(MEMORY_LGQK* block, const FilterSelector& selector, std:
   const bool raised = raise_busy(block);
   entry.level = level;
   entry.process_id = selector.kind == LOG_FILTER_PROCESS_ID ? selector.process_id : 0;
-  field_set(entry.name, sizeof entry.name, selector.kind != LOG_FILTER_PROCESS_ID ? selector.name.c_str() : "");
+  std::memset(entry.name, 0, sizeof entry.name);
+  if (selector.kind != LOG_FILTER_PROCESS_ID)
+    std::memcpy(entry.name, selector.name.data(), std::min(selector.name.size(), kFilterNameMax));
   store_kind(&entry, selector.kind);
   lower_busy(block, raised);
   memlgqk_filters_changed(block);
