@@ -331,13 +331,14 @@ bool writeHeader(int fd) {
   const platform::ClockReading now = logimpl::clock();
   char line[192];
   int n;
+  const int lead = LOG_HEADER_SECONDS_AT, seconds = LOG_HEADER_SECONDS_WIDTH, host = LOG_RECORD_HOST_WIDTH;
   if (s != 0)
-    n = std::snprintf(line, sizeof line, "%%%%   %+9lld.%2lld %-14.14s %lld.%02d     %7d %1d\n", s, h,
-                      log_process.host, now.seconds, logimpl::hundredths(now.milliseconds),
-                      now.timezone_minutes, now.daylight);
+    n = std::snprintf(line, sizeof line, "%-*s%+*lld.%2lld %-*.*s %lld.%02d     %7d %1d\n", lead, LOG_HEADER_MARK,
+                      seconds, s, h, host, host, log_process.host, now.seconds,
+                      logimpl::hundredths(now.milliseconds), now.timezone_minutes, now.daylight);
   else
-    n = std::snprintf(line, sizeof line, "%%%%   %9s.%02lld %-14.14s %lld.%02d     %7d %1d\n",
-                      m < 0 ? "-0" : "+0", h, log_process.host, now.seconds,
+    n = std::snprintf(line, sizeof line, "%-*s%*s.%02lld %-*.*s %lld.%02d     %7d %1d\n", lead, LOG_HEADER_MARK,
+                      seconds, m < 0 ? "-0" : "+0", h, host, host, log_process.host, now.seconds,
                       logimpl::hundredths(now.milliseconds), now.timezone_minutes, now.daylight);
   if (n < 0) return false;
   const std::size_t length = std::min(static_cast<std::size_t>(n), sizeof line - 1);

@@ -37,7 +37,15 @@ static_assert(LOG_RECORD_PREFIX_WIDTH == 99, "the record prefix is 99 characters
 const int LOG_LOST_LINE_AT = LOG_RECORD_PID_AT;
 const char LOG_LOST_MARK[] = "==========>";
 
-// The first two characters of a header line.
+// A header line: the header mark, spaces up to the offset's seconds (signed, right-aligned
+// in their field), '.', its hundredths, then the host, the clock and the time zone:
+//
+//   %%       +3600.25 myhost         1800000000.27         -60 0
 const char LOG_HEADER_MARK[] = "%%";
+const int LOG_HEADER_SECONDS_AT = 5;
+const int LOG_HEADER_SECONDS_WIDTH = 9;
+const int LOG_HEADER_POINT_AT = LOG_HEADER_SECONDS_AT + LOG_HEADER_SECONDS_WIDTH;
+const int LOG_HEADER_HUNDREDTHS_AT = LOG_HEADER_POINT_AT + 1;
+const int LOG_HEADER_HUNDREDTHS_WIDTH = 2;
 
 #endif

@@ -170,9 +170,14 @@ LogLine parse_log_line(const std::string& text, const LocalTime& now) {
 FileOffset parse_header(const std::string& line) {
   FileOffset offset;
   long long seconds = 0, hundredths = 0;
-  const std::string whole = trimmed(line, 5, 9);
-  if (line.compare(0, 5, "%%   ") != 0 || line.size() < 17 || line[14] != '.' || whole.empty() ||
-      !whole_number(whole, &seconds) || !whole_number(trimmed(line, 15, 2), &hundredths) || hundredths < 0)
+  // The mark and the spaces before the seconds.
+  std::string lead(LOG_HEADER_MARK);
+  lead.resize(LOG_HEADER_SECONDS_AT, ' ');
+  const std::string whole = trimmed(line, LOG_HEADER_SECONDS_AT, LOG_HEADER_SECONDS_WIDTH);
+  if (line.compare(0, lead.size(), lead) != 0 || line.size() < LOG_HEADER_HUNDREDTHS_AT + LOG_HEADER_HUNDREDTHS_WIDTH ||
+      line[LOG_HEADER_POINT_AT] != '.' || whole.empty() || !whole_number(whole, &seconds) ||
+      !whole_number(trimmed(line, LOG_HEADER_HUNDREDTHS_AT, LOG_HEADER_HUNDREDTHS_WIDTH), &hundredths) ||
+      hundredths < 0)
     return offset;
   offset.set = true;
   offset.hundredths = (seconds < 0 ? -seconds : seconds) * 100 + hundredths;
