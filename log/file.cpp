@@ -15,6 +15,9 @@
 #include "log/internal/block.h"
 #include "log/internal/record.h"
 #include "log/detail/logstate.h"
+#include "log/fixed_field.h"
+#include "log/logfile_names.h"
+#include "log/record_layout.h"
 #include "platform/files/file_calls.h"
 #include "platform/files/files.h"
 #include "platform/process/process.h"
@@ -83,9 +86,7 @@ struct LastEnd {
 };
 LastEnd last_end[LOG_FILE_TABLE_ENTRIES];
 
-// Room for the longest path a file can have: a log directory of 259 characters, the
-// entry's directory and the expanded pattern (63 each, "%9" printing nine digits).
-constexpr std::size_t kPathSize = 1024;
+constexpr std::size_t kPathSize = LOG_FILE_PATH_SIZE;
 
 // False when the block's lock cannot be had: nothing it guards may then be touched, and
 // it is not released.
@@ -95,33 +96,6 @@ void unlockBlock() {
 }
 
 FileEntry* entryAt(int index) { return &block_base->files[index]; }
-
-// A text field of the block equals the text: compared within the field only.
-bool fieldEquals(const char* field, std::size_t size, const char* text) {
-  std::size_t n = strnlen(field, size);
-  return n == std::strlen(text) && std::memcmp(field, text, n) == 0;
-}
-
-void setField(char* field, std::size_t size, const char* text) {
-  std::memset(field, 0, size);
-  logimpl::copyText(field, size, text);
-}
-
-// How many numbers "%0" to "%4" cycle through. A digit from 5 to 9 prints that many digits
-// but cycles through 10000 numbers like "%4", which keeps the search for the newest file
-// at the first open bounded.
-int ringSize(int digit) {
-  static const int sizes[] = {2, 10, 100, 1000, 10000};
-  return digit >= 0 && digit <= 4 ? sizes[digit] : 10000;
-}
-
-// The digit of the last '%' followed by a digit, or 0.
-int numberDigit(const char* pattern) {
-  int digit = 0;
-  for (const char* p = pattern; *p; ++p)
-    if (p[0] == '%' && p[1] >= '0' && p[1] <= '9') digit = p[1] - '0';
-  return digit;
-}
 
 // The current number of an entry moved on by one; the shared counter wraps rather than
 // overflows.
@@ -166,43 +140,14 @@ void expandPattern(const char* pattern, char* out, std::size_t size) {
   logimpl::copyText(out, size, text.c_str());
 }
 
-// Appends the text to out (holding n characters) within kPathSize.
-void appendText(char* out, std::size_t& n, const char* text) {
-  while (*text && n < kPathSize - 1) out[n++] = *text++;
-}
-
-// The path of the number: log directory, directory, pattern with "%d" as the number.
+// The path of the number: log directory, directory, numbered file name.
 void buildPath(const char* directory, const char* pattern, std::int32_t number, char* out) {
-  std::size_t n = 0;
-  appendText(out, n, log_directory);
-  appendText(out, n, "/");
-  appendText(out, n, directory);
-  appendText(out, n, "/");
-  for (const char* p = pattern; *p && n < kPathSize - 1; ++p) {
-    if (p[0] == '%' && p[1] >= '0' && p[1] <= '9') {
-      const int digit = p[1] - '0';
-      const int ring = ringSize(digit);
-      int value = static_cast<int>(number % ring);
-      if (value < 0) value += ring;
-      char digits[12];
-      int width = 0;
-      do {
-        digits[width++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-      } while (value > 0);
-      while (width < digit) digits[width++] = '0';
-      while (width > 0 && n < kPathSize - 1) out[n++] = digits[--width];
-      ++p;
-    } else {
-      out[n++] = *p;
-    }
-  }
-  out[n] = '\0';
+  log_file_path(log_directory, directory, pattern, number, out, kPathSize);
 }
 
 // The number of the most recently modified existing file (the highest on a tie), or 0.
 std::int32_t initialNumber(const LogFile::Names& names) {
-  const int ring = ringSize(numberDigit(names.pattern));
+  const int ring = log_file_ring(names.pattern, std::strlen(names.pattern));
   std::int32_t best = 0;
   long long newest = 0;
   bool found = false;
@@ -386,13 +331,14 @@ bool writeHeader(int fd) {
   const platform::ClockReading now = logimpl::clock();
   char line[192];
   int n;
+  const int lead = LOG_HEADER_SECONDS_AT, seconds = LOG_HEADER_SECONDS_WIDTH, host = LOG_RECORD_HOST_WIDTH;
   if (s != 0)
-    n = std::snprintf(line, sizeof line, "%%%%   %+9lld.%2lld %-14.14s %lld.%02d     %7d %1d\n", s, h,
-                      log_process.host, now.seconds, logimpl::hundredths(now.milliseconds),
-                      now.timezone_minutes, now.daylight);
+    n = std::snprintf(line, sizeof line, "%-*s%+*lld.%2lld %-*.*s %lld.%02d     %7d %1d\n", lead, LOG_HEADER_MARK,
+                      seconds, s, h, host, host, log_process.host, now.seconds,
+                      logimpl::hundredths(now.milliseconds), now.timezone_minutes, now.daylight);
   else
-    n = std::snprintf(line, sizeof line, "%%%%   %9s.%02lld %-14.14s %lld.%02d     %7d %1d\n",
-                      m < 0 ? "-0" : "+0", h, log_process.host, now.seconds,
+    n = std::snprintf(line, sizeof line, "%-*s%*s.%02lld %-*.*s %lld.%02d     %7d %1d\n", lead, LOG_HEADER_MARK,
+                      seconds, m < 0 ? "-0" : "+0", h, host, host, log_process.host, now.seconds,
                       logimpl::hundredths(now.milliseconds), now.timezone_minutes, now.daylight);
   if (n < 0) return false;
   const std::size_t length = std::min(static_cast<std::size_t>(n), sizeof line - 1);
@@ -403,9 +349,9 @@ bool writeHeader(int fd) {
 // Last reason was: <error text>"
 bool writeLostLine(int fd, const char* prefix, int lost) {
   char line[320];
-  int n = std::snprintf(line, sizeof line,
-                        "%-51.51s==========> Was unable to write the last %d messages. Last reason was: %s\n",
-                        prefix, lost, error_text(last_error.load()));
+  int n = std::snprintf(line, sizeof line, "%-*.*s%s Was unable to write the last %d messages. Last reason was: %s\n",
+                        LOG_LOST_LINE_AT, LOG_LOST_LINE_AT, prefix, LOG_LOST_MARK, lost,
+                        error_text(last_error.load()));
   if (n < 0) return false;
   const std::size_t length = std::min(static_cast<std::size_t>(n), sizeof line - 1);
   return writeWhole(fd, line, length);
@@ -549,7 +495,7 @@ void* (*allocateLine)(std::size_t size) = std::malloc;
 void attachLogBlock(MEMORY_LGQK* block, bool (*lock)(), void (*unlock)(), bool with_files) {
   char directory[LOG_DIRECTORY_MAX + 1] = "";
   if (block) {
-    const std::size_t n = strnlen(block->log_directory, LOG_DIRECTORY_MAX);
+    const std::size_t n = field_length(block->log_directory, LOG_DIRECTORY_MAX);
     std::memcpy(directory, block->log_directory, n);
     directory[n] = '\0';
   }
@@ -686,8 +632,8 @@ LogFile* LogFile::open(const char* directory, const char* pattern, int options) 
       if (free_index < 0) free_index = i;
       continue;
     }
-    if (fieldEquals(e->directory, sizeof e->directory, names.directory) &&
-        fieldEquals(e->pattern, sizeof e->pattern, names.pattern)) {
+    if (field_equals(e->directory, sizeof e->directory, names.directory) &&
+        field_equals(e->pattern, sizeof e->pattern, names.pattern)) {
       index = i;
       break;
     }
@@ -701,8 +647,8 @@ LogFile* LogFile::open(const char* directory, const char* pattern, int options) 
       fatalError("LOGGER:  File table full");
     }
     index = free_index;
-    setField(entryAt(index)->directory, sizeof entryAt(index)->directory, names.directory);
-    setField(entryAt(index)->pattern, sizeof entryAt(index)->pattern, names.pattern);
+    field_set(entryAt(index)->directory, sizeof entryAt(index)->directory, names.directory);
+    field_set(entryAt(index)->pattern, sizeof entryAt(index)->pattern, names.pattern);
   }
   FileEntry* e = entryAt(index);
   e->open_count = nextNumber(e->open_count);

@@ -21,6 +21,7 @@
 #include "log/internal/block.h"
 #include "log/internal/record.h"
 #include "log/detail/logstate.h"
+#include "log/logfile_names.h"
 #include "platform/environment/environment.h"
 #include "platform/files/file_calls.h"
 #include "platform/files/files.h"
@@ -181,6 +182,31 @@ TEST_F(LogFileTest, SizeRuleRotatesThroughTheRingAndBack) {
   EXPECT_EQ(line(text + "0"), contents("app.0"));
   EXPECT_EQ(10, entry(0).file_number);
   EXPECT_EQ(1, entry(0).records);
+}
+
+TEST_F(LogFileTest, EveryFileOfTheRingIsWhereTheNamingRuleSays) {
+  const char pattern[] = "w%0x%2.log";  // the last digit makes the ring: 100 numbers
+  EXPECT_EQ(100, log_file_ring(pattern, std::strlen(pattern)));
+  LogFile* f = open(pattern, 0x10000, "sub");
+  ASSERT_NE(nullptr, f);
+  f->setMaxRecords(1);  // two records a file
+  for (int i = 0; i < 8; ++i) write(f, std::to_string(i));
+  EXPECT_EQ(3, entry(0).file_number);
+  for (int n = 0; n < 4; ++n) {
+    char path[LOG_FILE_PATH_SIZE];
+    log_file_path(block_.log_directory, "sub", pattern, n, path, sizeof path);
+    EXPECT_EQ(line(std::to_string(2 * n)) + line(std::to_string(2 * n + 1)), testsupport::read_file(path)) << path;
+  }
+  EXPECT_TRUE(fs::exists(fs::path(dir_.path()) / "sub" / "w1x03.log"));
+
+  // Names are cut as snprintf cuts them, and say how long they would be.
+  char name[5];
+  EXPECT_EQ(8u, log_file_name(LOG_STDLOG_PATTERN, std::strlen(LOG_STDLOG_PATTERN), -7, name, sizeof name));
+  EXPECT_STREQ("stdl", name);
+  EXPECT_EQ(8u, log_file_name(LOG_STDLOG_PATTERN, std::strlen(LOG_STDLOG_PATTERN), -7, nullptr, 0));
+  char full[16];
+  log_file_name(LOG_STDLOG_PATTERN, std::strlen(LOG_STDLOG_PATTERN), -7, full, sizeof full);
+  EXPECT_STREQ("stdlog.3", full);
 }
 
 TEST_F(LogFileTest, HeaderLineCarriesTheTimeOffset) {

@@ -14,26 +14,23 @@ LogProcessSettings log_process = {};
 LogSink* log_sinks = nullptr;
 std::mutex log_sinks_mutex;
 
-namespace {
-
-struct LevelEntry {
-  const char* name;
-  int level;
-};
-
-// Parsed in this order; named in any order (the names are unique).
-const LevelEntry level_table[] = {
-    {"VERBOSE", VERBOSE},         {"TRACE", TRACE},
-    {"MILESTONE", MILESTONE},     {"INFORMATION", INFORMATION},
-    {"WARNING", WARNING},         {"ERROR", ERROR},
-    {"SEVERE_ERROR", SEVERE_ERROR}, {"SIGNIFICANT", SIGNIFICANT},
-    {"RESTART", RESTART},         {"EXIT", EXIT},
-    {"FATAL", FATAL},             {"MINIMUM", MINIMUM},
+const LogLevelName log_level_names[LOG_LEVEL_NAMES] = {
+    {"FATAL", FATAL},
+    {"EXIT", EXIT},
+    {"RESTART", RESTART},
+    {"SIGNIFICANT", SIGNIFICANT},
+    {"SEVERE_ERROR", SEVERE_ERROR},
+    {"ERROR", ERROR},
+    {"WARNING", WARNING},
+    {"INFORMATION", INFORMATION},
+    {"MILESTONE", MILESTONE},
+    {"TRACE", TRACE},
+    {"VERBOSE", VERBOSE},
+    {"MINIMUM", MINIMUM},
     {"ABS_MINIMUM", ABS_MINIMUM},
 };
 
-// The threshold names are no message levels and are written as numbers.
-bool isThresholdName(int level) { return level == MINIMUM || level == ABS_MINIMUM; }
+namespace {
 
 // Per thread: a level without a name is formatted into every record prefix.
 thread_local char level_number_text[16];
@@ -47,7 +44,7 @@ int parseLevel(const char* text) {
   if (n < sizeof upper) {
     for (std::size_t i = 0; i <= n; ++i)
       upper[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
-    for (const LevelEntry& e : level_table)
+    for (const LogLevelName& e : log_level_names)
       if (std::strcmp(upper, e.name) == 0) return e.level & 0x7FFF;
   }
   // Read as a 32-bit long reads it on every build: a number beyond its range counts as
@@ -59,9 +56,8 @@ int parseLevel(const char* text) {
 }
 
 const char* levelName(int level) {
-  if (!isThresholdName(level))
-    for (const LevelEntry& e : level_table)
-      if (e.level == level) return e.name;
+  for (int i = 0; i < LOG_MESSAGE_LEVEL_NAMES; ++i)
+    if (log_level_names[i].level == level) return log_level_names[i].name;
   std::snprintf(level_number_text, sizeof level_number_text, "%d", level);
   return level_number_text;
 }

@@ -15,6 +15,7 @@
 #include "log/internal/block.h"
 #include "log/internal/record.h"
 #include "log/detail/logstate.h"
+#include "log/logfile_names.h"
 #include "platform/process/process.h"
 
 LOGGER_QK* stdlog = nullptr;
@@ -106,8 +107,7 @@ void startLogProcess() {
   const long full_pid = static_cast<long>(platform::process_id());
   applyProgramName(s, defaultProgramName(), full_pid);
   logimpl::copyText(program_name, sizeof program_name, s.process_name);
-  s.pid = static_cast<int>(full_pid % 100000);
-  if (s.pid < 0) s.pid = -s.pid;
+  s.pid = memlgqk_reduced_process_id(full_pid);
 
   MEMORY_LGQK* block = memlgqk_create(s.mode);
 
@@ -138,8 +138,8 @@ LogSink* defaultLogSink() {
   if (making_default_sink) return nullptr;
   making_default_sink = true;
   startLogProcess();
-  const char* pattern = log_process.file_override[0] ? log_process.file_override : "stdlog.%1";
-  LogSink* sink = new LogSink(".", pattern, 0x10000);
+  const char* pattern = log_process.file_override[0] ? log_process.file_override : LOG_STDLOG_PATTERN;
+  LogSink* sink = new LogSink(LOG_STDLOG_DIRECTORY, pattern, 0x10000);
   std::set_new_handler(logNewHandler);
   making_default_sink = false;
   default_sink.store(sink, std::memory_order_release);

@@ -9,6 +9,7 @@
 #include "log/internal/block.h"
 #include "log/internal/record.h"
 #include "log/detail/logstate.h"
+#include "log/record_layout.h"
 #include "platform/files/files.h"
 
 namespace logimpl {
@@ -58,8 +59,8 @@ char* putText(char* out, const char* text, std::size_t width) {
 
 }  // namespace
 
-// The prefix is "%02d/%02d %02d:%02d:%02d.%02d %-14.14s %-17.17s %7d %-12.12s %-20.20s %5d ",
-// written out by hand: records come often, and this is most of their formatting.
+// The prefix is "%02d/%02d %02d:%02d:%02d.%02d %-14.14s %-17.17s %7d %-12.12s %-20.20s %5d "
+// (the widths of log/record_layout.h), written out by hand: records come often, and this is most of their formatting.
 int formatPrefix(char* out, const platform::ClockReading& now, const char* host,
                  const char* process, int pid, int level, const char* source_base, int line) {
   // Records come many to a second: the local time of the last second is kept.
@@ -83,17 +84,17 @@ int formatPrefix(char* out, const platform::ClockReading& now, const char* host,
   *p++ = '.';
   p = putNumber(p, hundredths(now.milliseconds), 2, '0');
   *p++ = ' ';
-  p = putText(p, host, 14);
+  p = putText(p, host, LOG_RECORD_HOST_WIDTH);
   *p++ = ' ';
-  p = putText(p, process, 17);
+  p = putText(p, process, LOG_RECORD_PROCESS_WIDTH);
   *p++ = ' ';
-  p = putNumber(p, pid % 10000000, 7, ' ');
+  p = putNumber(p, pid % 10000000, LOG_RECORD_PID_WIDTH, ' ');
   *p++ = ' ';
-  p = putText(p, levelName(level), 12);
+  p = putText(p, levelName(level), LOG_RECORD_LEVEL_WIDTH);
   *p++ = ' ';
-  p = putText(p, source_base, 20);
+  p = putText(p, source_base, LOG_RECORD_SOURCE_WIDTH);
   *p++ = ' ';
-  p = putNumber(p, line, 5, ' ');
+  p = putNumber(p, line, LOG_RECORD_LINE_WIDTH, ' ');
   *p++ = ' ';
   *p = '\0';
   return static_cast<int>(p - out);

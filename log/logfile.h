@@ -27,7 +27,8 @@ struct LogFileTableEntry;
 //
 // The pattern's "%p", "%n" and "%h" become the process id, process name and host name;
 // "%0" to "%4" are the file number printed with that many digits, cycling through 2, 10,
-// 100, 1000 and 10000 numbers ("%5" to "%9" print more digits but cycle like "%4").
+// 100, 1000 and 10000 numbers ("%5" to "%9" print more digits but cycle like "%4"), as
+// log/logfile_names.h names the files.
 class LogFile {
  public:
   // Takes (or makes) the entry for the directory and pattern; nullptr without a block.

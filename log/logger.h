@@ -37,6 +37,17 @@ enum LogLevel : int {
 };
 #pragma pop_macro("ERROR")
 
+// The level names, most important first: the eleven message levels from FATAL to VERBOSE,
+// then the two threshold names, which name no message level (a record of level 60 or 50
+// shows the number). parseLevel reads all of them, levelName writes the message levels.
+struct LogLevelName {
+  const char* name;
+  int level;
+};
+const int LOG_LEVEL_NAMES = 13;
+const int LOG_MESSAGE_LEVEL_NAMES = 11;
+extern const LogLevelName log_level_names[LOG_LEVEL_NAMES];
+
 class LogSink;
 
 class LOGGER_QK {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "log/internal/record.h"
+#include "log/record_layout.h"
 #include "log/detail/logstate.h"
 #include "platform/stackwalk/stacktrace_seam.h"
 #include "tests/support/test_child.h"
@@ -68,6 +69,28 @@ class LoggerTest : public ::testing::Test {
   testsupport::ScopedOverride<platform::StackTextSource> no_engine_{platform::set_stack_text_source, nullptr};
   int saved_level_ = 0;
 };
+
+TEST(LogPrefix, EachFieldBeginsAtItsColumnCutToItsWidth) {
+  const std::string p = prefixFor(270, SEVERE_ERROR, "src/ffffffffffffffffffffffff.cpp", 12345,
+                                  "hhhhhhhhhhhhhhhhhh", "pppppppppppppppppppp", 1234567);
+  ASSERT_EQ(static_cast<std::size_t>(LOG_RECORD_PREFIX_WIDTH), p.size()) << p;
+  const struct {
+    int at, width;
+    std::string text;
+  } fields[] = {
+      {LOG_RECORD_HOST_AT, LOG_RECORD_HOST_WIDTH, std::string(14, 'h')},
+      {LOG_RECORD_PROCESS_AT, LOG_RECORD_PROCESS_WIDTH, std::string(17, 'p')},
+      {LOG_RECORD_PID_AT, LOG_RECORD_PID_WIDTH, "1234567"},
+      {LOG_RECORD_LEVEL_AT, LOG_RECORD_LEVEL_WIDTH, "SEVERE_ERROR"},
+      {LOG_RECORD_SOURCE_AT, LOG_RECORD_SOURCE_WIDTH, std::string(20, 'f')},
+      {LOG_RECORD_LINE_AT, LOG_RECORD_LINE_WIDTH, "12345"},
+  };
+  for (const auto& f : fields) {
+    EXPECT_EQ(f.text, p.substr(f.at, f.width)) << p;
+    EXPECT_EQ(' ', p[f.at - 1]) << f.at;
+  }
+  EXPECT_EQ(' ', p.back());
+}
 
 TEST(LogLevels, ParseNamesInAnyCaseAndNumbers) {
   EXPECT_EQ(0, parseLevel(nullptr));

@@ -17,6 +17,8 @@
 #include "env/qkos.h"
 #include "env/shmem.h"
 #include "log/detail/logstate.h"
+#include "log/fixed_field.h"
+#include "log/logfile_names.h"
 #include "platform/files/files.h"
 #include "platform/named_lock/named_lock.h"
 
@@ -47,17 +49,6 @@ std::recursive_mutex& private_mutex() {
 
 bool marker_set(const MEMORY_LGQK* b) {
   return std::memcmp(b->marker, LOG_BLOCK_MARKER, sizeof LOG_BLOCK_MARKER) == 0;
-}
-
-// The text of a block field up to its zero byte or the field's end.
-std::string field_text(const char* field, std::size_t size) {
-  return std::string(field, strnlen(field, size));
-}
-
-bool field_equals(const char* field, std::size_t size, const char* text) {
-  if (!text) return false;
-  std::size_t n = strnlen(field, size);
-  return std::strlen(text) == n && std::memcmp(field, text, n) == 0;
 }
 
 // '\\' becomes '/', and one trailing '/' goes (a lone "/" stays the root).
@@ -114,8 +105,7 @@ class DirectoryTrial {
     if (!status.is_directory) return fail(path + " is not a directory.");
     if (!platform::access_path(path.c_str(), platform::access_read_write))
       return fail("Cannot access " + path + " Err:" + error_number());
-    std::memset(block_->log_directory, 0, sizeof block_->log_directory);
-    std::memcpy(block_->log_directory, path.data(), path.size());
+    field_set(block_->log_directory, sizeof block_->log_directory, path.c_str());
     return true;
   }
 
@@ -181,8 +171,7 @@ void give_up_sharing(const platform::SystemError& why) {
 // False when an object in the way keeps the mutex from being made.
 bool make_mutex(int key) {
   if (block_mutex) return true;
-  char name[32];
-  std::snprintf(name, sizeof name, "QK_SEM%08x", static_cast<unsigned>(key));
+  const std::string name = memlgqk_mutex_name(key);
   auto* mutex = new platform::NamedLock(name, platform::NamedLock::everyone, shm_directory());
   if (!mutex->ok()) {
     if (mutex->failure().object_in_the_way) {
@@ -195,7 +184,7 @@ bool make_mutex(int key) {
     fatalError("LOGGER: Couldn't get my semaphore :", code);
   }
   block_mutex = mutex;
-  std::memcpy(block_mutex_name, name, sizeof block_mutex_name);
+  field_set(block_mutex_name, sizeof block_mutex_name, name.c_str());
   return true;
 }
 
@@ -343,7 +332,10 @@ MEMORY_LGQK* memlgqk_create(int log_mode) {
 MEMORY_LGQK* memlgqk_block() { return block; }
 
 std::size_t memlgqk_longest_log_directory() {
-  const std::size_t file_room = std::strlen("/./stdlog.0");
+  // The shortest path of a file in it: "/./stdlog.0".
+  char shortest[LOG_FILE_PATH_SIZE];
+  const std::size_t file_room =
+      log_file_path("", LOG_STDLOG_DIRECTORY, LOG_STDLOG_PATTERN, 0, shortest, sizeof shortest);
   const std::size_t longest = platform::longest_path();
   return longest > LOG_DIRECTORY_MAX + file_room ? LOG_DIRECTORY_MAX : longest - file_room;
 }

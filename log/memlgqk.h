@@ -64,11 +64,18 @@ enum LogFilterKind : std::uint32_t {
   LOG_FILTER_SOURCE_FILE = 3,
 };
 
+// The process id as the logger knows it: in records, in filter entries of kind 1 and in
+// its own tests of them, the system's id modulo 100000, without a sign.
+inline std::int32_t memlgqk_reduced_process_id(long long pid) {
+  const long long reduced = pid % 100000;
+  return static_cast<std::int32_t>(reduced < 0 ? -reduced : reduced);
+}
+
 // One entry of the filter table, 116 bytes.
 struct LogFilterEntry {
   std::uint32_t kind;        // LogFilterKind
   std::int32_t level;        // a matching message passes when its rank is below this
-  std::int32_t process_id;   // kind 1: the logger's reduced process id
+  std::int32_t process_id;   // kind 1: the logger's reduced process id (memlgqk_reduced_process_id)
   char name[104];            // kind 2: the shown process name; kind 3: a source base name
 };
 

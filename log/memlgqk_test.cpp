@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "log/detail/logstate.h"
+#include "log/fixed_field.h"
 #include "log/logger.h"
 #include "platform/files/files.h"
 #include "platform/process/process.h"
@@ -216,6 +217,28 @@ TEST_F(BlockBytes, NamesWithoutZeroByteAreReadWithinTheirField) {
   std::memset(&bytes[10484], 'd', 276);
   char dir[LOG_DIRECTORY_MAX + 1];
   EXPECT_EQ(std::string(memlgqk_log_directory(block(), dir)), std::string(259, 'd'));
+}
+
+TEST(FixedField, TextsAreStoredCutAndZeroFilledAndReadWithinTheField) {
+  char field[6];
+  std::memset(field, 'x', sizeof field);
+  field_set(field, sizeof field, "abcdefgh");
+  EXPECT_EQ(std::string(field, sizeof field), std::string("abcde\0", 6));
+  EXPECT_TRUE(field_equals(field, sizeof field, "abcde"));
+  EXPECT_FALSE(field_equals(field, sizeof field, "abcdef"));
+  EXPECT_FALSE(field_equals(field, sizeof field, nullptr));
+  field_set(field, sizeof field, "ab");
+  EXPECT_EQ(std::string(field, sizeof field), std::string("ab\0\0\0\0", 6));
+  field_set(field, sizeof field, nullptr);
+  EXPECT_EQ(field_text(field, sizeof field), "");
+  std::memset(field, 'q', sizeof field);  // another program's text without its zero byte
+  EXPECT_EQ(field_text(field, sizeof field), "qqqqqq");
+  EXPECT_TRUE(field_equals(field, sizeof field, "qqqqqq"));
+  EXPECT_FALSE(field_equals(field, sizeof field, "qqqqqqq"));
+
+  EXPECT_EQ(memlgqk_reduced_process_id(1234567), 34567);
+  EXPECT_EQ(memlgqk_reduced_process_id(-1234567), 34567);
+  EXPECT_EQ(memlgqk_reduced_process_id(99999), 99999);
 }
 
 TEST_F(BlockBytes, RemovingAFileFilterClearsTheFirstMatch) {

@@ -89,9 +89,8 @@ std::string config_text(const EnvLoadReport& report, const ConfigContext& c) {
     out << "key            QK_KEY is not set: the installation has no shared log block\n";
     return out.str();
   }
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(c.block_key));
-  out << "key            " << shown(c.key_text) << " (block " << c.block_key << ", mutex QK_SEM" << hex << ")\n";
+  out << "key            " << shown(c.key_text) << " (block " << c.block_key << ", mutex "
+      << memlgqk_mutex_name(c.block_key) << ")\n";
   out << "block          " << shown(c.backing_file) << ": ";
   if (!c.block_state.empty()) {
     out << c.block_state << "\n";

@@ -405,7 +405,7 @@ bool read_selector(const Arguments& args, qklog::FilterSelector* selector, std::
       return false;
     }
     selector->kind = LOG_FILTER_PROCESS_ID;
-    selector->process_id = qklog::reduced_process_id(pid);
+    selector->process_id = memlgqk_reduced_process_id(pid);
   }
   for (const char* name : {"process", "source"}) {
     if (!args.has(name)) continue;

@@ -6,6 +6,8 @@
 #include <tuple>
 
 #include "platform/clock/clock.h"
+#include "log/memlgqk.h"
+#include "log/record_layout.h"
 #include "qklog/view.h"
 #include "string/Regex.h"
 #include "string/regexp.h"
@@ -14,12 +16,16 @@ namespace qklog {
 
 namespace {
 
-// Where the prefix's fields stand: "MM/DD HH:MM:SS.hh host process pid level source line ".
-const std::size_t kPrefix = 99;
-const std::size_t kHost = 18, kProcess = 33, kPid = 51, kLevel = 59, kSource = 72, kLine = 93;
-// A lost-record line keeps the prefix up to the process name, then this.
-const std::size_t kLostAt = 51;
-const char kLostMark[] = "==========>";
+// Where the prefix's fields stand, as the writers lay them out: "MM/DD HH:MM:SS.hh host
+// process pid level source line ".
+const std::size_t kPrefix = LOG_RECORD_PREFIX_WIDTH;
+const std::size_t kHost = LOG_RECORD_HOST_AT, kProcess = LOG_RECORD_PROCESS_AT, kPid = LOG_RECORD_PID_AT,
+                  kLevel = LOG_RECORD_LEVEL_AT, kSource = LOG_RECORD_SOURCE_AT, kLine = LOG_RECORD_LINE_AT;
+// A lost-record line keeps the prefix up to the process name, then the lost mark.
+const std::size_t kLostAt = LOG_LOST_LINE_AT;
+const char* const kLostMark = LOG_LOST_MARK;
+const std::size_t kLostMarkLength = sizeof LOG_LOST_MARK - 1;
+const std::size_t kHeaderMarkLength = sizeof LOG_HEADER_MARK - 1;
 
 bool digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -129,14 +135,14 @@ LocalTime local_time(std::time_t seconds) {
 LogLine parse_log_line(const std::string& text, const LocalTime& now) {
   LogLine line;
   line.text = text;
-  if (text.compare(0, 2, "%%") == 0) {
+  if (text.compare(0, kHeaderMarkLength, LOG_HEADER_MARK) == 0) {
     line.kind = LogLine::header;
     return line;
   }
   LocalTime t;
   if (!parse_record_time(text, true, &t) || text[17] != ' ') return line;
   t.year = year_before(t, now);
-  if (text.size() >= kLostAt + sizeof kLostMark - 1 && text.compare(kLostAt, sizeof kLostMark - 1, kLostMark) == 0 &&
+  if (text.size() >= kLostAt + kLostMarkLength && text.compare(kLostAt, kLostMarkLength, kLostMark) == 0 &&
       text[kProcess - 1] == ' ') {
     line.kind = LogLine::lost;
   } else if (text.size() >= kPrefix - 1 && text[kProcess - 1] == ' ' && text[kPid - 1] == ' ' &&
@@ -164,9 +170,14 @@ LogLine parse_log_line(const std::string& text, const LocalTime& now) {
 FileOffset parse_header(const std::string& line) {
   FileOffset offset;
   long long seconds = 0, hundredths = 0;
-  const std::string whole = trimmed(line, 5, 9);
-  if (line.compare(0, 5, "%%   ") != 0 || line.size() < 17 || line[14] != '.' || whole.empty() ||
-      !whole_number(whole, &seconds) || !whole_number(trimmed(line, 15, 2), &hundredths) || hundredths < 0)
+  // The mark and the spaces before the seconds.
+  std::string lead(LOG_HEADER_MARK);
+  lead.resize(LOG_HEADER_SECONDS_AT, ' ');
+  const std::string whole = trimmed(line, LOG_HEADER_SECONDS_AT, LOG_HEADER_SECONDS_WIDTH);
+  if (line.compare(0, lead.size(), lead) != 0 || line.size() < LOG_HEADER_HUNDREDTHS_AT + LOG_HEADER_HUNDREDTHS_WIDTH ||
+      line[LOG_HEADER_POINT_AT] != '.' || whole.empty() || !whole_number(whole, &seconds) ||
+      !whole_number(trimmed(line, LOG_HEADER_HUNDREDTHS_AT, LOG_HEADER_HUNDREDTHS_WIDTH), &hundredths) ||
+      hundredths < 0)
     return offset;
   offset.set = true;
   offset.hundredths = (seconds < 0 ? -seconds : seconds) * 100 + hundredths;
@@ -206,14 +217,15 @@ bool RecordFilter::set(const std::string& name, const std::string& value, std::t
   } else if (name == "pid") {
     long long pid = 0;
     if (!value.empty() && digit(value[0]) && whole_number(value, &pid) && pid <= 0x7FFFFFFFLL) {
-      pid_ = reduced_process_id(pid);
+      pid_ = memlgqk_reduced_process_id(pid);
       return true;
     }
     *error = "--pid needs a process id (a number from 0), not " + shown;
   } else if (name == "process" || name == "source") {
     if (!value.empty()) {
       // The records show at most this much of the name.
-      (name == "process" ? process_ : source_) = value.substr(0, name == "process" ? 17 : 20);
+      (name == "process" ? process_ : source_) =
+          value.substr(0, name == "process" ? LOG_RECORD_PROCESS_WIDTH : LOG_RECORD_SOURCE_WIDTH);
       return true;
     }
     *error = "--" + name + " needs a name";

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "log/record_layout.h"
 #include "platform/files/files.h"
 #include "platform/process/process.h"
 #include "qklog/records.h"
@@ -98,7 +99,7 @@ class Printer {
   // A line (without its line feed) counts when it is a record the filter lets through; a
   // header line never does.
   bool counts(const std::string& line, const LocalTime& now) const {
-    if (unfiltered()) return line.compare(0, 2, "%%") != 0;
+    if (unfiltered()) return line.compare(0, sizeof LOG_HEADER_MARK - 1, LOG_HEADER_MARK) != 0;
     const LogLine parsed = parse_log_line(without_return(line), now);
     return parsed.kind != LogLine::header && filter_->passes(parsed);
   }

@@ -8,25 +8,12 @@
 #include <ctime>
 #include <sstream>
 
+#include "log/logfile_names.h"
 #include "log/logger.h"
 
 namespace qklog {
 
 namespace {
-
-struct NamedLevel {
-  const char* name;
-  int level;
-};
-
-// Message levels, most important first, then the two threshold names.
-const NamedLevel named_levels[] = {
-    {"FATAL", FATAL},     {"EXIT", EXIT},       {"RESTART", RESTART},   {"SIGNIFICANT", SIGNIFICANT},
-    {"SEVERE_ERROR", SEVERE_ERROR}, {"ERROR", ERROR}, {"WARNING", WARNING}, {"INFORMATION", INFORMATION},
-    {"MILESTONE", MILESTONE}, {"TRACE", TRACE}, {"VERBOSE", VERBOSE},   {"ABS_MINIMUM", ABS_MINIMUM},
-    {"MINIMUM", MINIMUM},
-};
-const int message_levels = 11;
 
 std::string upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -146,8 +133,6 @@ void free_entry(LogFilterEntry* entry) {
 
 }  // namespace
 
-std::string field_text(const char* field, std::size_t size) { return std::string(field, strnlen(field, size)); }
-
 namespace {
 
 // Valid UTF-8 sequences are kept; every other byte is handed to escape.
@@ -186,7 +171,7 @@ std::string json_string(const std::string& text, bool replace_invalid) {
 
 bool parse_level(const std::string& text, int* rank) {
   const std::string name = upper(text);
-  for (const NamedLevel& level : named_levels) {
+  for (const LogLevelName& level : log_level_names) {
     if (name == level.name) {
       *rank = level.level & 0x7FFF;
       return true;
@@ -202,8 +187,8 @@ bool parse_level(const std::string& text, int* rank) {
 std::string level_meaning(std::int32_t stored) {
   if (stored <= 0) return "nothing passes";
   const char* least = nullptr;
-  for (int i = 0; i < message_levels; ++i)
-    if ((named_levels[i].level & 0x7FFF) < stored) least = named_levels[i].name;
+  for (int i = 0; i < LOG_MESSAGE_LEVEL_NAMES; ++i)
+    if ((log_level_names[i].level & 0x7FFF) < stored) least = log_level_names[i].name;
   std::string text = "ranks below " + std::to_string(stored);
   if (least) text += std::string(" (") + least + " and more important)";
   return text;
@@ -227,36 +212,11 @@ bool parse_offset(const std::string& text, std::int32_t* seconds, std::int32_t* 
   return true;
 }
 
-namespace {
-int ring_of(int digit) {
-  static const int rings[] = {2, 10, 100, 1000, 10000};
-  return digit <= 4 ? rings[digit] : 10000;
-}
-}  // namespace
-
-int pattern_ring(const std::string& pattern) {
-  int digit = 0;
-  for (std::size_t i = 0; i + 1 < pattern.size(); ++i)
-    if (pattern[i] == '%' && pattern[i + 1] >= '0' && pattern[i + 1] <= '9') digit = pattern[i + 1] - '0';
-  return ring_of(digit);
-}
+int pattern_ring(const std::string& pattern) { return log_file_ring(pattern.data(), pattern.size()); }
 
 std::string numbered_file_name(const std::string& pattern, std::int32_t number) {
-  std::string name;
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] >= '0' && pattern[i + 1] <= '9') {
-      const int digit = pattern[i + 1] - '0';
-      const int ring = ring_of(digit);
-      int value = static_cast<int>(number % ring);
-      if (value < 0) value += ring;
-      char digits[16];
-      std::snprintf(digits, sizeof digits, "%0*d", digit, value);
-      name += digits;
-      ++i;
-    } else {
-      name += pattern[i];
-    }
-  }
+  std::string name(log_file_name(pattern.data(), pattern.size(), number, nullptr, 0), '\0');
+  log_file_name(pattern.data(), pattern.size(), number, &name[0], name.size() + 1);
   return name;
 }
 
@@ -271,14 +231,17 @@ std::string numbered_file_path(const MEMORY_LGQK& block, int entry, std::int32_t
   const std::string directory = field_text(block.log_directory, LOG_DIRECTORY_MAX);
   const std::string pattern = field_text(e.pattern, sizeof e.pattern);
   if (directory.empty() || pattern.empty()) return "";
-  return directory + "/" + field_text(e.directory, sizeof e.directory) + "/" +
-         numbered_file_name(pattern, number);
+  char path[LOG_FILE_PATH_SIZE];
+  log_file_path(directory.c_str(), field_text(e.directory, sizeof e.directory).c_str(), pattern.c_str(), number,
+                path, sizeof path);
+  return path;
 }
 
 int stdlog_entry(const MEMORY_LGQK& block) {
   for (int i = 0; i < LOG_FILE_TABLE_ENTRIES; ++i) {
     const LogFileTableEntry& e = block.files[i];
-    if (field_text(e.directory, sizeof e.directory) == "." && field_text(e.pattern, sizeof e.pattern) == "stdlog.%1")
+    if (field_equals(e.directory, sizeof e.directory, LOG_STDLOG_DIRECTORY) &&
+        field_equals(e.pattern, sizeof e.pattern, LOG_STDLOG_PATTERN))
       return i;
   }
   return -1;
@@ -319,10 +282,8 @@ std::string filters_json(const MEMORY_LGQK& block) {
 
 std::string status_text(const MEMORY_LGQK& block, const StatusContext& context) {
   std::ostringstream out;
-  char key[16];
-  std::snprintf(key, sizeof key, "%08x", static_cast<unsigned>(context.block_key));
-  out << "key            " << printable(context.key_text) << " (block " << context.block_key << ", mutex QK_SEM" << key
-      << ")\n";
+  out << "key            " << printable(context.key_text) << " (block " << context.block_key << ", mutex "
+      << memlgqk_mutex_name(context.block_key) << ")\n";
   const std::string directory = field_text(block.log_directory, LOG_DIRECTORY_MAX);
   out << "log directory  " << (directory.empty() ? "(none)" : printable(directory)) << "\n";
   out << "time offset    " << offset_text(block) << "\n";
@@ -370,11 +331,6 @@ std::string status_json(const MEMORY_LGQK& block, const StatusContext& context) 
   }
   out << "],\"filter_busy\":" << block.filter_busy << ",\"filters\":" << filters_json(block) << "}\n";
   return out.str();
-}
-
-std::int32_t reduced_process_id(long long pid) {
-  long long reduced = pid % 100000;
-  return static_cast<std::int32_t>(reduced < 0 ? -reduced : reduced);
 }
 
 FilterChange add_filter(MEMORY_LGQK* block, const FilterSelector& selector, std::int32_t level, int* index) {

@@ -2,7 +2,7 @@
 // from the command line so that it can be tested and fuzzed on any bytes.
 //
 // Every field of the block may hold anything (other programs write into it): texts are
-// read only within their fields and shown with unprintable bytes escaped, numbers are
+// read only within their fields (field_text, log/fixed_field.h) and shown with unprintable bytes escaped, numbers are
 // shown as they are.
 #ifndef QK_QKLOG_VIEW_H
 #define QK_QKLOG_VIEW_H
@@ -10,12 +10,11 @@
 #include <cstdint>
 #include <string>
 
+#include "log/fixed_field.h"
 #include "log/memlgqk.h"
 
 namespace qklog {
 
-// A block field's text up to its zero byte or the field's end.
-std::string field_text(const char* field, std::size_t size);
 // The text with bytes below 32, 127 and '\\' written as \xHH (so that a line stays one
 // line on a terminal); UTF-8 text above 127 is kept.
 std::string printable(const std::string& text);
@@ -35,21 +34,21 @@ std::string level_meaning(std::int32_t stored);
 // parts carry the sign. False for anything else or seconds beyond 32 bits.
 bool parse_offset(const std::string& text, std::int32_t* seconds, std::int32_t* milliseconds);
 
-// The file name of the number in a pattern: "%0" to "%4" are the number printed with that
-// many digits, cycling through 2, 10, 100, 1000 and 10000 numbers ("%5" to "%9": more
-// digits, 10000 numbers); other characters are kept.
+// The file name of the number in a pattern, as the writers name their files
+// (log_file_name, log/logfile_names.h).
 std::string numbered_file_name(const std::string& pattern, std::int32_t number);
 
 // How many numbers a pattern's files cycle through (its last "%digit"; 2 without one).
 int pattern_ring(const std::string& pattern);
 
-// The path of an entry's current file: the log directory, the entry's directory and its
-// numbered file name; "" when the entry or the log directory is empty.
+// The path of an entry's current file, as the writers make it (log_file_path): the log
+// directory, the entry's directory and its numbered file name; "" when the entry or the
+// log directory is empty.
 std::string current_file_path(const MEMORY_LGQK& block, int entry);
 // The path of the entry's file of that number.
 std::string numbered_file_path(const MEMORY_LGQK& block, int entry, std::int32_t number);
 
-// The entry of stdlog's file ("." and "stdlog.%1"), or -1.
+// The entry of stdlog's file (LOG_STDLOG_DIRECTORY and LOG_STDLOG_PATTERN), or -1.
 int stdlog_entry(const MEMORY_LGQK& block);
 
 // What status shows: the key as given and as the block's key, and the block.
@@ -74,9 +73,6 @@ struct FilterSelector {
 };
 
 const std::size_t kFilterNameMax = sizeof(LogFilterEntry::name) - 1;
-
-// The process id as the logger compares it: the system's id modulo 100000.
-std::int32_t reduced_process_id(long long pid);
 
 enum class FilterChange { added, updated, removed, not_found, table_full };
 

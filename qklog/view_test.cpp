@@ -9,6 +9,8 @@
 #include <random>
 #include <thread>
 
+#include "log/logger.h"
+
 namespace {
 
 using qklog::FilterChange;
@@ -45,6 +47,26 @@ TEST(QklogLevels, AStoredLevelNamesTheLeastImportantLevelThatPasses) {
   EXPECT_EQ(qklog::level_meaning(1), "ranks below 1 (FATAL and more important)");
   EXPECT_EQ(qklog::level_meaning(0), "nothing passes");
   EXPECT_EQ(qklog::level_meaning(-7), "nothing passes");
+}
+
+TEST(QklogLevels, WhatTheLoggerWritesOfALevelReadsBackAsItsRank) {
+  for (const LogLevelName& level : log_level_names) {
+    int rank = -1;
+    EXPECT_TRUE(qklog::parse_level(level.name, &rank)) << level.name;
+    EXPECT_EQ(rank, level.level & 0x7FFF) << level.name;
+    EXPECT_EQ(rank, parseLevel(level.name)) << level.name;
+  }
+  // A record's level field: the message levels by name, the threshold levels as numbers.
+  const std::initializer_list<int> levels = {FATAL,     EXIT,     RESTART, SIGNIFICANT, SEVERE_ERROR,
+                                             ERROR,     WARNING,  INFORMATION, MILESTONE, TRACE,
+                                             VERBOSE,   MINIMUM,  ABS_MINIMUM, 123};
+  for (int level : levels) {
+    int rank = -1;
+    EXPECT_TRUE(qklog::parse_level(levelName(level), &rank)) << level;
+    EXPECT_EQ(rank, level & 0x7FFF) << level;
+  }
+  EXPECT_STREQ(levelName(MINIMUM), "60");
+  EXPECT_STREQ(levelName(WARNING), "WARNING");
 }
 
 TEST(QklogOffset, SecondsWithUpToThreeDecimalsBothSigned) {
@@ -88,7 +110,7 @@ TEST(QklogFiles, NumberedNamesCycleThroughTheirRing) {
 
 TEST(QklogText, FieldsAreReadWithinThemAndShownEscaped) {
   char field[4] = {'a', 'b', 'c', 'd'};  // no zero byte
-  EXPECT_EQ(qklog::field_text(field, sizeof field), "abcd");
+  EXPECT_EQ(field_text(field, sizeof field), "abcd");
   EXPECT_EQ(qklog::printable("a\nb\\c\x7f\xff"), "a\\x0ab\\x5cc\\x7f\\xff");
   EXPECT_EQ(qklog::printable("gr\xc3\xbc\xc3\x9f"), "gr\xc3\xbc\xc3\x9f");
   EXPECT_EQ(qklog::printable("\xed\xa0\x80"), "\\xed\\xa0\\x80");  // a surrogate is no character
@@ -102,7 +124,7 @@ TEST(QklogFilters, AddUpdatesRemovesAndClears) {
   EXPECT_EQ(index, 0);
   FilterSelector pid;
   pid.kind = LOG_FILTER_PROCESS_ID;
-  pid.process_id = qklog::reduced_process_id(1234567);
+  pid.process_id = memlgqk_reduced_process_id(1234567);
   EXPECT_EQ(pid.process_id, 34567);
   EXPECT_EQ(qklog::add_filter(block.get(), pid, 41, &index), FilterChange::added);
   EXPECT_EQ(index, 1);

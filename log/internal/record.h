@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "log/record_layout.h"
 #include "platform/clock/clock.h"
 
 class LogFile;
@@ -11,7 +12,7 @@ class LogFile;
 namespace logimpl {
 
 // The record prefix is 99 characters wide whenever its numbers fit their fields.
-constexpr int kPrefixWidth = 99;
+constexpr int kPrefixWidth = LOG_RECORD_PREFIX_WIDTH;
 // Room for a prefix whose numbers overflow their fields.
 constexpr std::size_t kPrefixBuffer = 192;
 
