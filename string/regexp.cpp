@@ -999,7 +999,7 @@ void regexp_free(regexp* prog) { delete prog; }
 const char* regexp_check(const char* pattern) {
   if (!pattern) return "nil argument";
   int flags = 0;
-  Compiler measure(reinterpret_cast<const unsigned char*>(pattern), nullptr);
+  Compiler measure(reinterpret_cast<const unsigned char*>(pattern), nullptr, 0);  // measures only
   if (!measure.run(&flags)) return measure.error();
   return measure.size() >= program_limit ? "regexp too big" : nullptr;
 }
