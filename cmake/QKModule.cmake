@@ -5,7 +5,7 @@
 # qk_module(NAME SOURCES file... [POSIX file...] [WIN32 file...] [DEPS lib...]): the static
 # library qk_<NAME> from the calling folder's files, with the backend files of the system
 # being built. DEPS names the modules of the layers below
-# (platform <- env <- log <- memory <- string <- diag); the layering check
+# (platform <- env <- log <- memory <- string <- memory/report <- diag); the layering check
 # (cmake/check_layering.cmake) keeps every include pointing downwards, so no module needs a
 # cycle on the link line.
 set(QK_MODULES "" CACHE INTERNAL "")
