@@ -65,6 +65,21 @@ function(qk_module_tests name)
   qk_discover_tests(${name}_tests)
 endfunction()
 
+# qk_self_contained(NAME header...): each named header of the calling folder compiles in a
+# file of its own that includes nothing else (the object library NAME, built with
+# everything), so that a header leaning on what another one includes fails the build.
+function(qk_self_contained name)
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  set(srcs "")
+  foreach(header IN LISTS ARGN)
+    string(REGEX REPLACE "\\.h$" ".cpp" src ${CMAKE_CURRENT_BINARY_DIR}/alone/${header})
+    file(CONFIGURE OUTPUT ${src} CONTENT "#include \"${folder}/${header}\"\n" @ONLY)
+    list(APPEND srcs ${src})
+  endforeach()
+  add_library(${name} OBJECT ${srcs})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+endfunction()
+
 # qk_fuzz(NAME SOURCE DEPS...): a libFuzzer target (QK_FUZZ, clang only). Every other native
 # build with tests makes NAME_replay of the same source, which runs the files it is given
 # as inputs (tests/support/fuzz_replay.cpp): each target compiles under every compiler and
