@@ -14,7 +14,8 @@
 // when the server's name does not resolve (at once, with a warning) or the connection is
 // refused or fails five times (a socket connected to itself counts as refused); 10060
 // when the reply stops for five minutes (the command is never sent twice). Without
-// "QK_SERVER_NAME", or without a user's name, it reports that and ends the process.
+// "QK_SERVER_NAME" or a user's name, or when the system does not know the service (no
+// services file), it reports that and ends the process with exit code 999.
 int remote_command(const char* command, std::ostream& out);
 
 #endif
