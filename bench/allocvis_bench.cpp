@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "memory/allocvis.h"
+#include "memory/report/allocvis.h"
 #include "memory/lsthldr.h"
 
 namespace {

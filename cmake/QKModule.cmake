@@ -5,7 +5,7 @@
 # qk_module(NAME SOURCES file... [POSIX file...] [WIN32 file...] [DEPS lib...]): the static
 # library qk_<NAME> from the calling folder's files, with the backend files of the system
 # being built. DEPS names the modules of the layers below
-# (platform <- env <- log <- memory <- string <- diag); the layering check
+# (platform <- env <- log <- memory <- string <- memory/report <- diag); the layering check
 # (cmake/check_layering.cmake) keeps every include pointing downwards, so no module needs a
 # cycle on the link line.
 set(QK_MODULES "" CACHE INTERNAL "")
@@ -63,6 +63,21 @@ function(qk_module_tests name)
                  ${PROJECT_SOURCE_DIR}/tests/support/test_main.cpp ${M_SUPPORT})
   target_link_libraries(${name}_tests PRIVATE qk_testsupport ${M_DEPS})
   qk_discover_tests(${name}_tests)
+endfunction()
+
+# qk_self_contained(NAME header...): each named header of the calling folder compiles in a
+# file of its own that includes nothing else (the object library NAME, built with
+# everything), so that a header leaning on what another one includes fails the build.
+function(qk_self_contained name)
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  set(srcs "")
+  foreach(header IN LISTS ARGN)
+    string(REGEX REPLACE "\\.h$" ".cpp" src ${CMAKE_CURRENT_BINARY_DIR}/alone/${header})
+    file(CONFIGURE OUTPUT ${src} CONTENT "#include \"${folder}/${header}\"\n" @ONLY)
+    list(APPEND srcs ${src})
+  endforeach()
+  add_library(${name} OBJECT ${srcs})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
 endfunction()
 
 # qk_fuzz(NAME SOURCE DEPS...): a libFuzzer target (QK_FUZZ, clang only). Every other native

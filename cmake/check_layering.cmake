@@ -1,6 +1,7 @@
 cmake_minimum_required(VERSION 3.20)
 # Checks every source file's framework includes against the layer order
-#   platform <- env <- log <- memory <- string <- diag <- programs (launcher, qklog, examples)
+#   platform <- env <- log <- memory <- string <- memory/report <- diag
+#   <- programs (launcher, qklog, examples)
 # and that only platform/ includes operating-system headers.
 # Usage: cmake -DROOT=<source dir> -P check_layering.cmake
 # Ends with an error naming every include that points the wrong way.
@@ -8,17 +9,15 @@ if(NOT ROOT)
   message(FATAL_ERROR "ROOT is not set")
 endif()
 
-# A module may include its own headers and those of every module listed before it.
-set(layers platform env log memory string diag)
+# A module may include its own headers and those of every module listed before it. A layer
+# may be a folder inside another module's (memory/report, the allocator report, which needs
+# String): its files belong to it and not to the enclosing module, and an include names it
+# by its two-part path ("memory/report/allocvis.h").
+set(layers platform env log memory string memory/report diag)
 set(programs launcher qklog examples tests bench)
 set(os_headers "windows\\.h|winsock2?\\.h|ws2tcpip\\.h|dbghelp\\.h|psapi\\.h|tlhelp32\\.h|unistd\\.h|sys/|fcntl\\.h|pthread\\.h|dlfcn\\.h|netdb\\.h|netinet/|arpa/|spawn\\.h|pwd\\.h|grp\\.h|syslog\\.h|iconv\\.h|execinfo\\.h|elfutils/|dwarf\\.h|libdw|ucontext\\.h|semaphore\\.h|dirent\\.h")
-
-# Files that live in a module's folder but belong to a higher layer, with the modules they
-# may include besides their folder's. The allocator report (memory/allocvis.*) sits above
-# String (it upper-cases names and lists String representations) though it lives beside
-# the allocators; it is built as a library of its own, qk_allocvis, above qk_string.
-set(exception_files "^memory/allocvis(_test)?\\.(h|cpp)$")
-set(exception_allowed string)
+set(nested_layers ${layers})
+list(FILTER nested_layers INCLUDE REGEX "/")
 
 set(problems "")
 foreach(module IN LISTS layers programs)
@@ -33,6 +32,12 @@ foreach(module IN LISTS layers programs)
     list(APPEND allowed ${module})
   endif()
   file(GLOB_RECURSE files RELATIVE ${ROOT} ${ROOT}/${module}/*.h ${ROOT}/${module}/*.cpp)
+  # The files of a layer inside this module's folder are checked as that layer's.
+  foreach(nested IN LISTS nested_layers)
+    if(NOT nested STREQUAL module)
+      list(FILTER files EXCLUDE REGEX "^${nested}/")
+    endif()
+  endforeach()
   foreach(f IN LISTS files)
     # Test programs and fuzz targets may also use the test support and OS headers of their own.
     set(is_test FALSE)
@@ -41,12 +46,18 @@ foreach(module IN LISTS layers programs)
     endif()
     file(STRINGS ${ROOT}/${f} lines REGEX "^[ \t]*#[ \t]*include")
     foreach(line IN LISTS lines)
-      if(line MATCHES "#[ \t]*include[ \t]*\"([a-z_]+)/")
+      if(line MATCHES "#[ \t]*include[ \t]*\"(([a-z_]+)/[a-z_]+)/")
         set(target ${CMAKE_MATCH_1})
-        list(FIND allowed ${target} ok)
-        if(ok EQUAL -1 AND f MATCHES "${exception_files}" AND target IN_LIST exception_allowed)
-          set(ok 0)
+        if(NOT target IN_LIST nested_layers)
+          set(target ${CMAKE_MATCH_2})
         endif()
+      elseif(line MATCHES "#[ \t]*include[ \t]*\"([a-z_]+)/")
+        set(target ${CMAKE_MATCH_1})
+      else()
+        set(target "")
+      endif()
+      if(target)
+        list(FIND allowed ${target} ok)
         if(ok EQUAL -1 AND NOT (is_test AND target STREQUAL "tests"))
           string(APPEND problems "  ${f}: ${module} may not include ${target}: ${line}\n")
         endif()
@@ -62,4 +73,4 @@ endforeach()
 if(problems)
   message(FATAL_ERROR "includes against the layer order:\n${problems}")
 endif()
-message(STATUS "layering: every include follows platform <- env <- log <- memory <- string <- diag")
+message(STATUS "layering: every include follows platform <- env <- log <- memory <- string <- memory/report <- diag")

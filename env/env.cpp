@@ -15,7 +15,7 @@
 #include "env/env_report.h"
 #include "env/internal/env_testing.h"
 #include "env/internal/qkenv_parser.h"
-#include "env/qkos.h"
+#include "env/qkos_report.h"
 #include "platform/environment/environment.h"
 #include "platform/files/files.h"
 #include "platform/messagebox/messagebox.h"

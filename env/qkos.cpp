@@ -1,17 +1,13 @@
-// Reports, error texts, identity, the event log and the network helpers.
+// Reports, error texts, identity, the event log and the system wrappers. The other services
+// of env/qkos.h: command words in qkos_words.cpp, the network helpers in qkos_net.cpp, the
+// remote-shell client in qkos_shell.cpp, the signals in signal.cpp.
 #include "env/qkos.h"
 
-#include <ctype.h>
-#include <errno.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
-#include <istream>
 #include <ostream>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "env/env.h"
 #include "platform/eventlog/eventlog.h"
@@ -19,7 +15,6 @@
 #include "platform/identity/identity.h"
 #include "platform/messagebox/messagebox.h"
 #include "platform/process/process.h"
-#include "platform/sockets/sockets.h"
 #include "platform/syserror/syserror.h"
 
 namespace {
@@ -63,11 +58,6 @@ const SocketErrorName kSocketErrors[] = {
 
 char error_text_buffer[280];  // a text under 240 characters, " (" and the number
 
-// The local host's name, once found, and its address (network byte order).
-char host_name_buffer[64];
-const char* host_name = nullptr;
-uint32_t host_address = 0;
-
 char system_error_buffer[512];
 
 // The user's name: the override (up to 21 characters) and one result buffer per variant.
@@ -76,31 +66,10 @@ char user_name_override[kUserNameBytes + 1];
 char user_name_buffers[3][kUserNameBytes];
 
 // Other modules may call in during static initialisation or exit, before or after this
-// module's own objects live: text buffers are built on first use and never destroyed.
-std::string& lasting_text(int which) {
-  static std::string* texts = new std::string[3];
-  return texts[which];
-}
-std::string& command_buffer() { return lasting_text(0); }
-std::string& os_name() { return lasting_text(1); }
-std::string& address_text_buffer() { return lasting_text(2); }
-
-const size_t kCommandMax = 999;
-
-const int kRemoteAttempts = 5;
-const unsigned kRetryDelayMs = 100;
-const int kNoDataError = 11004;  // WSANO_DATA
-const int kTimedOut = 10060;     // WSAETIMEDOUT
-// Every attempt ends in bounded time: a server that does not answer the connection, and
-// a reply that stops for longer than the second bound (a remote command may run silent
-// for a while; five minutes, as long as the shared-memory creation lock is waited for).
-const unsigned kConnectTimeoutMs = 10000;
-const unsigned kReplySilenceMs = 300000;
-
-std::string format_int(const char* pattern, long long n) {
-  char buf[128];
-  snprintf(buf, sizeof buf, pattern, n);
-  return buf;
+// module's own objects live: the text buffer is built on first use and never destroyed.
+std::string& os_name() {
+  static std::string* text = new std::string;
+  return *text;
 }
 
 // The user's name into the variant's buffer (and dest).
@@ -113,125 +82,6 @@ const char* fill_user_name(char* buffer, char* dest) {
   snprintf(buffer, kUserNameBytes, "%s", name.c_str());
   if (dest) memcpy(dest, buffer, strlen(buffer) + 1);
   return buffer;
-}
-
-bool is_name_char(char c) { return isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; }
-
-// At command[i] == '$': appends the value of $NAME or ${NAME} (nothing when unset) or a
-// plain "$" when no name follows; returns the index after what was used.
-size_t expand_reference(const std::string& command, size_t i, std::string& word) {
-  size_t start = i + 1;
-  if (start < command.size() && command[start] == '{') {
-    size_t close = command.find('}', start + 1);
-    std::string name =
-        close == std::string::npos ? std::string() : command.substr(start + 1, close - start - 1);
-    bool valid = !name.empty();
-    for (char c : name) valid = valid && is_name_char(c);
-    if (valid) {
-      if (const char* v = env_lookup(name.c_str(), 0)) word += v;
-      return close + 1;
-    }
-  } else {
-    size_t end = start;
-    while (end < command.size() && is_name_char(command[end])) ++end;
-    if (end > start) {
-      if (const char* v = env_lookup(command.substr(start, end - start).c_str(), 0)) word += v;
-      return end;
-    }
-  }
-  word.push_back('$');
-  return i + 1;
-}
-
-// The command's words as a shell splits them.
-std::vector<std::string> shell_words(const std::string& command) {
-  std::vector<std::string> words;
-  std::string word;
-  size_t i = 0;
-  const size_t n = command.size();
-  while (i < n) {
-    const char c = command[i];
-    if (c == ' ' || c == '\t' || c == '\n') {
-      if (!word.empty()) words.push_back(word);
-      word.clear();
-      ++i;
-    } else if (c == '\'') {
-      size_t close = command.find('\'', i + 1);
-      if (close == std::string::npos) close = n;
-      word += command.substr(i + 1, close - i - 1);
-      i = close + 1;
-    } else if (c == '"') {
-      ++i;
-      while (i < n && command[i] != '"') {
-        const char d = command[i];
-        if (d == '\\' && i + 1 < n && strchr("\n\"\\$", command[i + 1])) {
-          word.push_back(command[i + 1]);
-          i += 2;
-        } else if (d == '$') {
-          i = expand_reference(command, i, word);
-        } else {
-          word.push_back(d);
-          ++i;
-        }
-      }
-      ++i;  // the closing quote
-    } else if (c == '\\' && i + 1 < n) {
-      if (command[i + 1] != '\n') word.push_back(command[i + 1]);
-      i += 2;
-    } else if (c == '$') {
-      i = expand_reference(command, i, word);
-    } else {
-      word.push_back(c);
-      ++i;
-    }
-  }
-  if (!word.empty()) words.push_back(word);
-  return words;
-}
-
-// One exchange with the remote-shell service at server_address: 0, or what went wrong.
-// sent tells whether the command reached the server (it is then never sent again). A
-// socket that the attempt closed itself becomes kNoSocket.
-int remote_attempt(platform::Socket& sock, uint32_t server_address, const std::string& user,
-                   const char* command, std::istream& input, std::ostream& out, bool& sent) {
-  sent = false;
-  uint16_t port = 0;
-  if (!platform::service_port("shell", "tcp", port)) return platform::last_socket_error();
-  std::string local;
-  uint32_t local_address = 0;
-  if (platform::host_name(local)) platform::host_address(local.c_str(), local_address);
-  if (platform::bind_socket(sock, local_address, port) != 0) {
-    report_message(format_int("socket bind failed %lld", platform::last_socket_error()).c_str(),
-                   REPORT_WARNING, 0);
-    return -1;
-  }
-  if (platform::connect_socket_within(sock, server_address, port, kConnectTimeoutMs) != 0) return 1;
-  // With the server's address our own and nothing listening on the port, the socket
-  // bound to that port connects to itself: nobody is there, as when refused.
-  // Reset, so that the next attempt can bind the port again.
-  if (platform::connected_to_itself(sock)) {
-    platform::abort_socket(sock);
-    sock = platform::kNoSocket;
-    return 1;
-  }
-  platform::set_socket_timeouts(sock, kReplySilenceMs);
-  // No separate error channel ("0"), the local and the remote user, the command: each
-  // with its terminating zero byte.
-  const std::string fields[] = {"0", user, user, command};
-  for (const std::string& f : fields)
-    if (send_all(sock, f.c_str(), static_cast<int>(f.size() + 1)) != 0) return 1;
-  sent = true;
-  for (int c; (c = input.get()) != EOF;) {
-    const char byte = static_cast<char>(c);
-    if (send_all(sock, &byte, 1) != 0) return 1;
-  }
-  char c;
-  int received;
-  while ((received = platform::receive_bytes(sock, &c, 1)) == 1)
-    if (c != 0) out.put(c);
-  // A reply that stopped for too long is no complete reply.
-  if (received < 0 && platform::last_socket_error() == kTimedOut) return kTimedOut;
-  return 0;
 }
 
 }  // namespace
@@ -274,20 +124,6 @@ const char* error_text(int number) {
   return error_text_buffer;
 }
 
-const char* local_host_name() {
-  if (host_name) return host_name;
-  const char* configured = env_lookup("QK_LOCAL_HOST", 0);
-  std::string name;
-  if (configured) {
-    name = configured;
-  } else {
-    platform::computer_name(name, sizeof host_name_buffer);
-  }
-  snprintf(host_name_buffer, sizeof host_name_buffer, "%s", name.c_str());
-  host_name = host_name_buffer;
-  return host_name;
-}
-
 const char* system_error_text(unsigned long code) {
   snprintf(system_error_buffer, sizeof system_error_buffer, "Unknown Error Code");
   std::string text = platform::system_message(code);
@@ -327,19 +163,6 @@ void event_log_report(int level, const char* text, const char* tag) {
   platform::event_log_write("ZQ_KVO", type, event);
 }
 
-const char* quote_where_words(const char* command) {
-  command_buffer().clear();
-  for (const std::string& w : shell_words(command ? command : "")) {
-    if (w.compare(0, 5, "WHERE") == 0)
-      command_buffer() += "\"" + w + "\"";
-    else
-      command_buffer() += w;
-    command_buffer().push_back(' ');
-  }
-  if (command_buffer().size() > kCommandMax) command_buffer().resize(kCommandMax);
-  return command_buffer().c_str();
-}
-
 const char* operating_system_name() {
   if (os_name().empty()) os_name() = platform::system_name();
   return os_name().c_str();
@@ -365,127 +188,3 @@ int spawn_no_wait(const char* command) {
 }
 
 void write_utf8_bom(std::ostream& out) { out.write("\xEF\xBB\xBF", 3); }
-
-uint32_t local_host_address() {
-  if (host_address) return host_address;
-  const char* name = local_host_name();
-  if (!name || !name[0]) {
-    report_message("gethostname failed", REPORT_WARNING, 0);
-    return 0;
-  }
-  uint32_t address = 0;
-  if (!platform::host_address(name, address)) {
-    std::string message = std::string("gethostBYname failed wsa error =") +
-                          error_text(platform::last_socket_error());
-    report_message(message.c_str(), REPORT_WARNING, 0);
-    return 0;
-  }
-  host_address = address;
-  return host_address;
-}
-
-QkSocketAddress make_address(uint16_t port, const char* host) {
-  QkSocketAddress a;
-  memset(&a, 0, sizeof a);
-  a.family = 2;  // AF_INET
-  const unsigned char bytes[2] = {static_cast<unsigned char>(port >> 8),
-                                  static_cast<unsigned char>(port & 0xFF)};
-  memcpy(&a.port, bytes, 2);
-  uint32_t address = 0;
-  if (host && platform::host_address(host, address)) a.address = address;
-  return a;
-}
-
-int remote_command(const char* command, std::ostream& out) {
-  const char* server = server_name();
-  if (!server) report_message("No \"QK_SERVER_NAME\" variable in environment", REPORT_FATAL, 0);
-  const char* user = user_name();
-  if (!user || !user[0])
-    report_message("No \"QK_USER\" variable in environment", REPORT_FATAL, 0);
-  const std::string server_copy = server, user_copy = user;
-  // A server name that does not resolve will not resolve a moment later: the connection
-  // fails at once, and nothing connects to the unspecified address 0.0.0.0 instead.
-  uint32_t server_address = 0;
-  if (!platform::host_address(server_copy.c_str(), server_address)) {
-    std::string message = std::string("gethostBYname failed wsa error =") +
-                          error_text(platform::last_socket_error());
-    report_message(message.c_str(), REPORT_WARNING, 0);
-    return 1;
-  }
-  std::istringstream no_input;
-  int result = 0;
-  for (int attempt = 1; attempt <= kRemoteAttempts; ++attempt) {
-    platform::Socket sock = platform::open_tcp_socket();
-    if (sock == platform::kNoSocket) return errno;
-    no_input.clear();
-    bool sent = false;
-    result = remote_attempt(sock, server_address, user_copy, command ? command : "", no_input,
-                            out, sent);
-    // Closed after every attempt: the next one binds the same port again.
-    platform::close_socket(sock);
-    if (result == kNoDataError) {
-      std::string message =
-          std::string("Perhaps you're missing ") + platform::services_file() + "...";
-      report_message(message.c_str(), REPORT_FATAL, 0);
-    }
-    if (result <= 0 || sent) return result;
-    if (attempt < kRemoteAttempts) platform::sleep_ms(kRetryDelayMs);
-  }
-  return result;
-}
-
-int send_all(intptr_t sock, const char* bytes, int count) {
-  while (count > 0) {
-    int sent = platform::send_bytes(sock, bytes, count);
-    if (sent <= 0) return 1;
-    bytes += sent;
-    count -= sent;
-  }
-  return 0;
-}
-
-int receive_byte(intptr_t sock) {
-  char c;
-  return platform::receive_bytes(sock, &c, 1) == 1 ? static_cast<unsigned char>(c) : -1;
-}
-
-void split_words(const char* text, char** words) {
-  if (!text || !words) return;
-  const char* p = text;
-  for (;;) {
-    while (*p == ' ') ++p;
-    const char* end = p;
-    while (*end && *end != ' ') ++end;
-    const size_t len = static_cast<size_t>(end - p);
-    char* word = new char[len + 1];
-    memcpy(word, p, len);
-    word[len] = '\0';
-    *words++ = word;
-    if (!*end) break;
-    p = end + 1;
-  }
-}
-
-long parse_decimal(const char* text) {
-  if (!text) return 0;
-  while (*text == ' ' || *text == '\t') ++text;
-  // Read without a sign, so that too many digits wrap instead of overflowing.
-  unsigned long n = 0;
-  for (; *text >= '0' && *text <= '9'; ++text) n = n * 10 + static_cast<unsigned long>(*text - '0');
-  return static_cast<long>(n);
-}
-
-const char* address_to_text(uint32_t address) {
-  address_text_buffer() = platform::address_text(address);
-  return address_text_buffer().c_str();
-}
-
-uint32_t text_to_address(const char* text) { return platform::address_from_text(text); }
-
-int get_host_name(char* name, int size) {
-  std::string h;
-  if (!name || size <= 0 || !platform::host_name(h) || h.size() + 1 > static_cast<size_t>(size))
-    return -1;
-  memcpy(name, h.c_str(), h.size() + 1);
-  return 0;
-}

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "env/env.h"
-#include "env/qkos.h"
+#include "env/qkos_report.h"
 #include "platform/file_mapping/file_mapping.h"
 #include "platform/files/files.h"
 #include "platform/named_lock/named_lock.h"

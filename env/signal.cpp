@@ -1,5 +1,5 @@
 // Signal handlers kept one per signal number and called through one dispatcher.
-#include "env/qkos.h"
+#include "env/qkos_signals.h"
 
 #include "platform/signals/signals.h"
 

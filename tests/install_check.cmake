@@ -13,7 +13,8 @@ set(exe "")
 if(TOOLCHAIN)
   set(exe ".exe")
 endif()
-foreach(f bin/Brimvale${exe} bin/qklog${exe} include/env/getopt.h include/env/env.h include/log/logger.h include/string/String.h
+foreach(f bin/Brimvale${exe} bin/qklog${exe} include/env/getopt.h include/env/env.h include/env/qkos.h
+          include/env/qkos_net.h include/memory/report/allocvis.h include/log/logger.h include/string/String.h
           include/platform/process/process.h include/platform/version.h lib/cmake/QK/QKConfig.cmake)
   if(NOT EXISTS ${WORK}/prefix/${f})
     message(FATAL_ERROR "not installed: ${f}")

@@ -1,6 +1,6 @@
 // The allocator report: blocks and totals worked out by hand, the report file, the
 // disabled report, and the detail step (debugging options, selection, the detail file).
-#include "memory/allocvis.h"
+#include "memory/report/allocvis.h"
 
 #include <gtest/gtest.h>
 

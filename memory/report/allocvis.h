@@ -11,10 +11,11 @@
 // A program that sets QK_ALLOCSTAT_AT_EXIT gets the report at its exit without a line of
 // its own code (see install_allocator_report_at_exit). Messages are logged under "allocvis".
 //
-// This module lives beside the allocators but sits above the String module (it upper-cases
-// names and writes String representations), so it is a library of its own, qk_allocvis.
-#ifndef QK_MEMORY_ALLOCVIS_H
-#define QK_MEMORY_ALLOCVIS_H
+// This module belongs to the memory module but sits above the String module (it upper-cases
+// names and writes String representations): it is a layer of its own, memory/report, built
+// as the library qk_allocvis.
+#ifndef QK_MEMORY_REPORT_ALLOCVIS_H
+#define QK_MEMORY_REPORT_ALLOCVIS_H
 
 #include <cstddef>
 #include <cstdint>

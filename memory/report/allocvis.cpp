@@ -1,6 +1,6 @@
 // The allocator report: the registry's visitor, the report file and the detail files of
 // the String size classes.
-#include "memory/allocvis.h"
+#include "memory/report/allocvis.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -423,9 +423,10 @@ void install_allocator_report_at_exit() {
   std::atexit(report_at_exit);
 }
 
-// Linking the library is enough: the link names this object (see memory/CMakeLists.txt),
-// and its start-up gives the registry its visitor and registers the report at exit after
-// the logger guard above, so that the report runs while the logger still lives.
+// Linking the library is enough: the link names this object (see
+// memory/report/CMakeLists.txt), and its start-up gives the registry its visitor and
+// registers the report at exit after the logger guard above, so that the report runs while
+// the logger still lives.
 extern "C" {
 extern int qk_allocvis_anchor;
 int qk_allocvis_anchor = (setAllocatorVisitorFactory(make_report_visitor), install_allocator_report_at_exit(), 1);
