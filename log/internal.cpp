@@ -107,7 +107,8 @@ bool filterReadAgain(const char* source_file, int rank, std::uint32_t generation
   if (!block) return false;
   int pass_below = 0;
   bool source_filters = false;
-  memlgqk_filter_summary(block, log_process.pid, shownProcessName(), &pass_below, &source_filters);
+  if (!memlgqk_filter_summary(block, log_process.pid, shownProcessName(), &pass_below, &source_filters))
+    return true;  // a change under way: everything passes, and nothing is kept
   // Threads that read at once store the same word; one kept under an older generation is
   // read again at the next test.
   filter_view.verdict.store(generation | kVerdictHeld | (source_filters ? kVerdictSourceFilters : 0) |

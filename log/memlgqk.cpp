@@ -376,9 +376,11 @@ bool copy_entry_in_use(const LogFilterEntry& shared, LogFilterEntry* entry) {
 
 }  // namespace
 
-bool memlgqk_filter_matches(const MEMORY_LGQK* b, const char* source_base, int rank,
-                            int process_id, const char* shown_name) {
-  if (!b) return false;
+namespace {
+
+// One read of the table by memlgqk_filter_matches.
+bool matches_once(const MEMORY_LGQK* b, const char* source_base, int rank, int process_id,
+                  const char* shown_name) {
   for (int i = 0; i < LOG_FILTER_ENTRIES; ++i) {
     // Free entries, nearly all of them, cost one read; an entry in use is copied, so that
     // one that another program changes meanwhile is judged whole.
@@ -397,31 +399,67 @@ bool memlgqk_filter_matches(const MEMORY_LGQK* b, const char* source_base, int r
   return false;
 }
 
-void memlgqk_filter_summary(const MEMORY_LGQK* b, int process_id, const char* shown_name,
+bool busy_now(const MEMORY_LGQK* b) { return __atomic_load_n(&b->filter_busy, __ATOMIC_SEQ_CST) != 0; }
+std::uint32_t generation_now(const MEMORY_LGQK* b) {
+  return __atomic_load_n(&b->filter_generation, __ATOMIC_SEQ_CST);
+}
+
+// A read of the table between these two looks was whole: no change was under way at
+// either end, and none completed in between (every writer moves the generation on before
+// it lowers the busy word). An entry freed and filled again while it was copied passes
+// the entry's own check but not this one.
+const int kWholeReadAttempts = 64;
+
+}  // namespace
+
+bool memlgqk_filter_matches(const MEMORY_LGQK* b, const char* source_base, int rank,
+                            int process_id, const char* shown_name) {
+  if (!b) return false;
+  bool result = false;
+  for (int attempt = 0; attempt < kWholeReadAttempts; ++attempt) {
+    const std::uint32_t generation = generation_now(b);
+    const bool quiet = !busy_now(b);
+    result = matches_once(b, source_base, rank, process_id, shown_name);
+    if (quiet && !busy_now(b) && generation_now(b) == generation) return result;
+  }
+  return result;  // a table that never stays still: the last reading
+}
+
+bool memlgqk_filter_summary(const MEMORY_LGQK* b, int process_id, const char* shown_name,
                             int* pass_below, bool* source_filters) {
   *pass_below = 0;
   *source_filters = false;
-  if (!b) return;
+  if (!b) return true;
   const int every_rank = 0x8000;
-  const volatile std::uint32_t& busy = b->filter_busy;
-  if (busy != 0) {
-    *pass_below = every_rank;
-    return;
-  }
-  for (int i = 0; i < LOG_FILTER_ENTRIES; ++i) {
-    LogFilterEntry entry;
-    if (!copy_entry_in_use(b->filters[i], &entry)) continue;
-    if (entry.level <= 0) continue;  // passes no rank
-    bool match;
-    switch (entry.kind) {
-      case LOG_FILTER_FREE: match = false; break;
-      case LOG_FILTER_PROCESS_ID: match = entry.process_id == process_id; break;
-      case LOG_FILTER_PROCESS_NAME: match = field_equals(entry.name, sizeof entry.name, shown_name); break;
-      case LOG_FILTER_SOURCE_FILE: *source_filters = true; match = false; break;
-      default: match = true; break;
+  for (int attempt = 0; attempt < kWholeReadAttempts; ++attempt) {
+    const std::uint32_t generation = generation_now(b);
+    if (busy_now(b)) break;
+    int below = 0;
+    bool sources = false;
+    for (int i = 0; i < LOG_FILTER_ENTRIES; ++i) {
+      LogFilterEntry entry;
+      if (!copy_entry_in_use(b->filters[i], &entry)) continue;
+      if (entry.level <= 0) continue;  // passes no rank
+      bool match;
+      switch (entry.kind) {
+        case LOG_FILTER_FREE: match = false; break;
+        case LOG_FILTER_PROCESS_ID: match = entry.process_id == process_id; break;
+        case LOG_FILTER_PROCESS_NAME: match = field_equals(entry.name, sizeof entry.name, shown_name); break;
+        case LOG_FILTER_SOURCE_FILE: sources = true; match = false; break;
+        default: match = true; break;
+      }
+      if (match) below = std::max(below, std::min(entry.level, every_rank));
     }
-    if (match) *pass_below = std::max(*pass_below, std::min(entry.level, every_rank));
+    if (!busy_now(b) && generation_now(b) == generation) {
+      *pass_below = below;
+      *source_filters = sources;
+      return true;
+    }
   }
+  // A change under way (or a busy word left set): every rank passes, and the answer is
+  // not to be kept.
+  *pass_below = every_rank;
+  return false;
 }
 
 bool memlgqk_filter_passes(const MEMORY_LGQK* b, const char* source_base, int rank,
@@ -446,9 +484,9 @@ bool memlgqk_remove_file_filter(MEMORY_LGQK* b, const char* source_file) {
       break;
     }
   }
-  busy = 0;
-  // The busy word was written either way.
+  // The generation moves on before the busy word falls (see memlgqk_filter_matches).
   memlgqk_filters_changed(b);
+  busy = 0;
   return removed;
 }
 

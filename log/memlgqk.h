@@ -184,8 +184,9 @@ bool memlgqk_filter_matches(const MEMORY_LGQK* block, const char* source_base, i
 // ranks below *pass_below (0 to 32768) pass (process-id, process-name and catch-all
 // entries, or every rank while the busy word is set); *source_filters tells whether
 // source-file entries are in use, which the full test (memlgqk_filter_passes) must then
-// judge for each source.
-void memlgqk_filter_summary(const MEMORY_LGQK* block, int process_id, const char* shown_name,
+// judge for each source. False when a change was under way (every rank passes then): the
+// answer holds for this moment only and is not to be kept under the generation.
+bool memlgqk_filter_summary(const MEMORY_LGQK* block, int process_id, const char* shown_name,
                             int* pass_below, bool* source_filters);
 
 // Clears the first source-file entry (kind 3) naming the source file, with the busy word
@@ -193,9 +194,10 @@ void memlgqk_filter_summary(const MEMORY_LGQK* block, int process_id, const char
 bool memlgqk_remove_file_filter(MEMORY_LGQK* block, const char* source_file);
 
 // Tells every process of the block that its filters changed: moves the filter generation
-// on. Every writer of the filter table or of the busy word calls it once its change is
-// complete (the busy word lowered again); a change it does not follow with this call is
-// seen by the processes only after the next one that does.
+// on. Every writer of the filter table calls it once its change is complete and before it
+// lowers the busy word again, so that a reader that saw the word low at both ends of its
+// reading and the same generation read a table no change touched meanwhile; a change it
+// does not follow with this call is seen by the processes only after the next one that does.
 void memlgqk_filters_changed(MEMORY_LGQK* block);
 
 // The filter generation as the block holds it now (read atomically: another process

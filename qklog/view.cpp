@@ -344,8 +344,8 @@ FilterChange add_filter(MEMORY_LGQK* block, const FilterSelector& selector, std:
     if (!selects(entry, selector)) continue;
     const bool raised = raise_busy(block);
     __atomic_store_n(&entry.level, level, __ATOMIC_SEQ_CST);
-    lower_busy(block, raised);
     memlgqk_filters_changed(block);
+    lower_busy(block, raised);
     *index = i;
     return FilterChange::updated;
   }
@@ -358,8 +358,8 @@ FilterChange add_filter(MEMORY_LGQK* block, const FilterSelector& selector, std:
   if (selector.kind != LOG_FILTER_PROCESS_ID)
     std::memcpy(entry.name, selector.name.data(), std::min(selector.name.size(), kFilterNameMax));
   store_kind(&entry, selector.kind);
-  lower_busy(block, raised);
   memlgqk_filters_changed(block);
+  lower_busy(block, raised);
   *index = free_slot;
   return FilterChange::added;
 }
@@ -372,8 +372,8 @@ FilterChange remove_filters(MEMORY_LGQK* block, const FilterSelector& selector, 
     free_entry(&entry);
     ++*count;
   }
-  lower_busy(block, raised);
   if (*count > 0) memlgqk_filters_changed(block);
+  lower_busy(block, raised);
   return *count > 0 ? FilterChange::removed : FilterChange::not_found;
 }
 
@@ -382,17 +382,17 @@ FilterChange remove_filter_at(MEMORY_LGQK* block, int index) {
     return FilterChange::not_found;
   const bool raised = raise_busy(block);
   free_entry(&block->filters[index]);
-  lower_busy(block, raised);
   memlgqk_filters_changed(block);
+  lower_busy(block, raised);
   return FilterChange::removed;
 }
 
 void clear_filters(MEMORY_LGQK* block) {
   raise_busy(block);
   for (LogFilterEntry& entry : block->filters) free_entry(&entry);
+  memlgqk_filters_changed(block);
   std::atomic_thread_fence(std::memory_order_seq_cst);
   __atomic_store_n(&block->filter_busy, 0u, __ATOMIC_SEQ_CST);
-  memlgqk_filters_changed(block);
 }
 
 }  // namespace qklog
