@@ -379,6 +379,18 @@ bool copy_entry_in_use(const LogFilterEntry& shared, LogFilterEntry* entry) {
 namespace {
 
 // One read of the table by memlgqk_filter_matches.
+// Whether a copied entry names the message's process or source (source_base nullptr: no
+// source-file entry names it); catch-all kinds name every message.
+bool entry_names(const LogFilterEntry& entry, int process_id, const char* shown_name, const char* source_base) {
+  switch (entry.kind) {
+    case LOG_FILTER_FREE: return false;
+    case LOG_FILTER_PROCESS_ID: return entry.process_id == process_id;
+    case LOG_FILTER_PROCESS_NAME: return field_equals(entry.name, sizeof entry.name, shown_name);
+    case LOG_FILTER_SOURCE_FILE: return source_base && field_equals(entry.name, sizeof entry.name, source_base);
+    default: return true;
+  }
+}
+
 bool matches_once(const MEMORY_LGQK* b, const char* source_base, int rank, int process_id,
                   const char* shown_name) {
   for (int i = 0; i < LOG_FILTER_ENTRIES; ++i) {
@@ -386,15 +398,7 @@ bool matches_once(const MEMORY_LGQK* b, const char* source_base, int rank, int p
     // one that another program changes meanwhile is judged whole.
     LogFilterEntry entry;
     if (!copy_entry_in_use(b->filters[i], &entry)) continue;
-    bool match;
-    switch (entry.kind) {
-      case LOG_FILTER_FREE: match = false; break;
-      case LOG_FILTER_PROCESS_ID: match = entry.process_id == process_id; break;
-      case LOG_FILTER_PROCESS_NAME: match = field_equals(entry.name, sizeof entry.name, shown_name); break;
-      case LOG_FILTER_SOURCE_FILE: match = field_equals(entry.name, sizeof entry.name, source_base); break;
-      default: match = true; break;
-    }
-    if (match && rank < entry.level) return true;
+    if (rank < entry.level && entry_names(entry, process_id, shown_name, source_base)) return true;
   }
   return false;
 }
@@ -440,15 +444,8 @@ bool memlgqk_filter_summary(const MEMORY_LGQK* b, int process_id, const char* sh
       LogFilterEntry entry;
       if (!copy_entry_in_use(b->filters[i], &entry)) continue;
       if (entry.level <= 0) continue;  // passes no rank
-      bool match;
-      switch (entry.kind) {
-        case LOG_FILTER_FREE: match = false; break;
-        case LOG_FILTER_PROCESS_ID: match = entry.process_id == process_id; break;
-        case LOG_FILTER_PROCESS_NAME: match = field_equals(entry.name, sizeof entry.name, shown_name); break;
-        case LOG_FILTER_SOURCE_FILE: sources = true; match = false; break;
-        default: match = true; break;
-      }
-      if (match) below = std::max(below, std::min(entry.level, every_rank));
+      if (entry.kind == LOG_FILTER_SOURCE_FILE) sources = true;  // judged per source
+      if (entry_names(entry, process_id, shown_name, nullptr)) below = std::max(below, std::min(entry.level, every_rank));
     }
     if (!busy_now(b) && generation_now(b) == generation) {
       *pass_below = below;
